@@ -1,0 +1,11 @@
+# kestrova_subsystem(<name> DEPS <libs...>): a static library from every .cpp/.h in the calling folder.
+function(kestrova_subsystem name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  if(NOT sources)
+    set(sources ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  add_library(kestrova_${name} STATIC ${sources})
+  target_include_directories(kestrova_${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_link_libraries(kestrova_${name} PUBLIC ${ARG_DEPS})
+endfunction()

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/Annotation.h"
+#include "app/SecureCredentials.h"
+#include "app/ServerSettings.h"
+
+#include <QImage>
+#include <QList>
+#include <QObject>
+
+#include <functional>
+#include <optional>
+
+class AppState : public QObject {
+    Q_OBJECT
+public:
+    explicit AppState(QObject* parent = nullptr);
+
+    // A null image means none.
+    QImage capturedImage() const { return m_capturedImage; }
+    void setCapturedImage(const QImage& image);
+    bool isEditing() const { return m_isEditing; }
+    void setIsEditing(bool editing);
+    const QList<Annotation>& annotations() const { return m_annotations; }
+    void setAnnotations(const QList<Annotation>& annotations);
+    const ServerSettings& serverSettings() const { return m_serverSettings; }
+    void setServerSettings(const ServerSettings& settings);
+    void setLastUsedUploadProvider(UploadProvider provider);
+
+    // Reads the settings from the user defaults and the credentials cache.
+    void loadSettings();
+
+    // The process-wide cache of the keychain record, filled by the first AppState.
+    static void loadCredentials();
+    static std::optional<SecureCredentials> credentials();
+    static bool credentialsLoaded();
+    // Stores the cloud API token ("" for none) in the cache and the keychain item.
+    static void setKestrovaApiToken(const std::optional<QString>& token);
+    // Applies `change` to the cached record and writes the record to the keychain. The cache always
+    // takes the change; the item is written only when it is safe (see the .cpp). True when written.
+    static bool updateCredentials(const std::function<void(SecureCredentials&)>& change);
+
+    // Tests: forget the cache, as in a new process.
+    static void resetCredentialsForTesting();
+
+signals:
+    void capturedImageChanged();
+    void isEditingChanged();
+    void annotationsChanged();
+    void serverSettingsChanged();
+
+private:
+    QImage m_capturedImage;
+    bool m_isEditing = false;
+    QList<Annotation> m_annotations;
+    ServerSettings m_serverSettings;
+};

@@ -1,0 +1,54 @@
+#include "app/Localization.h"
+
+#include <QLocale>
+
+#include <atomic>
+#include <mutex>
+
+namespace AppLanguages {
+
+QString rawValue(AppLanguage language)
+{
+    return language == AppLanguage::ru ? QStringLiteral("ru") : QStringLiteral("en");
+}
+
+AppLanguage fromPreferredLanguages(const QStringList& preferred)
+{
+    const QString first = preferred.isEmpty() ? QStringLiteral("en") : preferred.first();
+    return first.startsWith(QLatin1String("ru")) ? AppLanguage::ru : AppLanguage::en;
+}
+
+AppLanguage current()
+{
+    return fromPreferredLanguages(QLocale::system().uiLanguages());
+}
+
+} // namespace AppLanguages
+
+namespace {
+
+std::once_flag languageOnce;
+std::atomic<AppLanguage> fixedLanguage{AppLanguage::en};
+std::atomic<bool> testOverride{false};
+
+} // namespace
+
+AppLanguage L::language()
+{
+    std::call_once(languageOnce, [] {
+        if (!testOverride.load())
+            fixedLanguage.store(AppLanguages::current());
+    });
+    return fixedLanguage.load();
+}
+
+QString L::text(const QString& russian, const QString& english)
+{
+    return language() == AppLanguage::ru ? russian : english;
+}
+
+void L::setLanguageForTesting(AppLanguage language)
+{
+    testOverride.store(true);
+    fixedLanguage.store(language);
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+
+namespace platform {
+
+enum class KeychainStatus {
+    Success,
+    ItemNotFound,
+    Error, // the store could not be asked: no Secret Service, locked, denied, a backend failure
+};
+
+struct KeychainLookup {
+    KeychainStatus status = KeychainStatus::Error;
+    QByteArray data;   // the item's secret when status is Success
+    QString errorText; // the backend's message when status is Error
+};
+
+// A store of generic-password items, each keyed by service and account.
+class KeychainBackend {
+public:
+    virtual ~KeychainBackend() = default;
+
+    virtual KeychainLookup lookup(const QString& service, const QString& account) = 0;
+    // Replaces only the data of an existing item.
+    virtual KeychainStatus update(const QString& service, const QString& account, const QByteArray& data,
+                                  QString* errorText) = 0;
+    // Creates an item; label and description are given only here.
+    virtual KeychainStatus add(const QString& service, const QString& account, const QByteArray& data,
+                               const QString& label, const QString& description, QString* errorText) = 0;
+
+    // The backend used by the application: the Secret Service unless a test installed another.
+    static KeychainBackend& current();
+    static void setCurrent(std::shared_ptr<KeychainBackend> backend);
+};
+
+} // namespace platform

@@ -1,0 +1,106 @@
+#include "platform/UserDefaults.h"
+
+#include "platform/XdgPaths.h"
+
+#include <QSettings>
+#include <QStringList>
+
+namespace platform {
+namespace {
+
+std::optional<QString> rawText(const QString& path, const QString& key)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    const QVariant value = settings.value(key);
+    if (!value.isValid())
+        return std::nullopt;
+    // An unquoted value with commas comes back as a list; it was one text when written by hand.
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QLatin1Char(','));
+    if (!value.canConvert<QString>())
+        return std::nullopt;
+    return value.toString();
+}
+
+} // namespace
+
+UserDefaults::UserDefaults(QString filePath)
+    : m_filePath(std::move(filePath))
+{
+}
+
+QString UserDefaults::standardFilePath()
+{
+    return XdgPaths::configHome() + QStringLiteral("/Kestrova/Kestrova.conf");
+}
+
+UserDefaults UserDefaults::standard()
+{
+    return UserDefaults(standardFilePath());
+}
+
+bool UserDefaults::contains(const QString& key) const
+{
+    return QSettings(m_filePath, QSettings::IniFormat).contains(key);
+}
+
+std::optional<QString> UserDefaults::string(const QString& key) const
+{
+    return rawText(m_filePath, key);
+}
+
+std::optional<long long> UserDefaults::integer(const QString& key) const
+{
+    const auto text = rawText(m_filePath, key);
+    if (!text)
+        return std::nullopt;
+    bool ok = false;
+    const long long value = text->trimmed().toLongLong(&ok);
+    return ok ? std::optional<long long>(value) : std::nullopt;
+}
+
+std::optional<bool> UserDefaults::boolean(const QString& key) const
+{
+    const auto text = rawText(m_filePath, key);
+    if (!text)
+        return std::nullopt;
+    const QString t = text->trimmed().toLower();
+    if (t == QLatin1String("true") || t == QLatin1String("1"))
+        return true;
+    if (t == QLatin1String("false") || t == QLatin1String("0"))
+        return false;
+    return std::nullopt;
+}
+
+void UserDefaults::setString(const QString& key, const QString& value)
+{
+    QSettings settings(m_filePath, QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+void UserDefaults::setInteger(const QString& key, long long value)
+{
+    QSettings settings(m_filePath, QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+void UserDefaults::setBool(const QString& key, bool value)
+{
+    QSettings settings(m_filePath, QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+void UserDefaults::remove(const QString& key)
+{
+    QSettings settings(m_filePath, QSettings::IniFormat);
+    settings.remove(key);
+}
+
+bool UserDefaults::sync()
+{
+    QSettings settings(m_filePath, QSettings::IniFormat);
+    settings.sync();
+    return settings.status() == QSettings::NoError;
+}
+
+} // namespace platform

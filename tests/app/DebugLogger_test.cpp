@@ -1,0 +1,135 @@
+#include "app/DebugLogger.h"
+
+#include "support/TestSupport.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+QStringList logLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+void namedOperation()
+{
+    DebugLogger::shared().logErrorMessage("the disk is full");
+}
+
+} // namespace
+
+TEST(DebugLogger, LivesInTheStateFolder)
+{
+    EXPECT_EQ(DebugLogger::shared().logFilePath(), qEnvironmentVariable("XDG_STATE_HOME") + "/Kestrova/kestrova.log");
+    EXPECT_TRUE(QFile::exists(DebugLogger::shared().logFilePath()));
+}
+
+TEST(DebugLogger, LineFormat)
+{
+    auto& logger = DebugLogger::shared();
+    logger.log("Application starting up");
+    const int line = __LINE__ - 1;
+    namedOperation();
+    logger.logError({"Kestrova", 5, "Запись слишком короткая"});
+    logger.log("two\nlines");
+    logger.flush();
+    const QStringList lines = logLines(logger.logFilePath());
+    ASSERT_GE(lines.size(), 5);
+    const QRegularExpression stamp(R"(^\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}\] )");
+    const QString first = lines[lines.size() - 5];
+    EXPECT_TRUE(stamp.match(first).hasMatch()) << first.toStdString();
+    EXPECT_TRUE(first.endsWith(QStringLiteral("] [DebugLogger_test.cpp:%1] TestBody: Application starting up").arg(line)))
+        << first.toStdString();
+    EXPECT_TRUE(lines[lines.size() - 4].endsWith("] namedOperation: ERROR: the disk is full"));
+    EXPECT_TRUE(lines[lines.size() - 3].endsWith("] TestBody: ERROR: Запись слишком короткая"));
+    EXPECT_TRUE(lines[lines.size() - 2].endsWith("] TestBody: two"));
+    EXPECT_EQ(lines.last(), "lines");
+}
+
+TEST(DebugLogger, FunctionNames)
+{
+    const struct {
+        const char* signature;
+        const char* name;
+    } cases[] = {
+        {"void AppDelegate::applicationDidFinishLaunching()", "applicationDidFinishLaunching"},
+        {"AppDelegate::captureScreen()::<lambda(QImage)>", "captureScreen"},
+        {"static DebugLogger& DebugLogger::shared()", "shared"},
+        {"int main(int, char**)", "main"},
+        {"const QString* ns::Type::name(int) const", "name"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DebugLogger::functionName(c.signature).toStdString(), c.name);
+}
+
+TEST(DebugLogger, LinesFromManyThreadsAreAllWrittenWhole)
+{
+    auto& logger = DebugLogger::shared();
+    const int before = logLines(logger.logFilePath()).size();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([t, &logger] {
+            for (int i = 0; i < 100; ++i)
+                logger.log(QStringLiteral("thread %1 line %2 ").arg(t).arg(i) + QString(200, 'x'));
+        });
+    for (auto& th : threads)
+        th.join();
+    logger.flush();
+    const QStringList lines = logLines(logger.logFilePath());
+    ASSERT_EQ(lines.size() - before, 400);
+    for (int i = before; i < lines.size(); ++i)
+        ASSERT_TRUE(lines[i].endsWith(QString(200, 'x'))) << lines[i].toStdString();
+}
+
+TEST(DebugLogger, ExitDrainsQueuedLines)
+{
+    QTemporaryDir state;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("KESTROVA_TEST_HOME", state.path());
+    const auto result = test::run(QCoreApplication::applicationFilePath(),
+                                  {"--gtest_filter=DebugLoggerChild.*", "--gtest_also_run_disabled_tests"},
+                                  std::chrono::seconds(30), env);
+    ASSERT_EQ(result.exitCode, 0) << result.output.toStdString();
+    const QStringList lines = logLines(state.path() + "/.local/state/Kestrova/kestrova.log");
+    ASSERT_EQ(lines.size(), 2000);
+    EXPECT_TRUE(lines.last().endsWith("last line 1999"));
+}
+
+TEST(DebugLoggerChild, DISABLED_LogsAndExitsWithoutFlushing)
+{
+    for (int i = 0; i < 2000; ++i)
+        DebugLogger::shared().log(QStringLiteral("last line %1").arg(i));
+}
+
+TEST(DebugLogger, DeletedFileIsNotRecreated)
+{
+    QTemporaryDir state;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("KESTROVA_TEST_HOME", state.path());
+    const auto result = test::run(QCoreApplication::applicationFilePath(),
+                                  {"--gtest_filter=DebugLoggerDeleteChild.*", "--gtest_also_run_disabled_tests"},
+                                  std::chrono::seconds(30), env);
+    ASSERT_EQ(result.exitCode, 0) << result.output.toStdString();
+    EXPECT_FALSE(QFile::exists(state.path() + "/.local/state/Kestrova/kestrova.log"));
+}
+
+TEST(DebugLoggerDeleteChild, DISABLED_DeleteThenLog)
+{
+    auto& logger = DebugLogger::shared();
+    logger.log("first");
+    logger.flush();
+    QFile::remove(logger.logFilePath());
+    logger.log("lost");
+    logger.flush();
+}

@@ -1,0 +1,47 @@
+// The main of every test binary: a private home folder, the in-memory keychain, a QApplication on
+// the platform CTest chose (offscreen or xcb), then GoogleTest.
+#include "support/TestSupport.h"
+
+#include "platform/InMemoryKeychain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+
+    // Each test binary gets its own home, so binaries can run in parallel without sharing settings,
+    // logs or capture folders.
+    // A child started by a test may be given its home in KESTROVA_TEST_HOME.
+    QTemporaryDir tempHome(QDir::tempPath() + QStringLiteral("/kestrova-test-home-XXXXXX"));
+    const QString given = qEnvironmentVariable("KESTROVA_TEST_HOME");
+    const QString homePath = given.isEmpty() ? tempHome.path() : given;
+    if (given.isEmpty() && !tempHome.isValid())
+        return 2;
+    const QByteArray root = QFile::encodeName(homePath);
+    for (const char* sub : {"Pictures", "Documents", ".config", ".local/state", ".cache", ".local/share"})
+        QDir().mkpath(homePath + QLatin1Char('/') + QLatin1String(sub));
+    setenv("HOME", root.constData(), 1);
+    setenv("XDG_CONFIG_HOME", (root + "/.config").constData(), 1);
+    setenv("XDG_STATE_HOME", (root + "/.local/state").constData(), 1);
+    setenv("XDG_CACHE_HOME", (root + "/.cache").constData(), 1);
+    setenv("XDG_DATA_HOME", (root + "/.local/share").constData(), 1);
+    // Pictures and Documents without a user-dirs file: QStandardPaths falls back to $HOME/Pictures.
+    unsetenv("XDG_PICTURES_DIR");
+    unsetenv("XDG_DOCUMENTS_DIR");
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+
+    platform::KeychainBackend::setCurrent(std::make_shared<platform::InMemoryKeychain>());
+
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    test::setTestHome(homePath);
+    return RUN_ALL_TESTS();
+}

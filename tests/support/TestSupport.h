@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+
+namespace test {
+
+// The private home folder of this test binary.
+QString testHome();
+void setTestHome(const QString& path);
+
+// Processes Qt events until `condition` holds or `timeout` passes; true when it held.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+// Processes Qt events for `duration`.
+void spin(std::chrono::milliseconds duration);
+
+// A file under the source tree, e.g. "tests/fakes/cloud.py".
+QString sourcePath(const QString& relative);
+// The built kestrova program.
+QString kestrovaBinary();
+
+struct ProcessResult {
+    int exitCode = -1;
+    bool finished = false; // false: timed out and killed
+    QByteArray output;     // stdout and stderr merged
+};
+// Runs a program to completion with a time limit.
+ProcessResult run(const QString& program, const QStringList& arguments,
+                  std::chrono::milliseconds timeout = std::chrono::seconds(30),
+                  const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                  const QByteArray& input = {});
+
+// True when an X server is reachable on $DISPLAY.
+bool haveDisplay();
+
+} // namespace test
