@@ -27,6 +27,7 @@ ToastManager& ToastManager::shared()
 ToastManager::ToastManager()
 {
     m_dismissTimer.setSingleShot(true);
+    m_dismissTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_dismissTimer, &QTimer::timeout, this, [this] {
         m_currentToast.reset();
         emit currentToastChanged();

@@ -36,6 +36,8 @@ public:
 
     const std::optional<ToastData>& currentToast() const { return m_currentToast; }
     void show(const QString& message, const QString& icon, ToastType type, double durationSeconds);
+    // Time left until the current toast goes away; -1 when none is pending.
+    int remainingMilliseconds() const { return m_dismissTimer.remainingTime(); }
 
 signals:
     void currentToastChanged();
