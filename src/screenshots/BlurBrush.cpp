@@ -57,9 +57,17 @@ QRect BlurBrush::applyBlurAlongPathInPlace(QImage& image, const QList<QPointF>& 
         QPainterPath path(points.first() * dpr);
         for (qsizetype i = 1; i < points.size(); ++i)
             path.lineTo(points[i] * dpr);
-        painter.setPen(QPen(Qt::white, brushSize * dpr, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(path);
+        if (path.elementCount() < 2) {
+            // A stroke that never moves: its round caps make a dot (a path drops zero-length
+            // segments, so draw the dot itself).
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Qt::white);
+            painter.drawEllipse(points.first() * dpr, brushSize * dpr / 2, brushSize * dpr / 2);
+        } else {
+            painter.setPen(QPen(Qt::white, brushSize * dpr, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawPath(path);
+        }
     }
 
     const QImage blurred = GaussianBlur::blurredRegion(image, area);

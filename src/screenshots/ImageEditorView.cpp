@@ -26,7 +26,7 @@ ImageEditorView::ImageEditorView(const QImage& image, AppState* appState, QWidge
     // Ctrl+Z is the Linux form of the undo key; inside the text field it undoes typing instead,
     // since the field claims the standard editing keys first.
     auto* undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
-    undo->setContext(Qt::WidgetWithChildrenShortcut);
+    undo->setContext(Qt::WindowShortcut);
     connect(undo, &QShortcut::activated, m_model, &ImageEditorModel::undoLastAnnotation);
 
     connect(m_model, &ImageEditorModel::textEntryChanged, this, &ImageEditorView::textEntryChanged);
@@ -41,6 +41,11 @@ ImageEditorView::ImageEditorView(const QImage& image, AppState* appState, QWidge
 }
 
 ImageEditorView::~ImageEditorView() = default;
+
+InlineTextEditorView* ImageEditorView::textField() const
+{
+    return m_textField;
+}
 
 void ImageEditorView::textEntryChanged()
 {

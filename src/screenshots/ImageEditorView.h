@@ -26,7 +26,7 @@ public:
     ImageEditorCanvas* canvas() const { return m_canvas; }
     ImageEditorToolbar* toolbar() const { return m_toolbar; }
     // The inline text field while text is being entered, else null.
-    InlineTextEditorView* textField() const { return m_textField; }
+    InlineTextEditorView* textField() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
