@@ -23,7 +23,6 @@ ImageEditorCanvas::ImageEditorCanvas(ImageEditorModel* model, QWidget* parent)
     , m_model(model)
 {
     setFocusPolicy(Qt::NoFocus);
-    setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMinimumSize(1, 1);
     connect(model, &ImageEditorModel::displayedImageChanged, this, &ImageEditorCanvas::pictureChanged);
     connect(model, &ImageEditorModel::previewChanged, this, qOverload<>(&QWidget::update));
@@ -96,12 +95,6 @@ void ImageEditorCanvas::pictureChanged(const QRect& pixelRect)
     const auto fit = ImageEditorModel::aspectFit(size(), m_model->imageSize());
     const double dpr = devicePixelRatioF();
     update(QRectF(fit.offset + QPointF(target.topLeft()) / dpr, QSizeF(target.size()) / dpr).toAlignedRect().adjusted(-1, -1, 1, 1));
-}
-
-void ImageEditorCanvas::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    update();
 }
 
 void ImageEditorCanvas::paintEvent(QPaintEvent*)

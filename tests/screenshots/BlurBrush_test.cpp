@@ -138,10 +138,26 @@ TEST(BlurBrush, RegionLimitedEqualsFullImageReference)
             ++cases;
         }
     }
-    // A stroke through several points, with joins.
+    // A stroke through several points, with joins; a tall one that is blurred in several bands.
+    const QImage tall = fixtures::noise(120, 400, 4);
+    const QList<QPointF> vertical = {{60, 5}, {70, 395}};
+    EXPECT_LE(maxChannelDifference(BlurBrush::applyBlurAlongPath(tall, vertical, 40), referenceBlurAlongPath(tall, vertical, 40)), 1);
     const QImage image = fixtures::noise(120, 90, 3);
     const QList<QPointF> path = {{10, 10}, {60, 30}, {30, 70}, {100, 80}};
     EXPECT_LE(maxChannelDifference(BlurBrush::applyBlurAlongPath(image, path, 15), referenceBlurAlongPath(image, path, 15)), 1);
+}
+
+TEST(GaussianBlur, ResultDoesNotDependOnTheRegionAskedFor)
+{
+    const QImage image = fixtures::noise(200, 400, 6);
+    const QRect large(-20, 5, 150, 420); // past the picture's edges, several bands of rows
+    const QImage whole = GaussianBlur::blurredRegion(image, large);
+    ASSERT_EQ(whole.size(), large.size());
+    for (const QRect part : {QRect(40, 200, 30, 30), QRect(-20, 5, 10, 10), QRect(100, 380, 30, 45)}) {
+        const QImage piece = GaussianBlur::blurredRegion(image, part);
+        EXPECT_FALSE(fixtures::difference(piece, whole.copy(part.translated(-large.topLeft()))));
+    }
+    EXPECT_TRUE(GaussianBlur::blurredRegion(image.convertToFormat(QImage::Format_RGB32), large).isNull());
 }
 
 TEST(BlurBrush, ChangesOnlyPixelsUnderTheBrush)

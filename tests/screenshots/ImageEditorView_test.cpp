@@ -214,6 +214,15 @@ TEST_F(ImageEditorViewTest, TextFieldColourWrapAndRestart)
     ASSERT_EQ(state.annotations().size(), 1);
     EXPECT_EQ(state.annotations()[0].color, platform::SystemColors::blue());
 
+    // Inside the field Ctrl+Z undoes typing, not the last annotation.
+    field = startText({230, 60});
+    ASSERT_TRUE(field);
+    QTest::keyClicks(field, "xy");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(state.annotations().size(), 1);
+    EXPECT_NE(field->toPlainText(), QString("xy"));
+    QTest::keyClick(field, Qt::Key_Escape);
+
     // A long line wraps at 400 points in the field but is stored as one line.
     field = startText({230, 60});
     ASSERT_TRUE(field);
@@ -306,6 +315,20 @@ TEST_F(ImageEditorViewTest, EditorPictureEqualsTheReplayedAnnotations)
         ASSERT_FALSE(diff) << diff->toStdString();
     }
     EXPECT_EQ(state.annotations().size(), 4);
+}
+
+TEST_F(ImageEditorViewTest, NoPictureIsHandledQuietly)
+{
+    open(QImage());
+    for (AnnotationType tool : AnnotationTypes::allCases()) {
+        choose(tool);
+        drag(canvas(), {{100, 100}, {150, 120}, {200, 180}});
+    }
+    EXPECT_EQ(state.annotations().size(), AnnotationTypes::allCases().size());
+    QTest::keyClick(view.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(state.annotations().size(), AnnotationTypes::allCases().size() - 1);
+    EXPECT_TRUE(AnnotatedImageRenderer::renderImageWithAnnotations(QImage(), state.annotations()).isNull());
+    view->grab();
 }
 
 namespace {
