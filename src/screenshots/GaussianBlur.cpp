@@ -52,17 +52,15 @@ QImage GaussianBlur::blurredRegion(const QImage& source, const QRect& region)
     const int outW = region.width();
     const int outH = region.height();
 
-    // Horizontal pass: each source row is first widened to float pixels with zero padding, so the
-    // inner loop needs no bounds checks and runs on whole pixels.
+    // Horizontal pass: each source row is first widened to float pixels, the edge pixels repeated
+    // beyond the border, so the inner loop needs no bounds checks and runs on whole pixels.
     std::vector<Pixel> padded(static_cast<size_t>(outW + 2 * R));
-    const int colFrom = std::max(0, region.left() - R);
-    const int colTo = std::min(sw - 1, region.right() + R);
     auto horizontalRow = [&](int sourceRow, Pixel* acc) {
-        std::fill(padded.begin(), padded.end(), Pixel{});
         const uchar* line = source.constScanLine(sourceRow);
-        for (int x = colFrom; x <= colTo; ++x) {
+        for (int i = 0; i < outW + 2 * R; ++i) {
+            const int x = std::clamp(region.left() - R + i, 0, sw - 1);
             const uchar* px = line + 4 * x;
-            padded[x - (region.left() - R)] = Pixel{float(px[0]), float(px[1]), float(px[2]), float(px[3])};
+            padded[i] = Pixel{float(px[0]), float(px[1]), float(px[2]), float(px[3])};
         }
         std::fill(acc, acc + outW, Pixel{});
         for (int k = 0; k < kKernelSize; ++k) {
@@ -81,9 +79,9 @@ QImage GaussianBlur::blurredRegion(const QImage& source, const QRect& region)
     std::vector<Pixel> acc(static_cast<size_t>(outW));
     for (int bandTop = 0; bandTop < outH; bandTop += kBandRows) {
         const int bandRows = std::min(kBandRows, outH - bandTop);
-        // Source rows that reach this band; rows outside the picture are zero and are skipped.
-        const int firstRow = std::max(0, region.top() + bandTop - R);
-        const int lastRow = std::min(sh - 1, region.top() + bandTop + bandRows - 1 + R);
+        // Source rows that reach this band; rows beyond the border repeat the edge row.
+        const int firstRow = std::clamp(region.top() + bandTop - R, 0, sh - 1);
+        const int lastRow = std::clamp(region.top() + bandTop + bandRows - 1 + R, 0, sh - 1);
         for (int sy = firstRow; sy <= lastRow; ++sy)
             horizontalRow(sy, &horizontal[static_cast<size_t>(sy - firstRow) * outW]);
 
@@ -92,9 +90,7 @@ QImage GaussianBlur::blurredRegion(const QImage& source, const QRect& region)
             std::fill(acc.begin(), acc.end(), Pixel{});
             const int cy = region.top() + y;
             for (int k = 0; k < kKernelSize; ++k) {
-                const int sy = cy + k - R;
-                if (sy < firstRow || sy > lastRow)
-                    continue;
+                const int sy = std::clamp(cy + k - R, firstRow, lastRow);
                 const float wk = w[k];
                 const Pixel* in = &horizontal[static_cast<size_t>(sy - firstRow) * outW];
                 for (int x = 0; x < outW; ++x)

@@ -13,8 +13,8 @@
 // 3 sigma = 45 px on each side, where a weight is 1.1 % of the centre one and the tails hold 0.27 %
 // of the mass, and is renormalised so a flat area stays exactly flat.
 //
-// Pixels outside the source count as transparent black: the picture is not extended at its edges,
-// so blurred pixels next to the border take in the empty surroundings and become partly transparent.
+// Beyond the picture's border the edge pixels repeat, so a blur along the border stays opaque and
+// keeps the border's colours instead of fading into empty surroundings.
 class GaussianBlur {
 public:
     static constexpr double kSigma = 15.0;

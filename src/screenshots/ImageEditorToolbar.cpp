@@ -274,7 +274,7 @@ ImageEditorToolbar::ImageEditorToolbar(ImageEditorModel* model, QWidget* parent)
     m_undoButton->setObjectName(QStringLiteral("undo"));
     // The text as written for the product, keyboard sign included; the shortcut itself is Ctrl+Z
     // (ImageEditorView).
-    m_undoButton->setToolTip(QStringLiteral("Отменить (⌘Z)"));
+    m_undoButton->setToolTip(QStringLiteral("Отменить (Ctrl+Z)"));
     connect(m_undoButton, &QAbstractButton::clicked, this, [this] {
         if (m_model)
             m_model->undoLastAnnotation();

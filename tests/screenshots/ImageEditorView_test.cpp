@@ -121,7 +121,7 @@ TEST_F(ImageEditorViewTest, UndoAndClearFollowTheList)
     QAbstractButton* clear = toolbar()->clearButton();
     EXPECT_FALSE(undo->isEnabled());
     EXPECT_FALSE(clear->isEnabled());
-    EXPECT_EQ(undo->toolTip(), QString("Отменить (⌘Z)"));
+    EXPECT_EQ(undo->toolTip(), QString("Отменить (Ctrl+Z)"));
     EXPECT_EQ(clear->toolTip(), QString("Очистить"));
 
     drag(canvas(), {{300, 100}, {350, 150}});
@@ -375,8 +375,7 @@ std::optional<QString> canvasEqualsOutput(double dpr)
     if (output.size() != image.size() || output.devicePixelRatio() != dpr)
         return QStringLiteral("output not at the picture's resolution");
     const QRect pictureArea(QPoint(0, int(10 * dpr)), image.size());
-    // Blurred pixels near the border are partly transparent: the canvas shows them over its
-    // background, so lay the output over the same background to compare what the user sees.
+    // Lay the output over the canvas background to compare exactly what the user sees.
     QImage seen(output.size(), QImage::Format_RGB32);
     seen.fill(canvas.palette().color(QPalette::Window));
     seen.setDevicePixelRatio(dpr);
