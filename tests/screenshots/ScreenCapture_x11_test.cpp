@@ -1,6 +1,7 @@
 // The real overlay and the real capture chain on the test X server (one 1920x1080 screen, no
 // window manager, no compositing manager), driven with xdotool.
 #include "app/PermissionsManager.h"
+#include "platform/CompositingManager.h"
 #include "platform/PixelGrabber.h"
 #include "platform/ScreenAccess.h"
 #include "screenshots/CaptureOverlayView.h"
@@ -13,6 +14,10 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
 
 using capturetest::PatternWindow;
 using namespace std::chrono_literals;
@@ -50,6 +55,30 @@ QStringList drag(QPoint from, QPoint to)
             "mousemove", QString::number(mid.x()), QString::number(mid.y()),
             "mousemove", QString::number(to.x()), QString::number(to.y()), "mouseup", "1"};
 }
+
+// Claims the compositing manager's selection, as a compositing manager would on start.
+class CompositingManagerStandIn {
+public:
+    CompositingManagerStandIn()
+    {
+        int screen = 0;
+        m_connection = xcb_connect(nullptr, &screen);
+        const xcb_screen_t* root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data;
+        m_window = xcb_generate_id(m_connection);
+        xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, m_window, root->root, 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+        const std::string name = "_NET_WM_CM_S" + std::to_string(screen);
+        auto* atom = xcb_intern_atom_reply(m_connection, xcb_intern_atom(m_connection, 0, name.size(), name.c_str()), nullptr);
+        xcb_set_selection_owner(m_connection, m_window, atom->atom, XCB_CURRENT_TIME);
+        std::free(atom);
+        std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+    }
+    ~CompositingManagerStandIn() { xcb_disconnect(m_connection); } // the selection goes with the window
+
+private:
+    xcb_connection_t* m_connection = nullptr;
+    xcb_window_t m_window = 0;
+};
 
 class ScreenCaptureX11 : public ::testing::Test {
 protected:
@@ -209,4 +238,23 @@ TEST_F(ScreenCaptureX11, FullScreenCaptureIsTheWholeScreenAtOnce)
     EXPECT_TRUE(result->convertToFormat(QImage::Format_RGB32) == background->pattern());
     EXPECT_FALSE(capture.isCapturing());
     EXPECT_EQ(openOverlay(), nullptr);
+}
+
+TEST_F(ScreenCaptureX11, WithACompositingManagerTheOverlayIsTranslucent)
+{
+    EXPECT_FALSE(platform::CompositingManager::isRunning());
+    {
+        CompositingManagerStandIn compositor;
+        EXPECT_TRUE(platform::CompositingManager::isRunning());
+        ScreenCaptureWindow* window = startAreaCapture();
+        ASSERT_TRUE(window);
+        EXPECT_FALSE(window->overlayView()->hasFrozenBackground());
+        EXPECT_TRUE(window->testAttribute(Qt::WA_TranslucentBackground));
+        // The image is still read from the display once the overlay is gone.
+        ASSERT_TRUE(xdotool(drag({500, 600}, {620, 700})));
+        ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }, 5s));
+        ASSERT_TRUE(result.has_value());
+        EXPECT_TRUE(result->convertToFormat(QImage::Format_RGB32) == background->pattern().copy(500, 600, 120, 100));
+    }
+    EXPECT_TRUE(test::waitUntil([] { return !platform::CompositingManager::isRunning(); }, 2s));
 }
