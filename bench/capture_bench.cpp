@@ -1,6 +1,6 @@
 // Screenshot capture figures on the X display: the full-screen grab, the time from an area
 // capture request to the overlay on screen, and from mouse-up to the image in the completion
-// (the two specified 50 ms pauses taken out). Run under scripts/headless (Xvfb 1920x1080).
+// (the two deliberate 50 ms pauses taken out). Run under scripts/headless (Xvfb 1920x1080).
 #include "app/PermissionsManager.h"
 #include "platform/PixelGrabber.h"
 #include "screenshots/ScreenCapture.h"
@@ -29,7 +29,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kSpecifiedDelayMs = 50.0;
+constexpr double kDeliberatePauseMs = 50.0;
 
 double ms(Clock::duration d)
 {
@@ -240,7 +240,7 @@ int main(int argc, char** argv)
         spinUntil([&] { return watcher.changedAt().has_value(); });
         watcher.stop();
         if (const auto seen = watcher.changedAt())
-            toOverlay.push_back(ms(*seen - requested) - kSpecifiedDelayMs);
+            toOverlay.push_back(ms(*seen - requested) - kDeliberatePauseMs);
         ScreenCaptureWindow* window = nullptr;
         spinUntil([&] { return (window = openOverlay()) && window->hasInputGrabs(); });
         if (!window)
@@ -254,7 +254,7 @@ int main(int argc, char** argv)
         fake(input, rootWindow, XCB_BUTTON_RELEASE, 1);
         spinUntil([&] { return done; });
         if (done && image)
-            toImage.push_back(ms(completedAt - released) - kSpecifiedDelayMs);
+            toImage.push_back(ms(completedAt - released) - kDeliberatePauseMs);
         fake(input, rootWindow, XCB_MOTION_NOTIFY, 0, 960, 540);
         spinUntil([] { return openOverlay() == nullptr; }, 1000);
         // Let the white background repaint before the next round.

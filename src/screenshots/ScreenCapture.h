@@ -3,7 +3,6 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
-#include <QWidget>
 
 #include <functional>
 #include <mutex>
@@ -11,6 +10,7 @@
 
 class PermissionsManager;
 class ScreenCaptureWindow;
+class QWidget;
 
 // Area and full-screen screenshots. The image handed to a completion has the screen's device
 // pixel ratio set: its pixels are the screen's, its deviceIndependentSize() is in points.

@@ -1,6 +1,6 @@
 // Coordinates of the capture on injected screen lists, and the order of the capture chain with
-// its methods replaced. The numeric examples of the macOS design are written in bottom-left
-// frames; here they are translated to top-left (y becomes primaryHeight - y - h).
+// its methods replaced. Some cases start from bottom-left frames (y up) and are turned into
+// top-left ones with flipped(): y becomes height - y - h.
 #include "platform/ScreenGeometry.h"
 #include "screenshots/ScreenCaptureWindow.h"
 
