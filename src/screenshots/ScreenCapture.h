@@ -9,6 +9,8 @@
 #include <optional>
 
 class PermissionsManager;
+class ScreenCaptureWindow;
+class QWidget;
 
 // Area and full-screen screenshots. The image handed to a completion has the screen's device
 // pixel ratio set: its pixels are the screen's, its deviceIndependentSize() is in points.
@@ -28,6 +30,14 @@ public:
     bool isCapturing() const;
 
 private:
+    void performCapture(Completion completion);
+    void startInteractiveCapture(Completion completion);
+    // Asks the permission service; `answer` runs once, also when the service goes away unanswered.
+    void requestPermission(PermissionsManager* manager, std::function<void(bool granted)> answer);
+    // The window the user works in, hidden while the overlay is up.
+    static QWidget* currentMainWindow();
+
     mutable std::recursive_mutex m_captureLock;
     bool m_isCapturing = false;
+    QPointer<ScreenCaptureWindow> m_window;
 };

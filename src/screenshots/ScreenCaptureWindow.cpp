@@ -1,0 +1,626 @@
+#include "screenshots/ScreenCaptureWindow.h"
+
+#include "platform/CompositingManager.h"
+#include "platform/Console.h"
+#include "platform/NumberFormat.h"
+#include "platform/PixelGrabber.h"
+#include "platform/WindowStackReader.h"
+#include "screenshots/CaptureOverlayView.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QScreen>
+#include <QWindow>
+
+#include <cmath>
+#include <memory>
+
+using platform::NumberFormat;
+using platform::ScreenGeometry;
+using platform::ScreenInfo;
+
+namespace {
+
+// A just-closed tray menu can hold keyboard and pointer for a moment; grabs are retried this often
+// for up to this many times (about a second) before the overlay runs without them.
+constexpr int kGrabRetryIntervalMs = 25;
+constexpr int kGrabAttempts = 40;
+// The pause between hiding the overlay and reading the pixels: the windows beneath repaint meanwhile.
+constexpr int kHideDelayMs = 50;
+
+void print(const QString& line)
+{
+    platform::Console::printLine(QStringLiteral("ScreenCaptureWindow: ") + line);
+}
+
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+QString pixelSize(const QImage& image)
+{
+    return QString::number(image.width()) + QLatin1Char('x') + QString::number(image.height());
+}
+
+QString pointSize(const std::optional<QImage>& image)
+{
+    return NumberFormat::size(image ? image->deviceIndependentSize() : QSizeF(0, 0));
+}
+
+bool onX11()
+{
+    return QGuiApplication::platformName() == QLatin1String("xcb");
+}
+
+// One grabber for the display methods and the overlay's frozen background (GUI thread only). After
+// a failed read it is dropped, so a broken connection is made again on the next use.
+std::unique_ptr<platform::PixelGrabber>& grabberSlot()
+{
+    static std::unique_ptr<platform::PixelGrabber> grabber;
+    return grabber;
+}
+
+platform::PixelGrabber* sharedGrabber(QString* error)
+{
+    auto& grabber = grabberSlot();
+    if (!grabber)
+        grabber = platform::PixelGrabber::create(error);
+    return grabber.get();
+}
+
+QImage grabScreenPixels(const ScreenInfo& screen, bool plainRequests, QString* error)
+{
+    if (!onX11()) {
+        if (error)
+            *error = QStringLiteral("no X11 display");
+        return {};
+    }
+    platform::PixelGrabber* grabber = sharedGrabber(error);
+    if (!grabber)
+        return {};
+    const bool shm = grabber->usesShm();
+    if (plainRequests)
+        grabber->setUseShm(false);
+    QImage image = grabber->grab(screen.nativeGeometry, error);
+    if (plainRequests)
+        grabber->setUseShm(shm);
+    if (image.isNull())
+        grabberSlot().reset();
+    else
+        image.setDevicePixelRatio(screen.devicePixelRatio);
+    return image;
+}
+
+std::unique_ptr<platform::WindowStackReader>& windowReaderSlot()
+{
+    static std::unique_ptr<platform::WindowStackReader> reader;
+    return reader;
+}
+
+platform::WindowStackReader* sharedWindowReader(QString* error)
+{
+    auto& reader = windowReaderSlot();
+    if (!reader)
+        reader = platform::WindowStackReader::create(error);
+    return reader.get();
+}
+
+std::optional<ScreenCaptureWindow::CaptureMethods>& injectedMethods()
+{
+    static std::optional<ScreenCaptureWindow::CaptureMethods> methods;
+    return methods;
+}
+
+double primaryHeight(const ScreenInfo& screen)
+{
+    const auto primary = ScreenGeometry::primaryScreen();
+    return primary ? primary->geometry.height() : screen.geometry.height();
+}
+
+QScreen* qscreenFor(const ScreenInfo& screen)
+{
+    for (QScreen* candidate : QGuiApplication::screens())
+        if (candidate->name() == screen.name)
+            return candidate;
+    return QGuiApplication::primaryScreen();
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Geometry
+
+std::optional<ScreenInfo> ScreenCaptureWindow::chooseScreen(const QList<ScreenInfo>& screens, const QPoint& cursor,
+                                                            const std::optional<ScreenInfo>& mainScreen)
+{
+    for (const ScreenInfo& screen : screens)
+        if (screen.geometry.contains(cursor))
+            return screen;
+    if (!screens.isEmpty())
+        return screens.first();
+    return mainScreen;
+}
+
+std::optional<ScreenInfo> ScreenCaptureWindow::chooseMainScreen(const QList<ScreenInfo>& screens,
+                                                                const std::optional<QPoint>& activeWindowCenter)
+{
+    if (activeWindowCenter)
+        for (const ScreenInfo& screen : screens)
+            if (screen.geometry.contains(*activeWindowCenter))
+                return screen;
+    for (const ScreenInfo& screen : screens)
+        if (screen.primary)
+            return screen;
+    if (!screens.isEmpty())
+        return screens.first();
+    return std::nullopt;
+}
+
+std::optional<ScreenInfo> ScreenCaptureWindow::mainScreen()
+{
+    std::optional<QPoint> center;
+    if (QWidget* active = QApplication::activeWindow())
+        center = active->frameGeometry().center();
+    return chooseMainScreen(ScreenGeometry::screens(), center);
+}
+
+QRect ScreenCaptureWindow::selectionToGlobalPixels(const QRectF& selection, const QRect& windowFrame, const ScreenInfo& screen)
+{
+    const QRectF onScreen = selection.translated(QPointF(windowFrame.topLeft() - screen.geometry.topLeft()));
+    return ScreenGeometry::rootToGlobalTopLeftPixels(ScreenGeometry::screenPointsToRootPixels(onScreen, screen));
+}
+
+QRect ScreenCaptureWindow::screenToGlobalPixels(const ScreenInfo& screen)
+{
+    return ScreenGeometry::rootToGlobalTopLeftPixels(screen.nativeGeometry);
+}
+
+QRect ScreenCaptureWindow::displayCropRect(const QRect& rect, const ScreenInfo& screen)
+{
+    return rect.translated(-screenToGlobalPixels(screen).topLeft());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The window
+
+ScreenCaptureWindow::ScreenCaptureWindow()
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint)
+{
+    setAttribute(Qt::WA_QuitOnClose, false);
+    m_targetScreen = chooseScreen(ScreenGeometry::screens(), QCursor::pos(), mainScreen());
+    if (m_targetScreen)
+        m_frame = m_targetScreen->geometry;
+    m_grabRetry.setInterval(kGrabRetryIntervalMs);
+    connect(&m_grabRetry, &QTimer::timeout, this, &ScreenCaptureWindow::tryGrabInput);
+    setupWindow();
+}
+
+ScreenCaptureWindow::~ScreenCaptureWindow()
+{
+    m_destroying = true;
+    completeCapture(std::nullopt);
+    // A capture scheduled by mouse-up that can no longer run still ends, with nothing.
+    if (Completion deferred = std::exchange(m_deferredCompletion, nullptr))
+        deferred(std::nullopt);
+    print(QStringLiteral("deinit called"));
+}
+
+void ScreenCaptureWindow::setupWindow()
+{
+    setMouseTracking(true);
+    setCursor(Qt::CrossCursor);
+    print(QStringLiteral("Setting up overlay for frame: ") + NumberFormat::rect(m_frame));
+
+    m_overlayView = new CaptureOverlayView(this);
+    // A veil over the live screen needs a compositing manager; without one, paint the screen as
+    // it is now under the veil. Either way the capture reads the display after the overlay is gone.
+    QImage frozen;
+    if (onX11() && m_targetScreen && !platform::CompositingManager::isRunning())
+        frozen = grabScreenPixels(*m_targetScreen, false, nullptr);
+    if (!frozen.isNull()) {
+        m_overlayView->setFrozenBackground(frozen);
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    } else {
+        setAttribute(Qt::WA_TranslucentBackground);
+    }
+    if (m_targetScreen)
+        if (QScreen* screen = qscreenFor(*m_targetScreen))
+            setScreen(screen);
+    setGeometry(m_frame);
+    m_overlayView->setGeometry(rect());
+}
+
+void ScreenCaptureWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_overlayView)
+        m_overlayView->setGeometry(rect());
+}
+
+void ScreenCaptureWindow::present()
+{
+    show();
+    raise();
+    activateWindow();
+    m_overlayView->setFocus(Qt::OtherFocusReason);
+    m_grabAttempts = 0;
+    tryGrabInput();
+}
+
+void ScreenCaptureWindow::tryGrabInput()
+{
+    if (m_isCompleted || !isVisible()) {
+        m_grabRetry.stop();
+        return;
+    }
+    QWindow* window = windowHandle();
+    const bool keyboard = window && window->setKeyboardGrabEnabled(true);
+    const bool mouse = window && window->setMouseGrabEnabled(true);
+    if (keyboard && mouse) {
+        // Route the grabbed input to this widget inside Qt as well.
+        grabKeyboard();
+        grabMouse();
+        m_hasGrabs = true;
+        m_grabRetry.stop();
+        return;
+    }
+    if (++m_grabAttempts >= kGrabAttempts) {
+        m_grabRetry.stop();
+        print(QStringLiteral("Could not grab ") + (keyboard ? QStringLiteral("the mouse") : QStringLiteral("the keyboard"))
+              + QStringLiteral(", continuing without it"));
+        return;
+    }
+    if (!m_grabRetry.isActive())
+        m_grabRetry.start();
+}
+
+void ScreenCaptureWindow::releaseInput()
+{
+    m_grabRetry.stop();
+    if (!m_hasGrabs)
+        return;
+    m_hasGrabs = false;
+    releaseKeyboard();
+    releaseMouse();
+    if (QWindow* window = windowHandle()) {
+        window->setKeyboardGrabEnabled(false);
+        window->setMouseGrabEnabled(false);
+    }
+}
+
+void ScreenCaptureWindow::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_startPoint = event->position();
+    m_currentRect = QRectF(*m_startPoint, QSizeF(0, 0));
+    print(QStringLiteral("mouseDown at ") + NumberFormat::point(*m_startPoint));
+}
+
+void ScreenCaptureWindow::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_startPoint || !(event->buttons() & Qt::LeftButton))
+        return;
+    const QPointF p = event->position();
+    const QPointF& start = *m_startPoint;
+    m_currentRect = QRectF(std::min(p.x(), start.x()), std::min(p.y(), start.y()), std::abs(p.x() - start.x()),
+                           std::abs(p.y() - start.y()));
+    m_overlayView->setSelectionRect(m_currentRect);
+    print(QStringLiteral("mouseDragged currentRect = ") + NumberFormat::rect(m_currentRect));
+}
+
+void ScreenCaptureWindow::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    print(QStringLiteral("mouseUp - currentRect = ") + NumberFormat::rect(m_currentRect));
+    if (m_isCompleted) {
+        print(QStringLiteral("Already completed, ignoring mouseUp"));
+        return;
+    }
+    if (m_currentRect.width() > kMinimumSelection && m_currentRect.height() > kMinimumSelection) {
+        const QRect converted = convertToScreenCoordinates(m_currentRect);
+        print(QStringLiteral("Converted to screen rect = ") + NumberFormat::rect(converted));
+        m_deferredCompletion = captureCompletion;
+        const std::optional<ScreenInfo> screen = m_targetScreen;
+        m_isCompleted = true;
+        releaseInput();
+        hide();
+        QTimer::singleShot(kHideDelayMs, this, [this, converted, screen] {
+            print(QStringLiteral("Window hidden, capturing..."));
+            const std::optional<QImage> image = captureScreenRectStatic(converted, screen);
+            print(QStringLiteral("Captured image size: ") + pointSize(image));
+            print(QStringLiteral("Calling completion with image: ") + boolText(image.has_value()));
+            if (Completion completion = std::exchange(m_deferredCompletion, nullptr))
+                completion(image);
+            deleteLater();
+        });
+        return;
+    }
+    print(QStringLiteral("Rect too small (") + NumberFormat::decimal(m_currentRect.width()) + QLatin1Char('x')
+          + NumberFormat::decimal(m_currentRect.height()) + QStringLiteral("), closing"));
+    completeCapture(std::nullopt);
+}
+
+void ScreenCaptureWindow::keyPressEvent(QKeyEvent* event)
+{
+    // Every key is taken here; none reaches another widget.
+    event->accept();
+    if (event->key() == Qt::Key_Escape) {
+        print(QStringLiteral("ESC pressed, cancelling capture"));
+        completeCapture(std::nullopt);
+    }
+}
+
+void ScreenCaptureWindow::completeCapture(std::optional<QImage> image)
+{
+    if (m_isCompleted) {
+        print(QStringLiteral("Already completed, ignoring completion"));
+        return;
+    }
+    m_isCompleted = true;
+    closeWindow();
+    print(QStringLiteral("Calling completion with image: ") + boolText(image.has_value()));
+    if (Completion completion = std::exchange(captureCompletion, nullptr))
+        completion(image);
+}
+
+void ScreenCaptureWindow::closeWindow()
+{
+    print(QStringLiteral("Closing window"));
+    releaseInput();
+    if (m_destroying)
+        return;
+    QTimer::singleShot(0, this, [this] {
+        hide();
+        deleteLater();
+    });
+}
+
+QRect ScreenCaptureWindow::convertToScreenCoordinates(const QRectF& rect) const
+{
+    const std::optional<ScreenInfo> screen = m_targetScreen ? m_targetScreen : mainScreen();
+    if (!screen)
+        return rect.toAlignedRect();
+    const QRect result = selectionToGlobalPixels(rect, m_frame, *screen);
+    print(QStringLiteral("convertToScreenCoordinates - primary height: ") + NumberFormat::decimal(primaryHeight(*screen))
+          + QStringLiteral(", screen: ") + NumberFormat::rect(screen->geometry) + QStringLiteral(", result: ")
+          + NumberFormat::rect(result));
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pixel capture chain
+
+ScreenCaptureWindow::CaptureMethods ScreenCaptureWindow::defaultCaptureMethods()
+{
+    return {&ScreenCaptureWindow::captureDisplayDirectly, &ScreenCaptureWindow::fallbackToDisplayCapture,
+            &ScreenCaptureWindow::captureExcludingOurApp, &ScreenCaptureWindow::captureAllVisibleWindows};
+}
+
+void ScreenCaptureWindow::setCaptureMethodsForTesting(std::optional<CaptureMethods> methods)
+{
+    injectedMethods() = std::move(methods);
+}
+
+std::optional<QString> ScreenCaptureWindow::getDisplayIDForScreenStatic(const ScreenInfo& screen)
+{
+    if (screen.name.isEmpty() || screen.nativeGeometry.isEmpty()) {
+        print(QStringLiteral("Could not get screen number"));
+        return std::nullopt;
+    }
+    print(QStringLiteral("Found display ID: ") + screen.name);
+    return screen.name;
+}
+
+std::optional<QImage> ScreenCaptureWindow::captureScreenRectStatic(const QRect& rect, const std::optional<ScreenInfo>& given)
+{
+    print(QStringLiteral("Capturing rect ") + NumberFormat::rect(rect));
+    const std::optional<ScreenInfo> screen = given ? given : mainScreen();
+    if (!screen) {
+        print(QStringLiteral("No screen found"));
+        return std::nullopt;
+    }
+    const CaptureMethods methods = injectedMethods().value_or(defaultCaptureMethods());
+
+    print(QStringLiteral("Trying direct display capture"));
+    if (auto image = methods.direct(rect, screen)) {
+        print(QStringLiteral("Successfully captured display image"));
+        return image;
+    }
+    print(QStringLiteral("Trying fallback display capture"));
+    if (auto image = methods.fallback(rect, screen)) {
+        print(QStringLiteral("Successfully captured with fallback display method"));
+        return image;
+    }
+    // Window geometry on X11 is in root pixels, not points.
+    print(QStringLiteral("Trying to capture excluding our app"));
+    if (auto image = methods.excludingOurApp(ScreenGeometry::globalTopLeftPixelsToRoot(rect),
+                                             static_cast<qint32>(QCoreApplication::applicationPid()))) {
+        image->setDevicePixelRatio(screen->devicePixelRatio);
+        print(QStringLiteral("Successfully captured excluding our app"));
+        return image;
+    }
+    print(QStringLiteral("Trying CGWindowListCreateImage with all visible windows"));
+    auto image = methods.allWindows(rect, *screen);
+    if (!image) {
+        print(QStringLiteral("Failed to capture with all windows"));
+        print(QStringLiteral("All capture methods failed"));
+        return std::nullopt;
+    }
+    print(QStringLiteral("Successfully captured all windows image of size ") + pixelSize(*image));
+    image->setDevicePixelRatio(screen->devicePixelRatio);
+    print(QStringLiteral("SUCCESS - created image of size ") + pointSize(image));
+    return image;
+}
+
+std::optional<QImage> ScreenCaptureWindow::captureDisplayDirectly(const QRect& rect, const std::optional<ScreenInfo>& given)
+{
+    print(QStringLiteral("Starting direct display capture"));
+    const std::optional<ScreenInfo> screen = given ? given : mainScreen();
+    if (!screen) {
+        print(QStringLiteral("No screen found for direct capture"));
+        return std::nullopt;
+    }
+    const std::optional<QString> displayID = getDisplayIDForScreenStatic(*screen);
+    if (!displayID) {
+        print(QStringLiteral("Could not get display ID"));
+        return std::nullopt;
+    }
+    print(QStringLiteral("Capturing from display ") + *displayID);
+    QString error;
+    const QImage display = grabScreenPixels(*screen, false, &error);
+    if (display.isNull()) {
+        print(QStringLiteral("Failed to capture full display"));
+        return std::nullopt;
+    }
+    print(QStringLiteral("Captured full display of size ") + pixelSize(display));
+
+    const double s = screen->devicePixelRatio;
+    const QPoint topLeft = screenToGlobalPixels(*screen).topLeft();
+    const QRect crop = displayCropRect(rect, *screen);
+    print(QStringLiteral("Screen frame: ") + NumberFormat::rect(screen->geometry));
+    print(QStringLiteral("Scale factor: ") + NumberFormat::decimal(s));
+    print(QStringLiteral("Primary screen height: ") + NumberFormat::decimal(primaryHeight(*screen)));
+    print(QStringLiteral("Screen top in CGImage coords: ") + NumberFormat::decimal(topLeft.y()));
+    print(QStringLiteral("Original rect: ") + NumberFormat::rect(rect));
+    print(QStringLiteral("Crop rect for display: ") + NumberFormat::rect(crop));
+
+    const QRect bounds(QPoint(0, 0), display.size());
+    if (!bounds.intersects(crop)) {
+        print(QStringLiteral("Crop rect outside of display image bounds"));
+        return std::nullopt;
+    }
+    const QRect visible = bounds.intersected(crop);
+    QImage image = display.copy(visible);
+    if (image.isNull()) {
+        print(QStringLiteral("Failed to crop display image with rect ") + NumberFormat::rect(visible));
+        return std::nullopt;
+    }
+    image.setDevicePixelRatio(s);
+    print(QStringLiteral("Successfully created cropped image of size ") + pointSize(image));
+    return image;
+}
+
+std::optional<QImage> ScreenCaptureWindow::fallbackToDisplayCapture(const QRect& rect, const std::optional<ScreenInfo>& given)
+{
+    print(QStringLiteral("Using fallback display capture"));
+    const std::optional<ScreenInfo> screen = given ? given : mainScreen();
+    if (!screen) {
+        print(QStringLiteral("No screen found for fallback"));
+        return std::nullopt;
+    }
+    auto fail = [] {
+        print(QStringLiteral("Fallback failed to create image"));
+        return std::nullopt;
+    };
+    const std::optional<QString> displayID = getDisplayIDForScreenStatic(*screen);
+    if (!displayID) {
+        print(QStringLiteral("Failed to get display ID"));
+        return fail();
+    }
+    print(QStringLiteral("Fallback to CGDisplayCreateImage for display ") + *displayID);
+    QString error;
+    const QImage display = grabScreenPixels(*screen, true, &error);
+    if (display.isNull()) {
+        print(QStringLiteral("Failed to capture display"));
+        return fail();
+    }
+    print(QStringLiteral("Successfully captured full display of size ") + pixelSize(display));
+    const double s = screen->devicePixelRatio;
+    const QRect crop = displayCropRect(rect, *screen);
+    print(QStringLiteral("Screen frame: ") + NumberFormat::rect(screen->geometry));
+    print(QStringLiteral("Scale factor: ") + NumberFormat::decimal(s));
+    print(QStringLiteral("Original rect: ") + NumberFormat::rect(rect));
+    print(QStringLiteral("Display rect for cropping: ") + NumberFormat::rect(crop));
+    const QRect visible = QRect(QPoint(0, 0), display.size()).intersected(crop);
+    QImage image = visible.isEmpty() ? QImage() : display.copy(visible);
+    if (image.isNull()) {
+        print(QStringLiteral("Failed to crop image with rect ") + NumberFormat::rect(visible));
+        return fail();
+    }
+    image.setDevicePixelRatio(s);
+    print(QStringLiteral("SUCCESS - created cropped image of size ") + pointSize(image));
+    return image;
+}
+
+std::optional<QImage> ScreenCaptureWindow::captureExcludingOurApp(const QRect& rootRect, qint32 ourPID)
+{
+    QString error;
+    platform::WindowStackReader* reader = onX11() ? sharedWindowReader(&error) : nullptr;
+    const auto windows = reader ? reader->windows(&error) : std::nullopt;
+    if (!windows) {
+        if (reader)
+            windowReaderSlot().reset();
+        print(QStringLiteral("Could not get window list for exclusion"));
+        return std::nullopt;
+    }
+    QList<platform::TopLevelWindow> included;
+    for (const platform::TopLevelWindow& window : *windows) {
+        // Windows that do not say whose they are, and the desktop's wallpaper, are left out.
+        if (!window.pid || window.desktop)
+            continue;
+        if (*window.pid == ourPID) {
+            print(QStringLiteral("Excluding our app window ") + QString::number(window.id));
+            continue;
+        }
+        if (!window.geometry.intersects(rootRect))
+            continue;
+        print(QStringLiteral("Including window ") + QString::number(window.id) + QStringLiteral(" from PID ")
+              + QString::number(*window.pid));
+        included.append(window);
+    }
+    if (!included.isEmpty()) {
+        int drawn = 0;
+        QImage image = reader->compose(included, rootRect, &drawn);
+        if (drawn > 0 && !image.isNull()) {
+            print(QStringLiteral("Created composite image excluding our app with ") + QString::number(included.size())
+                  + QStringLiteral(" windows"));
+            return image;
+        }
+    }
+    print(QStringLiteral("No suitable windows found for exclusion capture"));
+    return std::nullopt;
+}
+
+std::optional<QImage> ScreenCaptureWindow::captureAllVisibleWindows(const QRect& rect, const ScreenInfo& screen)
+{
+    if (!onX11() || rect.isEmpty())
+        return std::nullopt;
+    QScreen* qscreen = qscreenFor(screen);
+    if (!qscreen)
+        return std::nullopt;
+    // grabWindow(0, ...) reads the root window; Qt scales its arguments by the screen's factor
+    // (rounding each), so ask for the nearest point area that covers the pixels and crop.
+    const QRect root = ScreenGeometry::globalTopLeftPixelsToRoot(rect);
+    const double f = qscreen->devicePixelRatio();
+    QPixmap pixmap;
+    QPoint origin = root.topLeft();
+    if (std::abs(f - 1.0) < 1e-9) {
+        pixmap = qscreen->grabWindow(0, root.x(), root.y(), root.width(), root.height());
+    } else {
+        QPoint logical(static_cast<int>(std::floor(root.x() / f)), static_cast<int>(std::floor(root.y() / f)));
+        origin = (QPointF(logical) * f).toPoint();
+        if (origin.x() > root.x())
+            origin.rx() = static_cast<int>(std::lround((logical.rx() -= 1) * f));
+        if (origin.y() > root.y())
+            origin.ry() = static_cast<int>(std::lround((logical.ry() -= 1) * f));
+        const QSize logicalSize(static_cast<int>(std::ceil((root.right() + 1 - origin.x()) / f)) + 1,
+                                static_cast<int>(std::ceil((root.bottom() + 1 - origin.y()) / f)) + 1);
+        pixmap = qscreen->grabWindow(0, logical.x(), logical.y(), logicalSize.width(), logicalSize.height());
+    }
+    if (pixmap.isNull())
+        return std::nullopt;
+    QImage grabbed = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+    grabbed.setDevicePixelRatio(1.0);
+    if (origin != root.topLeft() || grabbed.size() != root.size())
+        grabbed = grabbed.copy(QRect(root.topLeft() - origin, root.size()));
+    if (grabbed.isNull())
+        return std::nullopt;
+    return grabbed;
+}
