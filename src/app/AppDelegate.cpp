@@ -119,8 +119,8 @@ void AppDelegate::createAnchorWindow()
     anchor->setWindowOpacity(0.0);
     // (0, 0, 1, 1) in bottom-left screen coordinates: the bottom-left pixel of the primary screen.
     const QScreen* primary = QGuiApplication::primaryScreen();
-    const int bottom = primary ? primary->geometry().bottom() : 0;
-    anchor->setGeometry(0, bottom, 1, 1);
+    const QRect screen = primary ? primary->geometry() : QRect(0, 0, 1, 1);
+    anchor->setGeometry(screen.left(), screen.bottom(), 1, 1);
     // The main menu's shortcuts live on a window that exists and is shown for the whole session.
     if (m_mainMenu)
         anchor->addActions({m_settingsAction, m_quitAction});

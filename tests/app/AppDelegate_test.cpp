@@ -169,7 +169,7 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
     EXPECT_TRUE(anchorWindow->isVisible());
     EXPECT_TRUE(anchorWindow->windowFlags().testFlag(Qt::WindowTransparentForInput));
     EXPECT_TRUE(anchorWindow->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-    EXPECT_EQ(anchorWindow->geometry().bottom(), QGuiApplication::primaryScreen()->geometry().bottom());
+    EXPECT_EQ(anchorWindow->geometry().bottomLeft(), QGuiApplication::primaryScreen()->geometry().bottomLeft());
 
     const qsizetype before = got.size();
     StdoutTap console;
