@@ -1,11 +1,10 @@
 #include "app/PermissionsManager.h"
 
 #include "app/DebugLogger.h"
+#include "platform/Application.h"
 #include "platform/ScreenAccess.h"
 
-#include <QApplication>
 #include <QTimer>
-#include <QWidget>
 
 PermissionsManager::PermissionsManager(QObject* parent)
     : QObject(parent)
@@ -38,9 +37,8 @@ void PermissionsManager::requestScreenRecordingPermission(std::function<void(boo
             completion(true);
             return;
         }
-        // Bring our windows forward, as the system prompt would.
-        if (QWidget* window = QApplication::activeWindow())
-            window->activateWindow();
+        // In front of other programs, where the system prompt would appear.
+        platform::Application::shared().activateIgnoringOtherApps();
         QTimer::singleShot(200, this, [this, completion = std::move(completion)] {
             const bool granted = platform::ScreenAccess::request();
             setChecking(false);

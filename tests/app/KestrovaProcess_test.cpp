@@ -1,36 +1,142 @@
-// The built program as a process: started with a private home, stopped with SIGTERM.
-#include "support/TestSupport.h"
+// The built program as a process, each copy with a private home, runtime folder and log.
+#include "app/ProcessSession.h"
 
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
+using namespace std::chrono_literals;
+using test::Session;
+using test::stop;
 
-TEST(KestrovaProcess, SigtermEndsCleanlyWithTheLogDrained)
+namespace {
+
+const QString launched = "Application finished launching";
+
+} // namespace
+
+TEST(KestrovaProcess, SecondInstanceTerminatesUnlessAllowed)
 {
-    QTemporaryDir home;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_STATE_HOME", home.path() + "/state");
-    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(test::kestrovaBinary(), {});
-    ASSERT_TRUE(process.waitForStarted(5000));
-    const QString logPath = home.path() + "/state/Kestrova/kestrova.log";
-    auto logText = [&] {
-        QFile file(logPath);
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    Session session;
+    auto first = session.start();
+    ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+
+    // Only exactly "1" allows a second copy.
+    int refused = 0;
+    const char* const values[] = {nullptr, "true", "01", " 1", ""};
+    for (const char* value : values) {
+        QMap<QString, QString> extra;
+        if (value)
+            extra.insert("KESTROVA_ALLOW_MULTIPLE", value);
+        auto second = session.start(extra);
+        ASSERT_TRUE(second->waitForFinished(10000)) << (value ? value : "<unset>");
+        EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(second->exitCode(), 0);
+        EXPECT_EQ(session.count("applicationDidFinishLaunching: Another instance is already running, terminating"), ++refused);
+    }
+    EXPECT_EQ(session.count(launched), 1);
+
+    // However long the first copy has been running.
+    QFile lock(session.runtimeDir() + "/app.kestrova.Kestrova.lock");
+    ASSERT_TRUE(lock.exists());
+    ASSERT_TRUE(lock.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(lock.setFileTime(QDateTime::currentDateTime().addDays(-1), QFileDevice::FileModificationTime));
+    lock.close();
+    auto late = session.start();
+    ASSERT_TRUE(late->waitForFinished(10000));
+    EXPECT_EQ(session.count("Another instance is already running, terminating"), ++refused);
+
+    auto allowed = session.start({{"KESTROVA_ALLOW_MULTIPLE", "1"}});
+    EXPECT_TRUE(session.waitForLog(launched, 2));
+    EXPECT_EQ(allowed->state(), QProcess::Running);
+    EXPECT_EQ(first->state(), QProcess::Running);
+    EXPECT_EQ(session.count("Another instance is already running, terminating"), refused);
+    stop(*allowed);
+    stop(*first);
+}
+
+TEST(KestrovaProcess, ALockLeftByAKilledCopyDoesNotBlock)
+{
+    Session session;
+    auto first = session.start();
+    ASSERT_TRUE(session.waitForLog(launched));
+    stop(*first, SIGKILL);
+    auto second = session.start();
+    EXPECT_TRUE(session.waitForLog(launched, 2)) << session.logText().toStdString();
+    EXPECT_EQ(session.count("Another instance is already running, terminating"), 0);
+    stop(*second);
+}
+
+TEST(KestrovaProcess, SignalsRunTheShutdownSequence)
+{
+    for (int signal : {SIGTERM, SIGINT}) {
+        Session session;
+        auto process = session.start();
+        ASSERT_TRUE(session.waitForLog("KESTROVA_DEBUG_SETUP=<nil> KESTROVA_DEBUG_AUTO=<nil>")) << session.logText().toStdString();
+        ::kill(static_cast<pid_t>(process->processId()), signal);
+        ASSERT_TRUE(process->waitForFinished(10000)) << signal;
+        EXPECT_EQ(process->exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(process->exitCode(), 0) << signal;
+        EXPECT_TRUE(process->readAll().contains("Kestrova app terminating\n")) << signal;
+        const QStringList lines = session.logLines();
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(lines[lines.size() - 2].endsWith("applicationWillTerminate: Application will terminate")) << signal;
+        EXPECT_TRUE(QRegularExpression(R"(logLifecycleState: Lifecycle: applicationWillTerminate \| policy=\w+ \| windows=\[.*\] \| anchor=nil$)")
+                        .match(lines.last())
+                        .hasMatch())
+            << lines.last().toStdString();
+    }
+}
+
+TEST(KestrovaProcess, DevelopmentHooks)
+{
+    const QString autoLine = "KESTROVA_DEBUG_AUTO active - simulating selection with rect (200.0, 200.0, 800.0, 600.0)";
+    const QString selection = "AppDelegate: screenRecordingSelectionDidFinish called with rect: Optional((200.0, 200.0, 800.0, 600.0))";
+    const QString setupLine = "Application launching with KESTROVA_DEBUG_SETUP - scheduling debug setup window";
+    const QString setupShown = "Showing debug RecordingSetupWindow for rect: (200.0, 200.0, 800.0, 600.0)";
+    const QString setupWindow = "AppDelegate: Creating RecordingSetupWindow for rect: (200.0, 200.0, 800.0, 600.0)";
+    struct Case {
+        QMap<QString, QString> env;
+        QString envLine;
+        QString scheduled; // "" when nothing is scheduled
+        QString delayed;
     };
-    ASSERT_TRUE(test::waitUntil([&] { return logText().contains("Application starting up"); }, std::chrono::seconds(10)))
-        << process.readAll().toStdString();
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    ASSERT_TRUE(process.waitForFinished(10000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
-    EXPECT_TRUE(logText().trimmed().endsWith("Application will terminate")) << logText().toStdString();
+    const Case cases[] = {
+        {{{"KESTROVA_DEBUG_AUTO", "1"}, {"KESTROVA_DEBUG_SETUP", "1"}}, "KESTROVA_DEBUG_SETUP=1 KESTROVA_DEBUG_AUTO=1", autoLine, selection},
+        {{{"KESTROVA_DEBUG_SETUP", "1"}}, "KESTROVA_DEBUG_SETUP=1 KESTROVA_DEBUG_AUTO=<nil>", setupLine, setupShown},
+        {{{"KESTROVA_DEBUG_AUTO", "true"}, {"KESTROVA_DEBUG_SETUP", "01"}}, "KESTROVA_DEBUG_SETUP=01 KESTROVA_DEBUG_AUTO=true", "", ""},
+        {{{"KESTROVA_DEBUG_AUTO", ""}}, "KESTROVA_DEBUG_SETUP=<nil> KESTROVA_DEBUG_AUTO=", "", ""},
+    };
+    // All copies at once, each in its own session.
+    std::vector<std::unique_ptr<Session>> sessions;
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (const Case& c : cases) {
+        sessions.push_back(std::make_unique<Session>());
+        processes.push_back(sessions.back()->start(c.env));
+    }
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const Session& s = *sessions[i];
+        SCOPED_TRACE(c.envLine.toStdString());
+        ASSERT_TRUE(s.waitForLog(c.envLine)) << s.logText().toStdString();
+        if (!c.scheduled.isEmpty()) {
+            EXPECT_EQ(s.count(c.scheduled), 1);
+            ASSERT_TRUE(s.waitForLog(c.delayed, 1, 5s)) << s.logText().toStdString();
+            const qint64 delay = s.timeOf(c.scheduled).msecsTo(s.timeOf(c.delayed));
+            EXPECT_GE(delay, 950);
+            EXPECT_LT(delay, 3000);
+        }
+    }
+    test::spin(1500ms); // past every delayed hook
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        const Session& s = *sessions[i];
+        SCOPED_TRACE(c.envLine.toStdString());
+        // Only the chosen hook, once.
+        for (const QString& line : {autoLine, selection, setupLine, setupShown, setupWindow}) {
+            const bool chosen = line == c.scheduled || line == c.delayed || (c.delayed == setupShown && line == setupWindow);
+            EXPECT_EQ(s.count(line), chosen ? 1 : 0) << line.toStdString();
+        }
+        stop(*processes[i]);
+    }
 }

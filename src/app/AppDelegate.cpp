@@ -1,0 +1,436 @@
+#include "app/AppDelegate.h"
+
+#include "app/AppState.h"
+#include "app/DebugLogger.h"
+#include "app/HotKeyManager.h"
+#include "app/PermissionsManager.h"
+#include "platform/Application.h"
+#include "platform/Console.h"
+#include "platform/NumberFormat.h"
+#include "platform/ScreenAccess.h"
+#include "platform/SingleInstanceLock.h"
+#include "platform/WindowShape.h"
+#include "screenshots/ScreenCapture.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QGuiApplication>
+#include <QHash>
+#include <QKeySequence>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
+
+namespace {
+
+// The area the development hooks pretend was selected.
+const QRectF debugRecordingRect(200, 200, 800, 600);
+
+QString environmentValue(const char* name)
+{
+    return qEnvironmentVariableIsSet(name) ? qEnvironmentVariable(name) : QStringLiteral("<nil>");
+}
+
+QString address(const void* object)
+{
+    return QStringLiteral("0x%1").arg(reinterpret_cast<quintptr>(object), 16, 16, QLatin1Char('0'));
+}
+
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(QObject* parent)
+    : QObject(parent)
+    , m_appState(std::make_unique<AppState>())
+    , m_hotKeyManager(HotKeyManager::shared())
+{
+}
+
+AppDelegate::~AppDelegate()
+{
+    delete m_anchorWindow.data();
+}
+
+ScreenCapture& AppDelegate::screenCapture()
+{
+    if (!m_screenCapture)
+        m_screenCapture = new ScreenCapture(this);
+    return *m_screenCapture;
+}
+
+PermissionsManager& AppDelegate::permissionsManager()
+{
+    if (!m_permissionsManager)
+        m_permissionsManager = new PermissionsManager(this);
+    return *m_permissionsManager;
+}
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    auto& logger = DebugLogger::shared();
+    auto& application = platform::Application::shared();
+    logger.log(QStringLiteral("Application starting up"));
+
+    m_instanceLock = std::make_unique<platform::SingleInstanceLock>(platform::Application::bundleIdentifier());
+    const auto lock = m_instanceLock->tryAcquire();
+    if (lock == platform::SingleInstanceLock::Result::unavailable)
+        logger.logErrorMessage(QStringLiteral("Single-instance check unavailable: ") + m_instanceLock->errorText());
+    if (lock == platform::SingleInstanceLock::Result::heldByAnother
+        && qEnvironmentVariable("KESTROVA_ALLOW_MULTIPLE") != QLatin1String("1")) {
+        logger.log(QStringLiteral("Another instance is already running, terminating"));
+        QCoreApplication::exit(0);
+        return;
+    }
+
+    application.setActivationPolicy(platform::ActivationPolicy::regular);
+    setupMainMenu();
+    application.disableSuddenTermination();
+    application.disableAutomaticTermination(automaticTerminationReason);
+
+    createAnchorWindow();
+    logLifecycleState(QStringLiteral("anchor window created"));
+
+    setupStatusBarController();
+    checkPermissionsOnLaunch();
+
+    logger.log(QStringLiteral("Application finished launching"));
+    logLifecycleState(QStringLiteral("didFinishLaunching"));
+
+    runDevelopmentHooks();
+}
+
+void AppDelegate::createAnchorWindow()
+{
+    // Invisible and inert: frameless, outside the window manager's lists, no focus, no input, and
+    // an empty shape so that not even its one pixel shows without a compositor.
+    auto* anchor = new QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
+                                            | Qt::WindowStaysOnBottomHint | Qt::WindowDoesNotAcceptFocus
+                                            | Qt::WindowTransparentForInput);
+    anchor->setAttribute(Qt::WA_ShowWithoutActivating);
+    anchor->setAttribute(Qt::WA_TranslucentBackground);
+    anchor->setAttribute(Qt::WA_QuitOnClose, false);
+    anchor->setWindowOpacity(0.0);
+    // (0, 0, 1, 1) in bottom-left screen coordinates: the bottom-left pixel of the primary screen.
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    const QRect screen = primary ? primary->geometry() : QRect(0, 0, 1, 1);
+    anchor->setGeometry(screen.left(), screen.bottom(), 1, 1);
+    // The main menu's shortcuts live on a window that exists and is shown for the whole session.
+    if (m_mainMenu)
+        anchor->addActions({m_settingsAction, m_quitAction});
+    anchor->show();
+    platform::WindowShape::makeInvisible(anchor);
+    m_anchorWindow = anchor;
+}
+
+void AppDelegate::setupMainMenu()
+{
+    m_mainMenu = std::make_unique<QMenu>();
+    QMenu* appMenu = m_mainMenu->addMenu(QString());
+
+    QAction* about = appMenu->addAction(QStringLiteral("О программе Kestrova"));
+    connect(about, &QAction::triggered, this, [this] { showAboutPanel(); });
+    appMenu->addSeparator();
+
+    m_settingsAction = appMenu->addAction(QStringLiteral("Настройки..."));
+    m_settingsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    m_settingsAction->setShortcutContext(Qt::ApplicationShortcut);
+    connect(m_settingsAction, &QAction::triggered, this, [this] { showSettingsWindow(); });
+    appMenu->addSeparator();
+
+    m_quitAction = appMenu->addAction(QStringLiteral("Quit Kestrova"));
+    m_quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_quitAction->setShortcutContext(Qt::ApplicationShortcut);
+    // Leaves the main loop; the shutdown sequence runs from aboutToQuit.
+    connect(m_quitAction, &QAction::triggered, this, [] { QCoreApplication::exit(0); });
+
+    if (m_anchorWindow)
+        m_anchorWindow->addActions({m_settingsAction, m_quitAction});
+    connect(&platform::Application::shared(), &platform::Application::activationPolicyChanged, this,
+            &AppDelegate::updateMainMenuShortcuts);
+    updateMainMenuShortcuts();
+}
+
+void AppDelegate::updateMainMenuShortcuts()
+{
+    // The main menu exists only while the policy is regular, and with it its key equivalents.
+    const bool regular = platform::Application::shared().activationPolicy() == platform::ActivationPolicy::regular;
+    for (QAction* action : {m_settingsAction, m_quitAction})
+        if (action)
+            action->setEnabled(regular);
+}
+
+void AppDelegate::setupStatusBarController()
+{
+    createStatusBarController();
+    createPreviewWindowController();
+
+    auto& center = platform::NotificationCenter::defaultCenter();
+    QPointer<AppDelegate> self(this);
+    m_captureObserver = center.addObserver(NotificationName::captureScreenHotKey, this, [self](const platform::Notification&) {
+        if (self)
+            self->captureScreen();
+    });
+    m_fullScreenObserver = center.addObserver(NotificationName::captureFullScreenHotKey, this,
+                                              [self](const platform::Notification&) {
+                                                  if (self)
+                                                      self->captureFullScreen();
+                                              });
+    m_screenRecordingObserver = center.addObserver(NotificationName::startScreenRecordingHotKey, this,
+                                                   [self](const platform::Notification&) {
+                                                       if (self)
+                                                           self->startScreenRecording();
+                                                   });
+
+    registerConfiguredHotkeys();
+
+    m_settingsObserver = center.addObserver(NotificationName::hotkeySettingsChanged, this,
+                                            [self](const platform::Notification&) {
+                                                if (!self)
+                                                    return;
+                                                self->registerConfiguredHotkeys();
+                                                self->rebuildStatusMenu();
+                                            });
+}
+
+void AppDelegate::registerConfiguredHotkeys()
+{
+    const ServerSettings& settings = m_appState->serverSettings();
+    m_hotKeyManager.updateHotkeys(settings.screenshotHotkey, settings.fullScreenHotkey, settings.screenRecordingHotkey);
+}
+
+void AppDelegate::checkPermissionsOnLaunch()
+{
+    auto& logger = DebugLogger::shared();
+    logger.log(QStringLiteral("Checking screen recording permissions on launch"));
+    if (platform::ScreenAccess::preflight()) {
+        logger.log(QStringLiteral("Screen recording permission already granted"));
+        permissionsManager().setScreenRecordingPermissionGranted(true);
+        platform::Application::shared().setActivationPolicy(platform::ActivationPolicy::accessory);
+        return;
+    }
+    logger.log(QStringLiteral("Screen recording permission not granted, showing permission request window"));
+    showPermissionWindow();
+}
+
+void AppDelegate::runDevelopmentHooks()
+{
+    auto& logger = DebugLogger::shared();
+    const QString setup = environmentValue("KESTROVA_DEBUG_SETUP");
+    const QString automatic = environmentValue("KESTROVA_DEBUG_AUTO");
+    logger.log(QStringLiteral("KESTROVA_DEBUG_SETUP=") + setup + QStringLiteral(" KESTROVA_DEBUG_AUTO=") + automatic);
+    const QString rectText = platform::NumberFormat::rect(debugRecordingRect);
+    if (automatic == QLatin1String("1")) {
+        logger.log(QStringLiteral("KESTROVA_DEBUG_AUTO active - simulating selection with rect ") + rectText);
+        QTimer::singleShot(1000, this, [this] { screenRecordingSelectionDidFinish(debugRecordingRect); });
+    } else if (setup == QLatin1String("1")) {
+        logger.log(QStringLiteral("Application launching with KESTROVA_DEBUG_SETUP - scheduling debug setup window"));
+        QTimer::singleShot(1000, this, [this, rectText] {
+            DebugLogger::shared().log(QStringLiteral("Showing debug RecordingSetupWindow for rect: ") + rectText);
+            showRecordingSetupWindow(debugRecordingRect);
+        });
+    }
+}
+
+void AppDelegate::captureScreen()
+{
+    platform::Console::printLine(QStringLiteral("AppDelegate: Closing any existing preview window before capturing new screenshot"));
+    closePreviewWindow();
+    ScreenCapture& capture = screenCapture();
+    capture.permissionsManager = &permissionsManager();
+    QPointer<AppDelegate> self(this);
+    capture.captureScreen([self](std::optional<QImage> image) {
+        // May arrive on any thread; windows are only touched on the GUI thread.
+        QMetaObject::invokeMethod(qApp, [self, image = std::move(image)] {
+            if (!self)
+                return;
+            if (image)
+                self->showPreview(*image);
+            else
+                platform::Console::printLine(QStringLiteral("AppDelegate: Failed to capture screenshot"));
+        }, Qt::QueuedConnection);
+    });
+}
+
+void AppDelegate::captureFullScreen()
+{
+    platform::Console::printLine(QStringLiteral("AppDelegate: Closing any existing preview window before capturing full screen"));
+    closePreviewWindow();
+    ScreenCapture& capture = screenCapture();
+    capture.permissionsManager = &permissionsManager();
+    QPointer<AppDelegate> self(this);
+    capture.captureFullScreen([self](std::optional<QImage> image) {
+        QMetaObject::invokeMethod(qApp, [self, image = std::move(image)] {
+            if (!self)
+                return;
+            if (image)
+                self->showPreview(*image);
+            else
+                platform::Console::printLine(QStringLiteral("AppDelegate: Failed to capture full screen"));
+        }, Qt::QueuedConnection);
+    });
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool)
+{
+    popUpStatusMenu();
+    return false;
+}
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed()
+{
+    DebugLogger::shared().log(
+        QStringLiteral("AppDelegate: applicationShouldTerminateAfterLastWindowClosed called - returning FALSE"));
+    logLifecycleState(QStringLiteral("applicationShouldTerminateAfterLastWindowClosed"));
+    return false;
+}
+
+void AppDelegate::removeObserver(std::optional<platform::NotificationCenter::Token>& token)
+{
+    if (token)
+        platform::NotificationCenter::defaultCenter().removeObserver(*token);
+    token.reset();
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (m_terminated)
+        return;
+    m_terminated = true;
+    platform::Console::printLine(QStringLiteral("Kestrova app terminating"));
+    DebugLogger::shared().log(QStringLiteral("Application will terminate"));
+
+    auto& application = platform::Application::shared();
+    application.enableSuddenTermination();
+    application.enableAutomaticTermination(automaticTerminationReason);
+
+    removeObserver(m_captureObserver);
+    removeObserver(m_settingsObserver);
+    removeObserver(m_fullScreenObserver);
+    removeObserver(m_screenRecordingObserver);
+
+    closePreviewWindow();
+    releaseStatusBarController();
+    // Before the recording windows go: a recorder still writing is finished, not cut off mid-frame.
+    stopRecorderForShutdown();
+    closeRecordingWindowsForShutdown();
+    if (m_anchorWindow) {
+        m_anchorWindow->close();
+        delete m_anchorWindow.data();
+    }
+
+    logLifecycleState(QStringLiteral("applicationWillTerminate"));
+}
+
+QString AppDelegate::lifecycleState(const QString& label) const
+{
+    const QString policy = platform::Application::policyName(platform::Application::shared().activationPolicy());
+
+    // Every window the application has made, in the order they were made; menus and tool tips
+    // are not windows of their own here.
+    QHash<const QWindow*, QWidget*> widgetOf;
+    const QWidgetList widgets = QApplication::topLevelWidgets();
+    for (QWidget* widget : widgets)
+        if (const QWindow* handle = widget->windowHandle())
+            widgetOf.insert(handle, widget);
+    QStringList entries;
+    const QWindowList windows = QGuiApplication::topLevelWindows();
+    for (const QWindow* window : windows) {
+        const Qt::WindowType type = window->type();
+        if (type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop)
+            continue;
+        QString title;
+        const void* object = window;
+        bool key = false;
+        bool visible = false;
+        if (const QWidget* widget = widgetOf.value(window)) {
+            title = widget->windowTitle();
+            object = widget;
+            key = widget->isActiveWindow();
+            visible = widget->isVisible();
+        } else {
+            title = window->title();
+            key = window->isActive();
+            visible = window->isVisible();
+        }
+        entries.append((title.isEmpty() ? QStringLiteral("<untitled>") : title) + QLatin1Char('@') + address(object)
+                       + QStringLiteral(" [key=") + boolText(key) + QStringLiteral(" visible=") + boolText(visible)
+                       + QLatin1Char(']'));
+    }
+
+    const QString anchor = m_anchorWindow
+        ? QStringLiteral("anchor@") + address(m_anchorWindow.data()) + QStringLiteral(" visible=")
+            + boolText(m_anchorWindow->isVisible())
+        : QStringLiteral("anchor=nil");
+    return QStringLiteral("Lifecycle: ") + label + QStringLiteral(" | policy=") + policy + QStringLiteral(" | windows=[")
+        + entries.join(QStringLiteral(", ")) + QStringLiteral("] | ") + anchor;
+}
+
+void AppDelegate::logLifecycleState(const QString& label)
+{
+    DebugLogger::shared().log(lifecycleState(label));
+}
+
+// Steps handed to the status bar, the screenshot preview, the permission window and the settings
+// window. Until those exist they do the part of the step that needs none of them.
+
+void AppDelegate::createStatusBarController()
+{
+}
+
+void AppDelegate::createPreviewWindowController()
+{
+}
+
+void AppDelegate::rebuildStatusMenu()
+{
+}
+
+void AppDelegate::releaseStatusBarController()
+{
+}
+
+void AppDelegate::popUpStatusMenu()
+{
+}
+
+void AppDelegate::closePreviewWindow()
+{
+}
+
+void AppDelegate::showPreview(const QImage& image)
+{
+    platform::Console::printLine(QStringLiteral("AppDelegate: Screenshot captured (%1x%2 px); no preview window to show it")
+                                     .arg(image.width())
+                                     .arg(image.height()));
+}
+
+void AppDelegate::showPermissionWindow()
+{
+    // Finishes as the permission window's completion does when the user continues without access.
+    QTimer::singleShot(0, this, [] {
+        DebugLogger::shared().log(QStringLiteral("Permission request window closed"));
+        platform::Application::shared().setActivationPolicy(platform::ActivationPolicy::accessory);
+    });
+}
+
+void AppDelegate::showSettingsWindow()
+{
+    platform::Console::printLine(QStringLiteral("AppDelegate: Settings requested; no settings window to open"));
+}
+
+void AppDelegate::showAboutPanel()
+{
+    auto* panel = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Kestrova"),
+                                  QStringLiteral("Kestrova ") + QCoreApplication::applicationVersion());
+    panel->setAttribute(Qt::WA_DeleteOnClose);
+    panel->setIconPixmap(QIcon(QStringLiteral(":/icons/KestrovaLogo.svg")).pixmap(64, 64));
+    panel->setWindowModality(Qt::NonModal);
+    panel->show();
+}

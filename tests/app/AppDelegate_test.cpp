@@ -1,0 +1,341 @@
+// The delegate in this process on the offscreen platform: launch, routing, menu and shutdown.
+#include "app/AppDelegate.h"
+
+#include "app/AppState.h"
+#include "app/DebugLogger.h"
+#include "app/HotKeyManager.h"
+#include "app/PermissionsManager.h"
+#include "platform/Application.h"
+#include "platform/NotificationCenter.h"
+#include "platform/ScreenAccess.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Reads what this process writes to standard output while it lives.
+class StdoutTap {
+public:
+    StdoutTap()
+    {
+        std::fflush(stdout);
+        m_saved = ::dup(STDOUT_FILENO);
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        m_read = fds[0];
+        ::fcntl(m_read, F_SETFL, O_NONBLOCK);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[1]);
+    }
+    ~StdoutTap()
+    {
+        std::fflush(stdout);
+        ::dup2(m_saved, STDOUT_FILENO);
+        ::close(m_saved);
+        ::close(m_read);
+    }
+    QString text()
+    {
+        std::fflush(stdout);
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(m_read, buffer, sizeof buffer)) > 0)
+            m_text.append(QByteArray(buffer, static_cast<int>(n)));
+        return QString::fromUtf8(m_text);
+    }
+    bool waitFor(const QString& line, std::chrono::milliseconds timeout = 3s)
+    {
+        return test::waitUntil([&] { return text().split('\n').contains(line); }, timeout);
+    }
+
+private:
+    int m_saved = -1;
+    int m_read = -1;
+    QByteArray m_text;
+};
+
+const QStringList observedNames{"captureScreenHotKey", "captureFullScreenHotKey", "startScreenRecordingHotKey",
+                                "hotkeySettingsChanged"};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // A runtime folder of this binary's own, for the single-instance lock.
+        static QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qunsetenv("KESTROVA_DEBUG_AUTO");
+        qunsetenv("KESTROVA_DEBUG_SETUP");
+        qunsetenv("KESTROVA_ALLOW_MULTIPLE");
+    }
+    void SetUp() override
+    {
+        DebugLogger::shared().flush();
+        m_logStart = logText().size();
+        platform::ScreenAccess::setProbeForTesting([this] { return m_accessGranted; });
+    }
+    void TearDown() override
+    {
+        if (delegate)
+            delegate->applicationWillTerminate();
+        delegate.reset();
+        platform::ScreenAccess::setProbeForTesting({});
+        HotKeyManager::shared().updateHotkeys("", "", "");
+    }
+    void launch(bool accessGranted)
+    {
+        m_accessGranted = accessGranted;
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+    }
+    static QString logText()
+    {
+        DebugLogger::shared().flush();
+        QFile file(DebugLogger::shared().logFilePath());
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+    // The messages logged since the test began, without their time and place.
+    QStringList messages() const
+    {
+        QStringList result;
+        const QStringList lines = logText().mid(m_logStart).split('\n', Qt::SkipEmptyParts);
+        static const QRegularExpression prefix(R"(^\[[^\]]+\] \[[^\]]+\] )");
+        for (const QString& line : lines)
+            result.append(QString(line).remove(prefix));
+        return result;
+    }
+    static int observers()
+    {
+        int n = 0;
+        for (const QString& name : observedNames)
+            n += platform::NotificationCenter::defaultCenter().observerCount(name);
+        return n;
+    }
+    static QString addressPattern() { return QStringLiteral("0x[0-9a-f]{16}"); }
+
+    std::unique_ptr<AppDelegate> delegate;
+    bool m_accessGranted = true;
+    qsizetype m_logStart = 0;
+};
+
+} // namespace
+
+TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
+{
+    launch(true);
+    const QString anchor = QStringLiteral("anchor@") + addressPattern() + QStringLiteral(" visible=true");
+    const QStringList expected{
+        "applicationDidFinishLaunching: Application starting up",
+        "logLifecycleState: Lifecycle: anchor window created \\| policy=regular \\| windows=\\[.*<untitled>@" + addressPattern()
+            + " \\[key=false visible=true\\].*\\] \\| " + anchor,
+        "checkPermissionsOnLaunch: Checking screen recording permissions on launch",
+        "checkPermissionsOnLaunch: Screen recording permission already granted",
+        "applicationDidFinishLaunching: Application finished launching",
+        "logLifecycleState: Lifecycle: didFinishLaunching \\| policy=accessory \\| windows=\\[.*\\] \\| " + anchor,
+        "runDevelopmentHooks: KESTROVA_DEBUG_SETUP=<nil> KESTROVA_DEBUG_AUTO=<nil>",
+    };
+    QStringList got = messages();
+    ASSERT_EQ(got.size(), expected.size()) << got.join('\n').toStdString();
+    for (int i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(QRegularExpression("^" + expected[i] + "$").match(got[i]).hasMatch()) << got[i].toStdString();
+
+    auto& application = platform::Application::shared();
+    EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::accessory);
+    EXPECT_TRUE(delegate->permissionsManager().screenRecordingPermissionGranted());
+    EXPECT_FALSE(application.suddenTerminationEnabled());
+    EXPECT_FALSE(application.automaticTerminationEnabled());
+    EXPECT_EQ(observers(), 4);
+
+    QWidget* anchorWindow = delegate->anchorWindow();
+    ASSERT_TRUE(anchorWindow);
+    EXPECT_EQ(anchorWindow->size(), QSize(1, 1));
+    EXPECT_TRUE(anchorWindow->isVisible());
+    EXPECT_TRUE(anchorWindow->windowFlags().testFlag(Qt::WindowTransparentForInput));
+    EXPECT_TRUE(anchorWindow->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
+    EXPECT_EQ(anchorWindow->geometry().bottomLeft(), QGuiApplication::primaryScreen()->geometry().bottomLeft());
+
+    const qsizetype before = got.size();
+    StdoutTap console;
+    delegate->applicationWillTerminate();
+    delegate->applicationWillTerminate(); // once only
+    EXPECT_EQ(console.text(), "Kestrova app terminating\n");
+    got = messages().mid(before);
+    ASSERT_EQ(got.size(), 2) << got.join('\n').toStdString();
+    EXPECT_EQ(got[0], "applicationWillTerminate: Application will terminate");
+    EXPECT_TRUE(QRegularExpression(R"(^logLifecycleState: Lifecycle: applicationWillTerminate \| policy=accessory \| windows=\[.*\] \| anchor=nil$)")
+                    .match(got[1])
+                    .hasMatch())
+        << got[1].toStdString();
+    EXPECT_FALSE(got[1].contains(QStringLiteral("%1").arg(reinterpret_cast<quintptr>(anchorWindow), 16, 16, QLatin1Char('0'))));
+    EXPECT_EQ(observers(), 0);
+    EXPECT_TRUE(application.suddenTerminationEnabled());
+    EXPECT_TRUE(application.automaticTerminationEnabled());
+    EXPECT_EQ(delegate->anchorWindow(), nullptr);
+
+    // Notifications after shutdown reach nothing.
+    platform::NotificationCenter::defaultCenter().post("startScreenRecordingHotKey");
+    EXPECT_FALSE(messages().join('\n').contains("Starting screen recording"));
+}
+
+TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFinishes)
+{
+    launch(false);
+    const QStringList got = messages();
+    EXPECT_TRUE(got.contains("checkPermissionsOnLaunch: Screen recording permission not granted, showing permission request window"));
+    const auto finished = std::find_if(got.begin(), got.end(), [](const QString& m) { return m.contains("Lifecycle: didFinishLaunching"); });
+    ASSERT_NE(finished, got.end());
+    EXPECT_TRUE(finished->contains("policy=regular")) << finished->toStdString();
+    EXPECT_FALSE(delegate->permissionsManager().screenRecordingPermissionGranted());
+    EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::regular);
+
+    ASSERT_TRUE(test::waitUntil([&] { return messages().contains("showPermissionWindow: Permission request window closed"); }, 3s));
+    EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::accessory);
+}
+
+TEST_F(AppDelegateTest, CaptureNotificationsStartTheirFlows)
+{
+    launch(true);
+    m_accessGranted = false; // the capture then ends without an image
+    StdoutTap console;
+    auto& center = platform::NotificationCenter::defaultCenter();
+    center.post("captureScreenHotKey");
+    EXPECT_TRUE(console.waitFor("AppDelegate: Closing any existing preview window before capturing new screenshot"));
+    EXPECT_TRUE(console.waitFor("AppDelegate: Failed to capture screenshot")) << console.text().toStdString();
+    center.post("captureFullScreenHotKey");
+    EXPECT_TRUE(console.waitFor("AppDelegate: Closing any existing preview window before capturing full screen"));
+    EXPECT_TRUE(console.waitFor("AppDelegate: Failed to capture full screen")) << console.text().toStdString();
+    center.post("startScreenRecordingHotKey");
+    EXPECT_TRUE(messages().contains("startScreenRecording: Starting screen recording - checking permissions first"));
+}
+
+TEST_F(AppDelegateTest, HotkeySettingsChangedRegistersTheStringsOfThatMoment)
+{
+    launch(true);
+    const QMap<QString, QString> none{{"area", ""}, {"fullScreen", ""}, {"screenRecording", ""}};
+    EXPECT_EQ(HotKeyManager::shared().currentHotkeys(), none); // a fresh installation registers nothing
+
+    ServerSettings settings = delegate->appState().serverSettings();
+    settings.screenshotHotkey = "cmd+shift+4";
+    settings.screenRecordingHotkey = "ctrl+alt+r";
+    delegate->appState().setServerSettings(settings);
+    EXPECT_EQ(HotKeyManager::shared().currentHotkeys(), none); // nothing happens before the notification
+    platform::NotificationCenter::defaultCenter().post("hotkeySettingsChanged");
+    const QMap<QString, QString> changed{{"area", "cmd+shift+4"}, {"fullScreen", ""}, {"screenRecording", "ctrl+alt+r"}};
+    EXPECT_EQ(HotKeyManager::shared().currentHotkeys(), changed);
+}
+
+TEST_F(AppDelegateTest, MainMenuAndItsShortcutsWhileRegular)
+{
+    launch(true);
+    QMenu* mainMenu = delegate->mainMenu();
+    ASSERT_TRUE(mainMenu);
+    ASSERT_EQ(mainMenu->actions().size(), 1);
+    QAction* top = mainMenu->actions().first();
+    EXPECT_TRUE(top->text().isEmpty());
+    ASSERT_TRUE(top->menu());
+    QStringList items;
+    QAction* settings = nullptr;
+    QAction* quit = nullptr;
+    for (QAction* action : top->menu()->actions()) {
+        items.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+        if (action->text() == "Настройки...")
+            settings = action;
+        if (action->text() == "Quit Kestrova")
+            quit = action;
+    }
+    EXPECT_EQ(items, (QStringList{"О программе Kestrova", "-", "Настройки...", "-", "Quit Kestrova"}));
+    ASSERT_TRUE(settings && quit);
+    EXPECT_EQ(settings->shortcut(), QKeySequence("Ctrl+,"));
+    EXPECT_EQ(quit->shortcut(), QKeySequence("Ctrl+Q"));
+    EXPECT_EQ(settings->shortcutContext(), Qt::ApplicationShortcut);
+    EXPECT_EQ(quit->shortcutContext(), Qt::ApplicationShortcut);
+    EXPECT_TRUE(top->menu()->actions().first()->shortcut().isEmpty());
+
+    // Typed into any window of ours, but only while the policy is regular.
+    QWidget window;
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(test::waitUntil([&] { return window.isActiveWindow(); }, 2s));
+    auto& application = platform::Application::shared();
+    const QString requested = "AppDelegate: Settings requested; no settings window to open";
+    {
+        StdoutTap console;
+        ASSERT_EQ(application.activationPolicy(), platform::ActivationPolicy::accessory);
+        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+        test::spin(50ms);
+        EXPECT_FALSE(console.text().contains(requested));
+        EXPECT_FALSE(settings->isEnabled());
+        EXPECT_FALSE(quit->isEnabled());
+    }
+    {
+        StdoutTap console;
+        application.setActivationPolicy(platform::ActivationPolicy::regular);
+        EXPECT_TRUE(settings->isEnabled());
+        EXPECT_TRUE(quit->isEnabled());
+        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+        EXPECT_TRUE(console.waitFor(requested)) << console.text().toStdString();
+    }
+    application.setActivationPolicy(platform::ActivationPolicy::accessory);
+}
+
+TEST_F(AppDelegateTest, LifecycleLineListsEveryWindow)
+{
+    launch(true);
+    QWidget titled;
+    titled.setWindowTitle("Проба");
+    titled.show();
+    QWidget hidden;
+    hidden.setWindowTitle("скрытое");
+    hidden.show();
+    hidden.hide();
+    QWidget neverShown; // no window of its own yet
+    neverShown.setWindowTitle("never");
+    const QString line = delegate->lifecycleState("label");
+    const QString a = addressPattern();
+    const auto match = QRegularExpression("^Lifecycle: label \\| policy=accessory \\| windows=\\[(.*)\\] \\| anchor@(" + a
+                                          + ") visible=true$")
+                           .match(line);
+    ASSERT_TRUE(match.hasMatch()) << line.toStdString();
+    const QString windows = match.captured(1);
+    auto address = [](const void* p) { return QStringLiteral("0x%1").arg(reinterpret_cast<quintptr>(p), 16, 16, QLatin1Char('0')); };
+    EXPECT_TRUE(windows.contains("<untitled>@" + match.captured(2) + " [key=false visible=true]")) << windows.toStdString();
+    EXPECT_TRUE(windows.contains("Проба@" + address(&titled) + " [key=" + (titled.isActiveWindow() ? "true" : "false")
+                                 + " visible=true]"))
+        << windows.toStdString();
+    EXPECT_TRUE(windows.contains("скрытое@" + address(&hidden) + " [key=false visible=false]")) << windows.toStdString();
+    EXPECT_FALSE(windows.contains("never"));
+    // Made in that order.
+    EXPECT_LT(windows.indexOf("<untitled>@"), windows.indexOf("Проба@"));
+    EXPECT_LT(windows.indexOf("Проба@"), windows.indexOf("скрытое@"));
+    EXPECT_EQ(windows.count(", ") + 1, windows.count("@"));
+}
+
+TEST_F(AppDelegateTest, LastWindowClosedKeepsRunning)
+{
+    launch(true);
+    EXPECT_FALSE(delegate->applicationShouldTerminateAfterLastWindowClosed());
+    const QStringList got = messages();
+    ASSERT_GE(got.size(), 2);
+    EXPECT_EQ(got[got.size() - 2],
+              "applicationShouldTerminateAfterLastWindowClosed: AppDelegate: applicationShouldTerminateAfterLastWindowClosed "
+              "called - returning FALSE");
+    EXPECT_TRUE(got.last().startsWith("logLifecycleState: Lifecycle: applicationShouldTerminateAfterLastWindowClosed | "));
+    EXPECT_FALSE(delegate->applicationShouldHandleReopen(false));
+}
