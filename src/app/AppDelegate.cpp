@@ -11,6 +11,7 @@
 #include "platform/SingleInstanceLock.h"
 #include "platform/WindowShape.h"
 #include "screenshots/ScreenCapture.h"
+#include "screenshots/ScreenshotHistoryManager.h"
 
 #include <QAction>
 #include <QApplication>
@@ -50,6 +51,7 @@ AppDelegate::AppDelegate(QObject* parent)
     : QObject(parent)
     , m_appState(std::make_unique<AppState>())
     , m_hotKeyManager(HotKeyManager::shared())
+    , m_historyManager(std::make_unique<ScreenshotHistoryManager>())
 {
 }
 

@@ -20,6 +20,7 @@ class PermissionsManager;
 class QAction;
 class QMenu;
 class ScreenCapture;
+class ScreenshotHistoryManager;
 struct RecordingSettings;
 
 namespace platform {
@@ -49,6 +50,7 @@ public:
     QString lifecycleState(const QString& label) const;
 
     AppState& appState() { return *m_appState; }
+    ScreenshotHistoryManager& historyManager() { return *m_historyManager; }
     // Created on first use; one of each for the process.
     ScreenCapture& screenCapture();
     PermissionsManager& permissionsManager();
@@ -98,6 +100,7 @@ private:
 
     std::unique_ptr<AppState> m_appState;
     HotKeyManager& m_hotKeyManager;
+    std::unique_ptr<ScreenshotHistoryManager> m_historyManager;
     QPointer<QWidget> m_anchorWindow;
     bool m_isProcessingVideo = false;
     std::optional<QRectF> m_currentRecordingArea;
