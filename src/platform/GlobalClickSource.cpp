@@ -3,7 +3,6 @@
 #include "platform/MediaClock.h"
 
 #include <QMetaObject>
-#include <QPointer>
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
@@ -13,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -20,11 +20,30 @@
 
 namespace platform {
 
+// Delivers one subscriber's clicks on its context's thread. The clicks themselves wait in the
+// subscription, under the source's lock: Qt's own queue locks in ways a thread checker cannot follow.
+class ClickRelay : public QObject {
+    Q_OBJECT
+
+public:
+    explicit ClickRelay(std::function<void()> deliver)
+        : m_deliver(std::move(deliver))
+    {
+    }
+    void post() { QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection); }
+
+private:
+    Q_INVOKABLE void deliver() { m_deliver(); }
+    std::function<void()> m_deliver;
+};
+
 struct GlobalClickSource::State {
     struct Subscription {
-        QPointer<QObject> context;
         std::shared_ptr<Handler> handler;
         QMetaObject::Connection destroyedConnection;
+        ClickRelay* relay = nullptr;
+        std::vector<GlobalClick> pending;
+        bool posted = false;
     };
 
     // Guards the subscriptions; the reader takes it to deliver.
@@ -152,24 +171,12 @@ void GlobalClickSource::State::deliver(const GlobalClick& click)
 {
     std::lock_guard lock(mutex);
     for (auto& [id, subscription] : subscriptions) {
-        QObject* context = subscription.context.data();
-        if (!context)
-            continue;
+        subscription.pending.push_back(click);
         // Posted under the lock: once unsubscribe() has taken it, nothing new is posted.
-        QMetaObject::invokeMethod(
-            context,
-            [this, id = id, click] {
-                std::shared_ptr<Handler> handler;
-                {
-                    std::lock_guard lock(mutex);
-                    const auto found = subscriptions.find(id);
-                    if (found == subscriptions.end())
-                        return;
-                    handler = found->second.handler;
-                }
-                (*handler)(click);
-            },
-            Qt::QueuedConnection);
+        if (!subscription.posted) {
+            subscription.posted = true;
+            subscription.relay->post();
+        }
     }
 }
 
@@ -208,8 +215,23 @@ quint64 GlobalClickSource::subscribe(QObject* context, Handler handler, QString*
     std::lock_guard lock(d->mutex);
     const quint64 id = d->nextId++;
     State::Subscription subscription;
-    subscription.context = context;
     subscription.handler = std::make_shared<Handler>(std::move(handler));
+    subscription.relay = new ClickRelay([this, id] {
+        std::vector<GlobalClick> clicks;
+        std::shared_ptr<Handler> handler;
+        {
+            std::lock_guard lock(d->mutex);
+            const auto found = d->subscriptions.find(id);
+            if (found == d->subscriptions.end())
+                return;
+            clicks.swap(found->second.pending);
+            found->second.posted = false;
+            handler = found->second.handler;
+        }
+        for (const GlobalClick& click : clicks)
+            (*handler)(click);
+    });
+    subscription.relay->moveToThread(context->thread());
     subscription.destroyedConnection =
         QObject::connect(context, &QObject::destroyed, [this, id] { unsubscribe(id); });
     d->subscriptions.emplace(id, std::move(subscription));
@@ -219,15 +241,19 @@ quint64 GlobalClickSource::subscribe(QObject* context, Handler handler, QString*
 void GlobalClickSource::unsubscribe(quint64 subscription)
 {
     QMetaObject::Connection connection;
+    ClickRelay* relay = nullptr;
     {
         std::lock_guard lock(d->mutex);
         const auto found = d->subscriptions.find(subscription);
         if (found == d->subscriptions.end())
             return;
         connection = found->second.destroyedConnection;
+        relay = found->second.relay;
         d->subscriptions.erase(found);
     }
     QObject::disconnect(connection);
+    // On its own thread; a delivery already queued finds the subscription gone.
+    relay->deleteLater();
     std::lock_guard lifecycle(d->lifecycle);
     bool empty = false;
     {
@@ -248,3 +274,5 @@ int GlobalClickSource::subscriberCount() const
 }
 
 } // namespace platform
+
+#include "GlobalClickSource.moc"

@@ -16,6 +16,8 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -81,21 +83,89 @@ QString audioErrorText(QAudio::Error error, const QString& device)
 
 } // namespace
 
-class MicrophoneSource::Worker : public QObject {
+// Owns the Qt audio input on the capture thread. The owner's requests and their answers pass
+// under m_requestMutex: Qt's own queue locks in ways a thread checker cannot follow.
+class MicrophoneWorker : public QObject {
+    Q_OBJECT
+
 public:
-    Worker(const QAudioDevice& device, const Options& options, BlockHandler handler)
+    MicrophoneWorker(const QAudioDevice& device, const MicrophoneSource::Options& options,
+                     MicrophoneSource::BlockHandler handler)
         : m_device(device)
         , m_options(options)
         , m_handler(std::move(handler))
     {
     }
 
-    ~Worker() override
+    ~MicrophoneWorker() override
     {
         swr_free(&m_resampler);
     }
 
-    bool open(QString* error)
+    // From the owner's thread: runs open() or close() on the capture thread and waits for it.
+    bool requestOpen(QString* error)
+    {
+        request("open", 0);
+        std::lock_guard lock(m_requestMutex);
+        if (error)
+            *error = m_openError;
+        return m_opened;
+    }
+
+    void requestClose(double stopTime)
+    {
+        request("close", stopTime);
+    }
+
+private:
+    void request(const char* method, double stopTime)
+    {
+        {
+            std::lock_guard lock(m_requestMutex);
+            m_answered = false;
+            m_stopTime = stopTime;
+        }
+        QMetaObject::invokeMethod(this, method, Qt::QueuedConnection);
+        std::unique_lock lock(m_requestMutex);
+        m_answer.wait(lock, [this] { return m_answered; });
+    }
+
+    void answer()
+    {
+        {
+            std::lock_guard lock(m_requestMutex);
+            m_answered = true;
+        }
+        m_answer.notify_all();
+    }
+
+    Q_INVOKABLE void open()
+    {
+        {
+            std::lock_guard lock(m_requestMutex);
+        }
+        QString error;
+        const bool opened = openDevice(&error);
+        {
+            std::lock_guard lock(m_requestMutex);
+            m_opened = opened;
+            m_openError = error;
+        }
+        answer();
+    }
+
+    Q_INVOKABLE void close()
+    {
+        double stopTime = 0;
+        {
+            std::lock_guard lock(m_requestMutex);
+            stopTime = m_stopTime;
+        }
+        closeDevice(stopTime);
+        answer();
+    }
+
+    bool openDevice(QString* error)
     {
         QAudioFormat wanted;
         wanted.setSampleRate(m_options.sampleRate);
@@ -120,7 +190,7 @@ public:
         return true;
     }
 
-    void close(double stopTime)
+    void closeDevice(double stopTime)
     {
         if (!m_source)
             return;
@@ -215,9 +285,16 @@ private:
         }
     }
 
+    std::mutex m_requestMutex;
+    std::condition_variable m_answer;
+    bool m_answered = false;
+    double m_stopTime = 0;
+    bool m_opened = false;
+    QString m_openError;
+
     QAudioDevice m_device;
-    Options m_options;
-    BlockHandler m_handler;
+    MicrophoneSource::Options m_options;
+    MicrophoneSource::BlockHandler m_handler;
     QAudioFormat m_format;
     QAudioSource* m_source = nullptr;
     QIODevice* m_io = nullptr;
@@ -308,14 +385,12 @@ bool MicrophoneSource::start(BlockHandler handler, QString* error)
 
     m_thread = std::make_unique<QThread>();
     m_thread->setObjectName(QStringLiteral("Microphone"));
-    auto* worker = new Worker(device, m_options, std::move(handler));
+    auto* worker = new MicrophoneWorker(device, m_options, std::move(handler));
     worker->moveToThread(m_thread.get());
     QObject::connect(m_thread.get(), &QThread::finished, worker, &QObject::deleteLater);
     m_thread->start();
-    bool opened = false;
     QString reason;
-    QMetaObject::invokeMethod(worker, [&] { opened = worker->open(&reason); }, Qt::BlockingQueuedConnection);
-    if (!opened) {
+    if (!worker->requestOpen(&reason)) {
         m_thread->quit();
         m_thread->wait();
         m_thread.reset();
@@ -330,9 +405,7 @@ void MicrophoneSource::stop()
 {
     if (!m_worker)
         return;
-    const double stopTime = MediaClock::now();
-    Worker* worker = m_worker;
-    QMetaObject::invokeMethod(worker, [worker, stopTime] { worker->close(stopTime); }, Qt::BlockingQueuedConnection);
+    m_worker->requestClose(MediaClock::now());
     m_worker = nullptr;
     m_thread->quit();
     m_thread->wait();
@@ -340,3 +413,5 @@ void MicrophoneSource::stop()
 }
 
 } // namespace platform
+
+#include "MicrophoneSource.moc"

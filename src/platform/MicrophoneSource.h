@@ -10,6 +10,8 @@ class QThread;
 
 namespace platform {
 
+class MicrophoneWorker;
+
 // The media-clock time of each sample of a capture stream. Capture devices deliver samples late
 // and in bursts, and some virtual sources deliver them ahead of time, so the time of a sample is
 // the time of the stream's first sample plus its index over the rate. That first time (the
@@ -68,10 +70,9 @@ public:
     static QByteArray systemDefaultInputId();
 
 private:
-    class Worker;
     Options m_options;
     std::unique_ptr<QThread> m_thread;
-    Worker* m_worker = nullptr;
+    MicrophoneWorker* m_worker = nullptr;
     QByteArray m_deviceId;
 };
 

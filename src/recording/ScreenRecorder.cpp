@@ -297,6 +297,52 @@ void ScreenRecorder::stopCapture()
     stopMouseMonitoring();
 }
 
+// Brings the writer's report back to the GUI thread: prints, answers the stop and cleans up,
+// also when the recorder has been released meanwhile (the file is still handed on). The report
+// itself waits in the finish state, under its lock.
+class FinishRelay : public QObject {
+    Q_OBJECT
+
+public:
+    FinishRelay(ScreenRecorder* recorder, std::shared_ptr<ScreenRecorder::FinishState> finish, int frames,
+                ScreenRecorder::Report completion)
+        : m_recorder(recorder)
+        , m_finish(std::move(finish))
+        , m_frames(frames)
+        , m_completion(std::move(completion))
+    {
+    }
+    void post() { QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection); }
+
+private:
+    Q_INVOKABLE void deliver()
+    {
+        bool success = false;
+        std::optional<AppError> error;
+        {
+            std::lock_guard lock(m_finish->mutex);
+            success = m_finish->success;
+            error = m_finish->error;
+        }
+        if (m_recorder)
+            m_recorder->setRecordingDuration(0);
+        if (success)
+            platform::Console::printLine(QStringLiteral("Kestrova: Recording finished successfully. Frames: ")
+                                         + QString::number(m_frames));
+        else
+            platform::Console::printLine(QStringLiteral("Kestrova: Recording failed with error: ") + errorText(error));
+        m_completion(success, error);
+        if (m_recorder)
+            m_recorder->cleanup();
+        deleteLater();
+    }
+
+    QPointer<ScreenRecorder> m_recorder;
+    std::shared_ptr<ScreenRecorder::FinishState> m_finish;
+    int m_frames;
+    ScreenRecorder::Report m_completion;
+};
+
 void ScreenRecorder::finishRecording(Report completion)
 {
     if (!m_writer || !m_writer->hasVideoTrack()) {
@@ -306,32 +352,18 @@ void ScreenRecorder::finishRecording(Report completion)
     m_phase = Phase::Finishing;
     auto finish = std::make_shared<FinishState>();
     m_finish = finish;
-    QPointer<ScreenRecorder> self(this);
+    auto* relay = new FinishRelay(this, finish, m_frameCount.load(), std::move(completion));
     std::shared_ptr<platform::Mp4Writer> writer = m_writer;
-    const int frames = m_frameCount.load();
-    writer->finishWritingInBackground([finish, self, writer, frames, completion](bool success) {
+    writer->finishWritingInBackground([finish, writer, relay](bool success) {
         {
             std::lock_guard lock(finish->mutex);
             finish->done = true;
             finish->success = success;
+            if (!success)
+                finish->error = writer->error();
         }
         finish->finished.notify_all();
-        const std::optional<AppError> writerError = success ? std::nullopt : writer->error();
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, success, writerError, frames, completion] {
-                if (self)
-                    self->setRecordingDuration(0);
-                if (success)
-                    platform::Console::printLine(QStringLiteral("Kestrova: Recording finished successfully. Frames: ")
-                                                 + QString::number(frames));
-                else
-                    platform::Console::printLine(QStringLiteral("Kestrova: Recording failed with error: ") + errorText(writerError));
-                completion(success, writerError);
-                if (self)
-                    self->cleanup();
-            },
-            Qt::QueuedConnection);
+        relay->post();
     });
 }
 
@@ -528,7 +560,14 @@ void ScreenRecorder::captureFrame()
     else if (count <= 10 || count % 30 == 0)
         log(QStringLiteral("ScreenRecorder: Frame ") + QString::number(count) + QStringLiteral(" captured successfully (elapsed: ")
             + seconds2(elapsed) + QStringLiteral("s)"));
-    QMetaObject::invokeMethod(this, [this, elapsed] { setRecordingDuration(elapsed); }, Qt::QueuedConnection);
+    m_lastElapsed = elapsed;
+    QMetaObject::invokeMethod(this, "publishRecordingDuration", Qt::QueuedConnection);
+}
+
+void ScreenRecorder::publishRecordingDuration()
+{
+    if (m_phase == Phase::Recording)
+        setRecordingDuration(m_lastElapsed.load());
 }
 
 void ScreenRecorder::drawMouseClickAnimations(QPainter& painter, const QList<MouseClickAnimation>& rings, double now)
@@ -671,3 +710,5 @@ void ScreenRecorder::stopAudioRecording()
     m_audioAccepting = false;
     platform::Console::printLine(QStringLiteral("Kestrova: Audio recording stopped"));
 }
+
+#include "ScreenRecorder.moc"

@@ -129,7 +129,9 @@ private:
         std::condition_variable finished;
         bool done = false;
         bool success = false;
+        std::optional<platform::AppError> error;
     };
+    friend class FinishRelay;
 
     void setupAssetWriter(const Report& completion);
     void finishRecording(Report completion);
@@ -145,6 +147,8 @@ private:
     void stopCapture();
     void setIsRecording(bool value);
     void setRecordingDuration(double value);
+    // The frame thread's latest elapsed time, published on the GUI thread.
+    Q_INVOKABLE void publishRecordingDuration();
     bool grabFrame(QString* error);
 
     // Published state (GUI thread).
@@ -168,6 +172,7 @@ private:
     // Read by the frame thread: true while recording.
     std::atomic<bool> m_capturing{false};
     std::atomic<bool> m_audioAccepting{false};
+    std::atomic<double> m_lastElapsed{0};
 
     // Frame thread, and what only it touches while it runs.
     bool m_frameTimerEnabled = true;
