@@ -523,8 +523,13 @@ void ScreenRecorder::captureFrame()
     if (n < 5)
         log(QStringLiteral("ScreenRecorder: captureFrame - All guards passed, capturing screen"));
 
+    if (m_frameBuffer.isNull()) {
+        if (n == 0)
+            log(QStringLiteral("ScreenRecorder: ERROR - Failed to create pixel buffer for FIRST frame!"));
+        return;
+    }
     QString grabError;
-    if (m_frameBuffer.isNull() || !grabFrame(&grabError)) {
+    if (!grabFrame(&grabError)) {
         if (n == 0) {
             log(QStringLiteral("ScreenRecorder: ERROR - Failed to capture FIRST frame!"));
             if (!grabError.isEmpty())

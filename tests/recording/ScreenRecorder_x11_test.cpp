@@ -280,20 +280,27 @@ TEST(ScreenRecorderX11, RecordsAMovingBarAtThirtyFramesASecond)
 
 TEST(ScreenRecorderX11, AnAreaPartlyOffTheScreenIsBlackThere)
 {
-    TestWindow window(QRect(1820, 1000, 100, 80), QColor(250, 250, 250));
+    // The area hangs 40 points over the top edge and 100 over the right edge of the screen.
+    TestWindow window(QRect(1820, 0, 100, 80), QColor(250, 250, 250));
     test::spin(200ms);
     ScreenRecorder recorder;
-    startAndWait(recorder, QRectF(1820, 1000, 200, 160));
+    startAndWait(recorder, QRectF(1820, -40, 200, 160));
     waitForFrames(recorder, 35);
     const QString path = finishedFile(recorder);
     ASSERT_FALSE(path.isEmpty());
     const auto frames = media::decodeFrames(path, QSize(200, 160));
     ASSERT_GE(frames.size(), 30u);
     const QImage& frame = frames[10];
-    EXPECT_LE(media::colourDistance(frame.pixel(50, 40), qRgb(250, 250, 250)), 6);
-    EXPECT_LE(media::colourDistance(frame.pixel(150, 40), qRgb(0, 0, 0)), 6);
-    EXPECT_LE(media::colourDistance(frame.pixel(50, 120), qRgb(0, 0, 0)), 6);
-    EXPECT_LE(media::colourDistance(frame.pixel(190, 150), qRgb(0, 0, 0)), 6);
+    const struct {
+        QPoint at;
+        QRgb colour;
+    } samples[] = {
+        {{50, 80}, qRgb(250, 250, 250)}, {{10, 45}, qRgb(250, 250, 250)}, {{90, 115}, qRgb(250, 250, 250)},
+        {{50, 20}, qRgb(0, 0, 0)},       {{150, 80}, qRgb(0, 0, 0)},      {{190, 5}, qRgb(0, 0, 0)},
+        {{110, 150}, qRgb(0, 0, 0)},
+    };
+    for (const auto& sample : samples)
+        EXPECT_LE(media::colourDistance(frame.pixel(sample.at), sample.colour), 6) << sample.at.x() << "," << sample.at.y();
 }
 
 TEST(ScreenRecorderX11, ClicksInTheAreaDrawRingsWhereTheyHappened)
