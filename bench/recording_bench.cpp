@@ -236,6 +236,7 @@ int main(int argc, char** argv)
     spin(1.5);
     QTemporaryDir folder;
     std::printf("Recording a full 1920x1080 animated screen for %.0f s, one recorder after the other\n", recordSeconds);
+    std::printf("(this process before recording: %.1f MiB resident)\n", residentMiB());
     std::fflush(stdout);
     runOurs();
     std::fflush(stdout);
