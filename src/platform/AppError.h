@@ -10,6 +10,8 @@ struct AppError {
     QString domain;
     int code = 0;
     QString localizedDescription;
+    // Why it failed, when there is more to say than the description.
+    QString localizedFailureReason{};
 
     friend bool operator==(const AppError&, const AppError&) = default;
 };

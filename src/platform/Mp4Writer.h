@@ -1,0 +1,95 @@
+#pragma once
+
+#include "platform/AppError.h"
+
+#include <QImage>
+#include <QSize>
+#include <QSizeF>
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace platform {
+
+struct Mp4VideoSettings {
+    QSize size;                     // even width and height (4:2:0 chroma needs it)
+    int averageBitRate = 5'000'000; // bit/s
+    int maxKeyFrameInterval = 30;   // frames
+    int frameRate = 30;             // nominal: the track's average rate and the encoder's rate control
+};
+
+struct Mp4AudioSettings {
+    int sampleRate = 44100;
+    int channels = 2;
+    int bitRate = 128'000;
+};
+
+// An MP4 file with an H.264 High track (libx264, yuv420p tagged BT.709) and optionally an AAC
+// track, written in real time: video from one thread, audio from another, each appended on its
+// own time line in seconds from the start of writing. The index goes to the front of the file
+// when writing finishes, which rewrites the file: finish off the GUI thread.
+//
+// Set-up order: create, add the tracks, startWriting, append, then finishWriting or cancelWriting.
+class Mp4Writer : public std::enable_shared_from_this<Mp4Writer> {
+public:
+    enum class Status { Idle, Writing, Finishing, Completed, Failed, Cancelled };
+    enum class AppendResult {
+        Appended,
+        Dropped, // not written: its time slot is taken or it lies before the start
+        Failed,  // not writing (any more), or the encoder refused it
+    };
+
+    // Video presentation times are counted in 1/600 s.
+    static constexpr int videoTimescale = 600;
+    static QString errorDomain();
+
+    // Width and height of a video for an area of `points`: fractions dropped, then rounded down to even.
+    static QSize evenVideoSize(const QSizeF& points);
+
+    static std::shared_ptr<Mp4Writer> create(const QString& path, AppError* error = nullptr);
+    // An unfinished file is removed.
+    ~Mp4Writer();
+    Mp4Writer(const Mp4Writer&) = delete;
+    Mp4Writer& operator=(const Mp4Writer&) = delete;
+
+    bool addVideoTrack(const Mp4VideoSettings& settings, AppError* error = nullptr);
+    bool addAudioTrack(const Mp4AudioSettings& settings, AppError* error = nullptr);
+    // Opens the file and writes its header; the tracks are fixed from here on.
+    bool startWriting(AppError* error = nullptr);
+
+    Status status() const;
+    std::optional<AppError> error() const;
+    QString path() const;
+    bool hasVideoTrack() const;
+    bool hasAudioTrack() const;
+    QSize videoSize() const;
+    bool isReadyForMoreMediaData() const { return status() == Status::Writing; }
+    qint64 videoFramesAppended() const;
+    qint64 audioSamplesAppended() const;
+
+    // A frame of 32-bit pixels (QImage RGB32 or ARGB32) of any size, scaled to the track's size,
+    // shown from `seconds` on. Times must grow by at least one slot of 1/600 s: a frame that would
+    // repeat the previous slot is dropped.
+    AppendResult appendVideoFrame(const QImage& frame, double seconds);
+    // Interleaved float samples in the track's format, the first of them at `seconds`. The track
+    // stays gapless: small timing jitter is absorbed, a gap is filled with silence and samples that
+    // overlap what was written are dropped. Frames of the AAC encoder are cut from the stream here.
+    AppendResult appendAudioSamples(const float* interleaved, int frames, double seconds);
+
+    // Flushes the encoders and finishes the file. Blocking (the whole file is rewritten to move the
+    // index to the front). Appends made meanwhile are refused; an append under way is waited for.
+    bool finishWriting();
+    // finishWriting on a thread of its own; `done` is called there with the result.
+    void finishWritingInBackground(std::function<void(bool success)> done);
+    // Stops and removes the file.
+    void cancelWriting();
+
+private:
+    struct State;
+    explicit Mp4Writer(std::unique_ptr<State> state);
+    std::unique_ptr<State> d;
+};
+
+} // namespace platform

@@ -1,0 +1,719 @@
+#include "recording/ScreenRecorder.h"
+
+#include "app/DebugLogger.h"
+#include "platform/Console.h"
+#include "platform/GlobalClickSource.h"
+#include "platform/MediaClock.h"
+#include "platform/MicrophoneSource.h"
+#include "platform/Mp4Writer.h"
+#include "platform/NumberFormat.h"
+#include "platform/PixelGrabber.h"
+#include "platform/ScreenGeometry.h"
+#include "platform/SystemColors.h"
+#include "platform/XdgPaths.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPointer>
+#include <QWindow>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+using platform::AppError;
+using platform::NumberFormat;
+
+namespace {
+
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+QString errorText(const std::optional<AppError>& error)
+{
+    if (!error)
+        return QStringLiteral("nil");
+    return QStringLiteral("Error Domain=%1 Code=%2 \"%3\"").arg(error->domain).arg(error->code).arg(error->localizedDescription);
+}
+
+QString seconds2(double value)
+{
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", value);
+    return QString::fromLatin1(buffer);
+}
+
+void log(const QString& message, std::source_location where = std::source_location::current())
+{
+    DebugLogger::shared().log(message, where);
+}
+
+} // namespace
+
+QString ScreenRecorder::errorDomain()
+{
+    return QStringLiteral("Kestrova");
+}
+
+AppError ScreenRecorder::error(ErrorCode code)
+{
+    switch (code) {
+    case AlreadyRecording:
+        return {errorDomain(), code, QStringLiteral("Already recording")};
+    case NotRecording:
+        return {errorDomain(), code, QStringLiteral("Not recording")};
+    case NoOutputURL:
+        return {errorDomain(), code, QStringLiteral("No output URL")};
+    case NoAssetWriter:
+        return {errorDomain(), code, QStringLiteral("No asset writer")};
+    case RecordingTooShort:
+        return {errorDomain(), code, QStringLiteral("Запись слишком короткая"),
+                QStringLiteral("Минимальная длительность записи - 1 секунда")};
+    }
+    return {errorDomain(), code, {}};
+}
+
+ScreenRecorder::ScreenRecorder(QObject* parent)
+    : QObject(parent)
+{
+}
+
+ScreenRecorder::~ScreenRecorder()
+{
+    ++m_generation;
+    m_capturing = false;
+    stopDisplayLink();
+    stopMouseMonitoring();
+    if (m_microphone)
+        m_microphone->stop();
+    m_audioAccepting = false;
+    if (m_writer && m_writer->status() == platform::Mp4Writer::Status::Writing) {
+        // Whatever was recorded long enough stays a playable file.
+        if (m_frameCount >= minimumFrameCount)
+            m_writer->finishWritingInBackground(nullptr);
+        else
+            m_writer->cancelWriting();
+    }
+}
+
+QString ScreenRecorder::recordingsDirectory()
+{
+    return platform::XdgPaths::documentsDir() + QStringLiteral("/ScreenRecordings");
+}
+
+QString ScreenRecorder::fileName(const QDateTime& localStart)
+{
+    return QStringLiteral("ScreenRecord_") + localStart.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"))
+        + QStringLiteral(".mp4");
+}
+
+QSize ScreenRecorder::videoSize(const QRectF& area)
+{
+    return platform::Mp4Writer::evenVideoSize(area.size());
+}
+
+QList<ScreenRecorder::MouseClickAnimation> ScreenRecorder::clickAnimations() const
+{
+    std::lock_guard lock(m_clickMutex);
+    return m_clickAnimations;
+}
+
+void ScreenRecorder::setIsRecording(bool value)
+{
+    if (m_isRecording == value)
+        return;
+    m_isRecording = value;
+    emit isRecordingChanged();
+}
+
+void ScreenRecorder::setRecordingDuration(double value)
+{
+    if (m_recordingDuration == value)
+        return;
+    m_recordingDuration = value;
+    emit recordingDurationChanged();
+}
+
+// MARK: - Start
+
+void ScreenRecorder::startRecording(const QRectF& area, const RecordingSettings& settings, StartCompletion completion)
+{
+    // A writer still running or finishing belongs to an earlier recording: replacing it would break that file.
+    if (m_isRecording || m_phase != Phase::Idle) {
+        if (completion)
+            completion(false, error(AlreadyRecording));
+        return;
+    }
+    log(QStringLiteral("ScreenRecorder: startRecording called - area: ") + NumberFormat::rect(area) + QStringLiteral(", mic: ")
+        + boolText(settings.recordMicrophone) + QStringLiteral(", systemAudio: ") + boolText(settings.recordSystemAudio));
+    m_recordingArea = area;
+    m_settings = settings;
+    m_outputURL = recordingsDirectory() + QLatin1Char('/') + fileName(QDateTime::currentDateTime());
+    log(QStringLiteral("ScreenRecorder: Output URL: ") + (m_outputURL.isEmpty() ? QStringLiteral("nil") : m_outputURL));
+
+    setupAssetWriter([&](bool success, std::optional<AppError> setupError) {
+        log(QStringLiteral("ScreenRecorder: setupAssetWriter completed - success: ") + boolText(success)
+            + QStringLiteral(", error: ") + errorText(setupError));
+        if (!success) {
+            log(QStringLiteral("ScreenRecorder: setupAssetWriter FAILED"));
+            if (completion)
+                completion(false, setupError);
+            return;
+        }
+        if (m_settings->recordMicrophone) {
+            log(QStringLiteral("ScreenRecorder: Setting up audio recording"));
+            setupMicrophoneCapture();
+        } else {
+            log(QStringLiteral("ScreenRecorder: Skipping audio recording (microphone disabled)"));
+        }
+        m_phase = Phase::Starting;
+        const quint64 generation = ++m_generation;
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation != m_generation || m_phase != Phase::Starting)
+                    return;
+                m_phase = Phase::Recording;
+                setIsRecording(true);
+                m_capturing = true;
+                startDisplayLink();
+                if (m_drawClicks)
+                    startMouseMonitoring();
+                log(QStringLiteral("ScreenRecorder: Recording started, display link activated, click monitoring: ")
+                    + boolText(m_drawClicks));
+            },
+            Qt::QueuedConnection);
+        if (completion)
+            completion(true, std::nullopt);
+    });
+}
+
+void ScreenRecorder::setupAssetWriter(const Report& completion)
+{
+    if (m_outputURL.isEmpty()) {
+        completion(false, error(NoOutputURL));
+        return;
+    }
+    // A missing folder is made; if that fails, opening the file reports it.
+    QDir().mkpath(QFileInfo(m_outputURL).absolutePath());
+    if (QFile::exists(m_outputURL)) {
+        QFile older(m_outputURL);
+        if (!older.remove()) {
+            completion(false, AppError{QStringLiteral("FileSystem"), static_cast<int>(older.error()), older.errorString()});
+            return;
+        }
+    }
+    AppError writerError;
+    m_writer = platform::Mp4Writer::create(m_outputURL, &writerError);
+    if (!m_writer) {
+        completion(false, writerError);
+        return;
+    }
+    platform::Mp4VideoSettings video;
+    video.size = videoSize(m_recordingArea);
+    video.averageBitRate = 5'000'000;
+    video.maxKeyFrameInterval = 30;
+    video.frameRate = frameRate;
+    if (!m_writer->addVideoTrack(video, &writerError)) {
+        completion(false, writerError);
+        return;
+    }
+    m_drawClicks = m_settings && m_settings->showClickIndicator;
+    if (m_settings && m_settings->recordMicrophone)
+        setupAudioRecording();
+    if (!m_writer->startWriting(&writerError)) {
+        if (m_microphone) {
+            m_microphone->stop();
+            m_microphone.reset();
+        }
+        completion(false, writerError);
+        return;
+    }
+    m_startTime = platform::MediaClock::now();
+    m_frameCount = 0;
+    platform::Console::printLine(QStringLiteral("Kestrova: Asset writer setup complete"));
+    completion(true, std::nullopt);
+}
+
+// MARK: - Stop
+
+void ScreenRecorder::stopRecording(StopCompletion completion)
+{
+    if (!m_isRecording) {
+        if (completion)
+            completion(std::nullopt, error(NotRecording));
+        return;
+    }
+    const int frames = m_frameCount.load();
+    log(QStringLiteral("ScreenRecorder: stopRecording called - frameCount: ") + QString::number(frames));
+    if (frames < minimumFrameCount) {
+        log(QStringLiteral("ScreenRecorder: ERROR - Too few frames (") + QString::number(frames)
+            + QStringLiteral("), need at least 30 frames (1 second)"));
+        stopCapture();
+        // Never finished, the file would not play: it goes.
+        if (m_writer)
+            m_writer->cancelWriting();
+        cleanup();
+        if (completion)
+            completion(std::nullopt, error(RecordingTooShort));
+        return;
+    }
+    stopCapture();
+    log(QStringLiteral("ScreenRecorder: Calling finishRecording"));
+    QPointer<ScreenRecorder> self(this);
+    const QString path = m_outputURL;
+    finishRecording([self, path, completion](bool success, std::optional<AppError> finishError) {
+        log(QStringLiteral("ScreenRecorder: finishRecording completed - success: ") + boolText(success)
+            + QStringLiteral(", error: ") + errorText(finishError));
+        // A recorder released while its file was finishing still hands the file on.
+        const QString url = self ? self->m_outputURL : path;
+        if (success && !url.isEmpty()) {
+            log(QStringLiteral("ScreenRecorder: Recording finished successfully - URL: ") + url);
+            if (completion)
+                completion(url, std::nullopt);
+        } else {
+            log(QStringLiteral("ScreenRecorder: Recording finished with ERROR"));
+            if (completion)
+                completion(std::nullopt, finishError);
+        }
+    });
+}
+
+// Ends capture, microphone and clicks, in that order. Once this returns no frame or sample can
+// reach the writer any more: the frame thread has been joined and the microphone drained.
+void ScreenRecorder::stopCapture()
+{
+    ++m_generation;
+    setIsRecording(false);
+    m_capturing = false;
+    stopDisplayLink();
+    stopAudioRecording();
+    stopMouseMonitoring();
+}
+
+// Brings the writer's report back to the GUI thread: prints, answers the stop and cleans up,
+// also when the recorder has been released meanwhile (the file is still handed on). The report
+// itself waits in the finish state, under its lock.
+class FinishRelay : public QObject {
+    Q_OBJECT
+
+public:
+    FinishRelay(ScreenRecorder* recorder, std::shared_ptr<ScreenRecorder::FinishState> finish, int frames,
+                ScreenRecorder::Report completion)
+        : m_recorder(recorder)
+        , m_finish(std::move(finish))
+        , m_frames(frames)
+        , m_completion(std::move(completion))
+    {
+    }
+    void post() { QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection); }
+
+private:
+    Q_INVOKABLE void deliver()
+    {
+        bool success = false;
+        std::optional<AppError> error;
+        {
+            std::lock_guard lock(m_finish->mutex);
+            success = m_finish->success;
+            error = m_finish->error;
+        }
+        if (m_recorder)
+            m_recorder->setRecordingDuration(0);
+        if (success)
+            platform::Console::printLine(QStringLiteral("Kestrova: Recording finished successfully. Frames: ")
+                                         + QString::number(m_frames));
+        else
+            platform::Console::printLine(QStringLiteral("Kestrova: Recording failed with error: ") + errorText(error));
+        m_completion(success, error);
+        if (m_recorder)
+            m_recorder->cleanup();
+        deleteLater();
+    }
+
+    QPointer<ScreenRecorder> m_recorder;
+    std::shared_ptr<ScreenRecorder::FinishState> m_finish;
+    int m_frames;
+    ScreenRecorder::Report m_completion;
+};
+
+void ScreenRecorder::finishRecording(Report completion)
+{
+    if (!m_writer || !m_writer->hasVideoTrack()) {
+        completion(false, error(NoAssetWriter));
+        return;
+    }
+    m_phase = Phase::Finishing;
+    auto finish = std::make_shared<FinishState>();
+    m_finish = finish;
+    auto* relay = new FinishRelay(this, finish, m_frameCount.load(), std::move(completion));
+    std::shared_ptr<platform::Mp4Writer> writer = m_writer;
+    writer->finishWritingInBackground([finish, writer, relay](bool success) {
+        {
+            std::lock_guard lock(finish->mutex);
+            finish->done = true;
+            finish->success = success;
+            if (!success)
+                finish->error = writer->error();
+        }
+        finish->finished.notify_all();
+        relay->post();
+    });
+}
+
+ScreenRecorder::ShutdownResult ScreenRecorder::stopRecordingAndWait(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    if (m_phase == Phase::Starting || m_phase == Phase::Recording) {
+        const int frames = m_frameCount.load();
+        log(QStringLiteral("ScreenRecorder: Stopping for shutdown - frameCount: ") + QString::number(frames));
+        stopCapture();
+        // Every frame appended until the capture stopped counts here: keep what can be kept.
+        if (m_frameCount < minimumFrameCount) {
+            if (m_writer)
+                m_writer->cancelWriting();
+            cleanup();
+            return ShutdownResult::TooShort;
+        }
+        finishRecording([](bool success, std::optional<AppError> finishError) {
+            log(QStringLiteral("ScreenRecorder: finishRecording completed - success: ") + boolText(success)
+                + QStringLiteral(", error: ") + errorText(finishError));
+        });
+    }
+    if (m_phase != Phase::Finishing || !m_finish)
+        return ShutdownResult::NothingToStop;
+    std::shared_ptr<FinishState> finish = m_finish;
+    std::unique_lock lock(finish->mutex);
+    if (!finish->finished.wait_until(lock, deadline, [&] { return finish->done; }))
+        return ShutdownResult::TimedOut;
+    return finish->success ? ShutdownResult::Finished : ShutdownResult::Failed;
+}
+
+void ScreenRecorder::cleanup()
+{
+    m_writer.reset();
+    m_microphone.reset();
+    m_microphoneError.reset();
+    m_outputURL.clear();
+    m_frameCount = 0;
+    m_settings.reset();
+    m_drawClicks = false;
+    m_phase = Phase::Idle;
+}
+
+// MARK: - Frames
+
+void ScreenRecorder::startDisplayLink()
+{
+    const QSize video = videoSize(m_recordingArea);
+    const QRectF shown(m_recordingArea.topLeft(), QSizeF(video));
+    const std::optional<platform::ScreenInfo> primary = platform::ScreenGeometry::primaryScreen();
+    if (primary) {
+        m_captureRect = platform::ScreenGeometry::screenPointsToRootPixels(shown, *primary);
+        m_visibleRect = m_captureRect.intersected(primary->nativeGeometry);
+    } else {
+        m_captureRect = platform::ScreenGeometry::roundOutward(shown);
+        m_visibleRect = m_captureRect;
+    }
+    m_frameBuffer = m_captureRect.isEmpty() ? QImage() : QImage(m_captureRect.size(), QImage::Format_RGB32);
+    if (!m_frameBuffer.isNull())
+        m_frameBuffer.fill(Qt::black);
+    m_captureScale = video.isEmpty() ? QSizeF(1, 1)
+                                     : QSizeF(double(m_captureRect.width()) / video.width(),
+                                              double(m_captureRect.height()) / video.height());
+    m_grabberFailed = false;
+    if (m_frameTimerEnabled) {
+        {
+            std::lock_guard lock(m_timerMutex);
+            m_timerStopping = false;
+        }
+        m_frameThread = std::thread([this] { runFrameTimer(); });
+    }
+    log(QStringLiteral("ScreenRecorder: Frame capture timer started at ") + QString::number(frameRate)
+        + QStringLiteral(" fps on background queue"));
+}
+
+void ScreenRecorder::stopDisplayLink()
+{
+    if (m_frameThread.joinable()) {
+        {
+            std::lock_guard lock(m_timerMutex);
+            m_timerStopping = true;
+        }
+        m_timerWake.notify_all();
+        // A tick under way finishes first: nothing reaches the writer once it is finishing.
+        m_frameThread.join();
+        log(QStringLiteral("ScreenRecorder: Frame capture timer stopped"));
+    }
+    m_grabber.reset();
+}
+
+void ScreenRecorder::runFrameTimer()
+{
+    using clock = std::chrono::steady_clock;
+    auto deadline = clock::now();
+    std::unique_lock lock(m_timerMutex);
+    for (;;) {
+        if (m_timerWake.wait_until(lock, deadline, [this] { return m_timerStopping; }))
+            return;
+        lock.unlock();
+        captureFrame();
+        lock.lock();
+        deadline += framePeriod;
+        const auto now = clock::now();
+        // A tick that overran its period: the missed deadlines merge into one tick, run at once.
+        if (deadline < now)
+            deadline = now;
+    }
+}
+
+bool ScreenRecorder::grabFrame(QString* error)
+{
+    if (!m_grabber && !m_grabberFailed) {
+        m_grabber = platform::PixelGrabber::create(error);
+        m_grabberFailed = !m_grabber;
+    }
+    if (!m_grabber)
+        return false;
+    if (m_visibleRect != m_captureRect)
+        m_frameBuffer.fill(Qt::black); // what lies off the main screen
+    if (m_visibleRect.isEmpty())
+        return true;
+    const QPoint offset = m_visibleRect.topLeft() - m_captureRect.topLeft();
+    uchar* origin = m_frameBuffer.bits() + offset.y() * m_frameBuffer.bytesPerLine() + offset.x() * 4;
+    QImage visible(origin, m_visibleRect.width(), m_visibleRect.height(), m_frameBuffer.bytesPerLine(),
+                   QImage::Format_RGB32);
+    // The encoder ignores the fourth byte: no need to make every pixel opaque.
+    return m_grabber->grabInto(m_visibleRect, visible, false, error);
+}
+
+void ScreenRecorder::captureFrame()
+{
+    const int n = m_frameCount.load();
+    if (n < 10 || n % 30 == 0)
+        log(QStringLiteral("ScreenRecorder: captureFrame CALLED - frameCount: ") + QString::number(n));
+    if (!m_capturing) {
+        if (n <= 4)
+            log(QStringLiteral("ScreenRecorder: captureFrame - NOT recording (isRecording=false)"));
+        return;
+    }
+    platform::Mp4Writer* writer = m_writer.get();
+    if (!writer) {
+        if (n <= 4)
+            log(QStringLiteral("ScreenRecorder: captureFrame - NO assetWriter"));
+        return;
+    }
+    if (!writer->hasVideoTrack()) {
+        if (n <= 4)
+            log(QStringLiteral("ScreenRecorder: captureFrame - NO videoInput"));
+        return;
+    }
+    if (!writer->isReadyForMoreMediaData()) {
+        if (n <= 99)
+            log(QStringLiteral("ScreenRecorder: captureFrame - videoInput NOT ready for more data (frame ")
+                + QString::number(n) + QStringLiteral(")"));
+        return;
+    }
+    if (n < 5)
+        log(QStringLiteral("ScreenRecorder: captureFrame - All guards passed, capturing screen"));
+
+    if (m_frameBuffer.isNull()) {
+        if (n == 0)
+            log(QStringLiteral("ScreenRecorder: ERROR - Failed to create pixel buffer for FIRST frame!"));
+        return;
+    }
+    QString grabError;
+    if (!grabFrame(&grabError)) {
+        if (n == 0) {
+            log(QStringLiteral("ScreenRecorder: ERROR - Failed to capture FIRST frame!"));
+            if (!grabError.isEmpty())
+                log(QStringLiteral("ScreenRecorder: ") + grabError);
+        }
+        return;
+    }
+    if (m_drawClicks) {
+        const double now = platform::MediaClock::now();
+        QList<MouseClickAnimation> rings;
+        {
+            std::lock_guard lock(m_clickMutex);
+            m_clickAnimations.removeIf([now](const MouseClickAnimation& ring) { return now - ring.startTime > ring.duration; });
+            rings = m_clickAnimations;
+        }
+        if (!rings.isEmpty()) {
+            QPainter painter(&m_frameBuffer);
+            painter.scale(m_captureScale.width(), m_captureScale.height());
+            drawMouseClickAnimations(painter, rings, now);
+        }
+    }
+    const double elapsed = platform::MediaClock::now() - m_startTime;
+    const auto appended = writer->appendVideoFrame(m_frameBuffer, elapsed);
+    if (appended != platform::Mp4Writer::AppendResult::Appended) {
+        if (n == 0 && appended == platform::Mp4Writer::AppendResult::Failed)
+            log(QStringLiteral("ScreenRecorder: ERROR - Failed to append FIRST pixel buffer!"));
+        return;
+    }
+    const int count = n + 1;
+    m_frameCount = count;
+    if (count == 1)
+        log(QStringLiteral("ScreenRecorder: FIRST frame captured successfully!"));
+    else if (count <= 10 || count % 30 == 0)
+        log(QStringLiteral("ScreenRecorder: Frame ") + QString::number(count) + QStringLiteral(" captured successfully (elapsed: ")
+            + seconds2(elapsed) + QStringLiteral("s)"));
+    m_lastElapsed = elapsed;
+    QMetaObject::invokeMethod(this, "publishRecordingDuration", Qt::QueuedConnection);
+}
+
+void ScreenRecorder::publishRecordingDuration()
+{
+    if (m_phase == Phase::Recording)
+        setRecordingDuration(m_lastElapsed.load());
+}
+
+void ScreenRecorder::drawMouseClickAnimations(QPainter& painter, const QList<MouseClickAnimation>& rings, double now)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    for (const MouseClickAnimation& ring : rings) {
+        const double progress = ring.duration > 0 ? std::max(0.0, now - ring.startTime) / ring.duration : 1.0;
+        QColor colour = platform::SystemColors::blue();
+        colour.setAlphaF(static_cast<float>(std::clamp(1.0 - progress, 0.0, 1.0)));
+        painter.setPen(QPen(colour, 3));
+        const double radius = 20 + 30 * progress;
+        painter.drawEllipse(ring.position, radius, radius);
+    }
+    painter.restore();
+}
+
+// MARK: - Clicks
+
+std::optional<QPointF> ScreenRecorder::clickOffset(const QPointF& point, const QRectF& area)
+{
+    const QRectF r = area.normalized();
+    if (point.x() < r.left() || point.x() >= r.right() || point.y() < r.top() || point.y() >= r.bottom())
+        return std::nullopt;
+    return point - r.topLeft();
+}
+
+void ScreenRecorder::startMouseMonitoring()
+{
+    log(QStringLiteral("ScreenRecorder: Starting mouse click monitoring for area: ") + NumberFormat::rect(m_recordingArea));
+    QString reason;
+    m_clickSubscription = platform::GlobalClickSource::shared().subscribe(
+        this,
+        [this](const platform::GlobalClick& click) {
+            const std::optional<platform::ScreenInfo> primary = platform::ScreenGeometry::primaryScreen();
+            QPointF location(click.rootPosition);
+            if (primary)
+                location = QPointF(click.rootPosition - primary->nativeGeometry.topLeft()) / primary->devicePixelRatio;
+            // Like a global monitor, clicks on our own windows are not seen.
+            const QPoint global = primary ? primary->geometry.topLeft() + location.toPoint() : location.toPoint();
+            if (QGuiApplication::topLevelAt(global))
+                return;
+            log(QStringLiteral("ScreenRecorder: Mouse click detected at screen location: ") + NumberFormat::point(location));
+            const std::optional<QPointF> offset = clickOffset(location, m_recordingArea);
+            if (!offset) {
+                log(QStringLiteral("ScreenRecorder: Click is outside recording area"));
+                return;
+            }
+            log(QStringLiteral("ScreenRecorder: Click is within recording area, relative position: ")
+                + NumberFormat::point(*offset));
+            qsizetype count = 0;
+            {
+                std::lock_guard lock(m_clickMutex);
+                m_clickAnimations.append(MouseClickAnimation{*offset, click.mediaTime, clickAnimationDuration});
+                count = m_clickAnimations.size();
+            }
+            log(QStringLiteral("ScreenRecorder: Click animation added, total animations: ") + QString::number(count));
+        },
+        &reason);
+    if (!m_clickSubscription) {
+        DebugLogger::shared().logErrorMessage(QStringLiteral("Click monitoring is not available: ") + reason);
+        return;
+    }
+    log(QStringLiteral("ScreenRecorder: Mouse monitoring started"));
+}
+
+void ScreenRecorder::stopMouseMonitoring()
+{
+    if (!m_clickSubscription)
+        return;
+    platform::GlobalClickSource::shared().unsubscribe(m_clickSubscription);
+    m_clickSubscription = 0;
+    {
+        std::lock_guard lock(m_clickMutex);
+        m_clickAnimations.clear();
+    }
+    log(QStringLiteral("ScreenRecorder: Mouse monitoring stopped"));
+}
+
+// MARK: - Microphone
+
+// The device is opened before writing starts, so a microphone that cannot start leaves no empty
+// audio track behind; its failure is reported where the microphone is started.
+void ScreenRecorder::setupAudioRecording()
+{
+    if (!m_writer)
+        return;
+    m_microphoneError.reset();
+    platform::Mp4AudioSettings audio;
+    audio.sampleRate = 44100;
+    audio.channels = 2;
+    audio.bitRate = 128'000;
+    platform::MicrophoneSource::Options options;
+    options.sampleRate = audio.sampleRate;
+    options.channels = audio.channels;
+    options.blockFrames = 1024;
+    auto microphone = std::make_unique<platform::MicrophoneSource>(options);
+    std::shared_ptr<platform::Mp4Writer> writer = m_writer;
+    QString reason;
+    const bool started = microphone->start(
+        [this, writer](const float* samples, int frames, double mediaTime) {
+            if (!m_audioAccepting.load(std::memory_order_acquire))
+                return;
+            writer->appendAudioSamples(samples, frames, mediaTime - m_startTime);
+        },
+        &reason);
+    if (!started) {
+        m_microphoneError = reason;
+        return;
+    }
+    AppError trackError;
+    if (!m_writer->addAudioTrack(audio, &trackError)) {
+        microphone->stop();
+        m_microphoneError = trackError.localizedDescription;
+        return;
+    }
+    m_microphone = std::move(microphone);
+}
+
+void ScreenRecorder::setupMicrophoneCapture()
+{
+    if (!m_microphone) {
+        const QString description = m_microphoneError.value_or(QStringLiteral("No audio input device is available"));
+        DebugLogger::shared().logErrorMessage(description);
+        platform::Console::printLine(QStringLiteral("Kestrova: Failed to start audio engine - ") + description);
+        return;
+    }
+    m_audioAccepting.store(true, std::memory_order_release);
+    platform::Console::printLine(QStringLiteral("Kestrova: Audio engine started for microphone recording"));
+}
+
+void ScreenRecorder::stopAudioRecording()
+{
+    if (m_microphone) {
+        // Hands on what was captured up to now, then no more.
+        m_microphone->stop();
+        m_microphone.reset();
+    }
+    m_audioAccepting = false;
+    platform::Console::printLine(QStringLiteral("Kestrova: Audio recording stopped"));
+}
+
+#include "ScreenRecorder.moc"

@@ -1,0 +1,320 @@
+#include "platform/Mp4Writer.h"
+
+#include "recording/MediaFileProbe.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <numbers>
+#include <thread>
+
+using platform::Mp4Writer;
+
+namespace {
+
+constexpr int rate = 44100;
+
+// Quadrant colours that change every ten frames: a swapped channel, a flipped image or the
+// wrong colour matrix each put a quadrant far off.
+const QRgb palette[4] = {qRgb(200, 30, 30), qRgb(30, 180, 60), qRgb(40, 60, 200), qRgb(235, 235, 235)};
+
+QRgb quadrantColour(int frame, int quadrant)
+{
+    return palette[(quadrant + frame / 10) % 4];
+}
+
+QImage quadrantFrame(const QSize& size, int frame)
+{
+    QImage image(size, QImage::Format_RGB32);
+    const int w = size.width() / 2;
+    const int h = size.height() / 2;
+    QPainter painter(&image);
+    for (int q = 0; q < 4; ++q) {
+        painter.fillRect(QRect((q % 2) * w, (q / 2) * h, w, h), QColor(quadrantColour(frame, q)));
+    }
+    return image;
+}
+
+std::vector<float> sine(int frames, double frequency, int channels, qint64 firstSample)
+{
+    std::vector<float> samples(static_cast<size_t>(frames) * channels);
+    for (int i = 0; i < frames; ++i) {
+        const float v = 0.5f * float(std::sin(2 * std::numbers::pi * frequency * double(firstSample + i) / rate));
+        for (int c = 0; c < channels; ++c)
+            samples[static_cast<size_t>(i) * channels + c] = v;
+    }
+    return samples;
+}
+
+std::shared_ptr<Mp4Writer> startedWriter(const QString& path, const QSize& size, bool audio)
+{
+    platform::AppError error;
+    auto writer = Mp4Writer::create(path, &error);
+    EXPECT_TRUE(writer) << error.localizedDescription.toStdString();
+    if (!writer)
+        return nullptr;
+    platform::Mp4VideoSettings video;
+    video.size = size;
+    EXPECT_TRUE(writer->addVideoTrack(video, &error)) << error.localizedDescription.toStdString();
+    if (audio) {
+        EXPECT_TRUE(writer->addAudioTrack({}, &error)) << error.localizedDescription.toStdString();
+    }
+    EXPECT_TRUE(writer->startWriting(&error)) << error.localizedDescription.toStdString();
+    return writer;
+}
+
+} // namespace
+
+TEST(Mp4Writer, EvenVideoSizes)
+{
+    const struct {
+        QSizeF points;
+        QSize video;
+    } cases[] = {
+        {{640.7, 480.2}, {640, 480}}, {{641, 481}, {640, 480}}, {{1920, 1080}, {1920, 1080}},
+        {{3.9, 2.5}, {2, 2}},         {{1.9, 400}, {0, 400}},   {{-10, 20}, {0, 20}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Mp4Writer::evenVideoSize(c.points), c.video) << c.points.width() << "x" << c.points.height();
+}
+
+TEST(Mp4Writer, H264HighBt709WithAacAndTheIndexInFront)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("quadrants.mp4");
+    const QSize size(320, 240);
+    auto writer = startedWriter(path, size, true);
+    ASSERT_TRUE(writer);
+
+    // 3 s of video at 30 fps and a 440 Hz tone in 1024-sample blocks, from two threads as in a recording.
+    const int frames = 90;
+    std::thread audio([&] {
+        for (qint64 at = 0; at < 3 * rate; at += 1024) {
+            const int n = int(std::min<qint64>(1024, 3 * rate - at));
+            const auto block = sine(n, 440, 2, at);
+            EXPECT_EQ(writer->appendAudioSamples(block.data(), n, double(at) / rate), Mp4Writer::AppendResult::Appended);
+        }
+    });
+    for (int i = 0; i < frames; ++i)
+        ASSERT_EQ(writer->appendVideoFrame(quadrantFrame(size, i), i / 30.0), Mp4Writer::AppendResult::Appended) << i;
+    audio.join();
+    ASSERT_TRUE(writer->finishWriting());
+    EXPECT_EQ(writer->status(), Mp4Writer::Status::Completed);
+    EXPECT_EQ(writer->videoFramesAppended(), frames);
+
+    const QJsonObject probed = media::probe(path);
+    const QJsonObject video = media::stream(probed, "video");
+    EXPECT_EQ(video.value("codec_name").toString(), "h264");
+    EXPECT_EQ(video.value("profile").toString(), "High");
+    EXPECT_EQ(video.value("pix_fmt").toString(), "yuv420p");
+    EXPECT_EQ(video.value("width").toInt(), 320);
+    EXPECT_EQ(video.value("height").toInt(), 240);
+    EXPECT_EQ(video.value("color_space").toString(), "bt709");
+    EXPECT_EQ(video.value("color_primaries").toString(), "bt709");
+    EXPECT_EQ(video.value("color_transfer").toString(), "bt709");
+    EXPECT_EQ(video.value("color_range").toString(), "tv");
+    EXPECT_NEAR(media::number(probed.value("format").toObject(), "duration"), 3.0, 0.1);
+
+    const QJsonObject aac = media::stream(probed, "audio");
+    EXPECT_EQ(aac.value("codec_name").toString(), "aac");
+    EXPECT_EQ(aac.value("sample_rate").toString(), "44100");
+    EXPECT_EQ(aac.value("channels").toInt(), 2);
+    EXPECT_NEAR(media::number(aac, "duration"), 3.0, 0.05);
+    EXPECT_NEAR(media::number(aac, "bit_rate"), 128000, 30000);
+
+    const QStringList boxes = media::topLevelBoxes(path);
+    ASSERT_TRUE(boxes.contains("moov") && boxes.contains("mdat")) << boxes.join(' ').toStdString();
+    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")) << boxes.join(' ').toStdString();
+
+    const auto infos = media::videoFrames(path);
+    ASSERT_EQ(int(infos.size()), frames);
+    int lastKey = -1;
+    for (int i = 0; i < frames; ++i) {
+        EXPECT_NEAR(infos[size_t(i)].time, i / 30.0, 0.002) << i;
+        if (infos[size_t(i)].key) {
+            EXPECT_LE(i - lastKey, 30) << "key frames " << lastKey << " and " << i;
+            lastKey = i;
+        }
+    }
+    EXPECT_TRUE(infos.front().key);
+    EXPECT_LE(frames - lastKey, 30);
+
+    const auto decoded = media::decodeFrames(path, size);
+    ASSERT_EQ(int(decoded.size()), frames);
+    for (int i = 5; i < frames; i += 10) {
+        for (int q = 0; q < 4; ++q) {
+            const QPoint centre((q % 2) * 160 + 80, (q / 2) * 120 + 60);
+            const QRgb got = decoded[size_t(i)].pixel(centre);
+            EXPECT_LE(media::colourDistance(got, quadrantColour(i, q)), 8)
+                << "frame " << i << " quadrant " << q << ": " << QColor(got).name().toStdString() << " instead of "
+                << QColor(quadrantColour(i, q)).name().toStdString();
+        }
+    }
+
+    const auto samples = media::decodeAudio(path);
+    EXPECT_NEAR(double(samples.size()) / rate, 3.0, 0.03);
+    EXPECT_EQ(media::dominantFrequency(samples, rate), 440);
+}
+
+TEST(Mp4Writer, ScalesFramesToTheVideoSize)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("scaled.mp4");
+    auto writer = startedWriter(path, QSize(160, 120), false);
+    ASSERT_TRUE(writer);
+    // A frame at twice the density, as from a 2x screen.
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(writer->appendVideoFrame(quadrantFrame(QSize(320, 240), 0), i / 30.0), Mp4Writer::AppendResult::Appended);
+    ASSERT_TRUE(writer->finishWriting());
+    const auto decoded = media::decodeFrames(path, QSize(160, 120));
+    ASSERT_EQ(decoded.size(), 10u);
+    EXPECT_LE(media::colourDistance(decoded[5].pixel(40, 30), quadrantColour(0, 0)), 8);
+    EXPECT_LE(media::colourDistance(decoded[5].pixel(120, 90), quadrantColour(0, 3)), 8);
+}
+
+TEST(Mp4Writer, PresentationTimesOnlyGrow)
+{
+    QTemporaryDir dir;
+    auto writer = startedWriter(dir.filePath("times.mp4"), QSize(64, 64), false);
+    ASSERT_TRUE(writer);
+    const QImage frame = quadrantFrame(QSize(64, 64), 0);
+    const struct {
+        double seconds;
+        Mp4Writer::AppendResult result;
+    } steps[] = {
+        {0.0, Mp4Writer::AppendResult::Appended},
+        {0.0005, Mp4Writer::AppendResult::Dropped}, // the same 1/600 s slot
+        {0.1, Mp4Writer::AppendResult::Appended},
+        {0.05, Mp4Writer::AppendResult::Dropped}, // back in time
+        {-1, Mp4Writer::AppendResult::Dropped},
+        {0.1 + 1.0 / 600, Mp4Writer::AppendResult::Appended},
+    };
+    for (const auto& step : steps)
+        EXPECT_EQ(writer->appendVideoFrame(frame, step.seconds), step.result) << step.seconds;
+    EXPECT_EQ(writer->videoFramesAppended(), 3);
+    EXPECT_EQ(writer->appendVideoFrame(QImage(), 0.5), Mp4Writer::AppendResult::Failed);
+    ASSERT_TRUE(writer->finishWriting());
+    EXPECT_EQ(media::videoFrames(writer->path()).size(), 3u);
+}
+
+TEST(Mp4Writer, RefusesBadSetUpsAndLeavesNoFileBehind)
+{
+    QTemporaryDir dir;
+    platform::AppError error;
+
+    auto odd = Mp4Writer::create(dir.filePath("odd.mp4"));
+    ASSERT_TRUE(odd);
+    EXPECT_FALSE(odd->addVideoTrack({QSize(641, 481)}, &error));
+    EXPECT_EQ(error.domain, Mp4Writer::errorDomain());
+    EXPECT_FALSE(odd->startWriting(&error)) << "no video track";
+
+    const QString unreachable = dir.filePath("missing-folder/x.mp4");
+    auto nowhere = Mp4Writer::create(unreachable);
+    ASSERT_TRUE(nowhere->addVideoTrack({QSize(64, 64)}));
+    error = {};
+    EXPECT_FALSE(nowhere->startWriting(&error));
+    EXPECT_FALSE(error.localizedDescription.isEmpty());
+    EXPECT_EQ(nowhere->status(), Mp4Writer::Status::Failed);
+    EXPECT_FALSE(QFile::exists(unreachable));
+
+    EXPECT_FALSE(Mp4Writer::create(QString()));
+
+    // Cancelled, or dropped unfinished: the half-written file goes.
+    const QString cancelled = dir.filePath("cancelled.mp4");
+    auto writer = startedWriter(cancelled, QSize(64, 64), true);
+    writer->appendVideoFrame(quadrantFrame(QSize(64, 64), 0), 0);
+    ASSERT_TRUE(QFile::exists(cancelled));
+    writer->cancelWriting();
+    EXPECT_FALSE(QFile::exists(cancelled));
+    EXPECT_EQ(writer->appendVideoFrame(quadrantFrame(QSize(64, 64), 0), 1), Mp4Writer::AppendResult::Failed);
+
+    const QString dropped = dir.filePath("dropped.mp4");
+    startedWriter(dropped, QSize(64, 64), false).reset();
+    EXPECT_FALSE(QFile::exists(dropped));
+}
+
+TEST(Mp4Writer, NothingIsAppendedOnceFinishing)
+{
+    QTemporaryDir dir;
+    auto writer = startedWriter(dir.filePath("finish.mp4"), QSize(64, 64), true);
+    ASSERT_TRUE(writer);
+    const QImage frame = quadrantFrame(QSize(64, 64), 0);
+    for (int i = 0; i < 5; ++i)
+        writer->appendVideoFrame(frame, i / 30.0);
+    std::atomic<bool> finished{false};
+    std::atomic<bool> onOtherThread{false};
+    const auto caller = std::this_thread::get_id();
+    writer->finishWritingInBackground([&](bool success) {
+        onOtherThread = std::this_thread::get_id() != caller;
+        finished = success;
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return writer->status() == Mp4Writer::Status::Completed; }, std::chrono::seconds(10)));
+    ASSERT_TRUE(test::waitUntil([&] { return finished.load(); }, std::chrono::seconds(2)));
+    EXPECT_TRUE(onOtherThread);
+    const auto samples = sine(1024, 440, 2, 0);
+    EXPECT_EQ(writer->appendVideoFrame(frame, 1.0), Mp4Writer::AppendResult::Failed);
+    EXPECT_EQ(writer->appendAudioSamples(samples.data(), 1024, 1.0), Mp4Writer::AppendResult::Failed);
+    EXPECT_TRUE(writer->finishWriting()) << "finishing twice reports the first result";
+    EXPECT_EQ(media::videoFrames(writer->path()).size(), 5u);
+}
+
+// A flash in the picture and a click in the sound given the same time come out together, also
+// when the audio starts late and has a gap.
+TEST(Mp4Writer, PictureAndSoundStayInStep)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("sync.mp4");
+    const QSize size(160, 120);
+    auto writer = startedWriter(path, size, true);
+    ASSERT_TRUE(writer);
+    QImage dark(size, QImage::Format_RGB32);
+    dark.fill(Qt::black);
+    QImage bright(size, QImage::Format_RGB32);
+    bright.fill(Qt::white);
+    const double flash = 1.0;
+    for (int i = 0; i < 60; ++i) {
+        const double t = i / 30.0;
+        writer->appendVideoFrame(t >= flash && t < flash + 0.1 ? bright : dark, t);
+    }
+    const qint64 clickSample = qint64(flash * rate);
+    for (qint64 at = qint64(0.25 * rate); at < 2 * rate; at += 1024) {
+        if (at > qint64(0.6 * rate) && at < qint64(0.8 * rate))
+            continue; // lost upstream
+        std::vector<float> block(2048, 0.0f);
+        for (int i = 0; i < 1024; ++i)
+            if (at + i >= clickSample && at + i < clickSample + 220)
+                block[size_t(i) * 2] = block[size_t(i) * 2 + 1] = 0.9f;
+        writer->appendAudioSamples(block.data(), 1024, double(at) / rate);
+    }
+    ASSERT_TRUE(writer->finishWriting());
+
+    const auto infos = media::videoFrames(path);
+    const auto frames = media::decodeFrames(path, QSize(16, 12));
+    ASSERT_EQ(infos.size(), frames.size());
+    double flashTime = -1;
+    for (size_t i = 0; i < frames.size() && flashTime < 0; ++i)
+        if (qGray(frames[i].pixel(8, 6)) > 128)
+            flashTime = infos[i].time;
+
+    const QJsonObject audio = media::stream(media::probe(path), "audio");
+    const double audioStart = media::number(audio, "start_time");
+    const auto samples = media::decodeAudio(path);
+    double clickTime = -1;
+    for (size_t i = 0; i < samples.size() && clickTime < 0; ++i)
+        if (std::abs(samples[i]) > 0.3f)
+            clickTime = audioStart + double(i) / rate;
+
+    // The encoder's priming frame may stay in front of the first sample, as silence.
+    EXPECT_GE(audioStart, 0.25 - 1024.0 / rate - 0.001);
+    EXPECT_LE(audioStart, 0.25 + 0.001);
+    EXPECT_NEAR(flashTime, flash, 0.002);
+    EXPECT_NEAR(clickTime, flash, 0.01);
+    EXPECT_LT(std::abs(clickTime - flashTime), 0.040);
+}
