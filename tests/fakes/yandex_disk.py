@@ -28,7 +28,8 @@ Control (tests only):
            "truncate": true (hang up in the middle of the answer)}
       routes: mkdir, upload_url, upload, publish, operation, resource, test, authorize
   POST /_control/reset    back to the defaults, request log and files emptied
-  GET  /_control/log      JSON list of the requests: route, method, path, query (raw), headers, body_size
+  GET  /_control/log      JSON list of the requests: route ("unknown" for any other address), method,
+                          path, query (raw), headers, body_size, time
   GET  /_control/files    JSON map from Disk path to byte count
 """
 import argparse
@@ -177,7 +178,7 @@ class Handler(BaseHTTPRequestHandler):
             return self.control(path, payload)
 
         route = self.route_of(path, query)
-        self.record(route, len(payload))
+        self.record(route or "unknown", len(payload))
         if route is None:
             return self.answer(404, {"error": "NotFound", "message": "Не найдено", "description": "Not found"})
         entry = self.override(route)

@@ -85,14 +85,14 @@ public:
     {
         std::vector<std::string> result;
         for (const auto& entry : log())
-            result.push_back(entry.value("route", std::string()));
+            result.push_back(routeOf(entry));
         return result;
     }
     std::vector<nlohmann::json> requests(const std::string& route)
     {
         std::vector<nlohmann::json> result;
         for (const auto& entry : log())
-            if (entry.value("route", std::string()) == route)
+            if (routeOf(entry) == route)
                 result.push_back(entry);
         return result;
     }
@@ -115,6 +115,12 @@ private:
             result = reply->readAll();
         reply->deleteLater();
         return result;
+    }
+
+    static std::string routeOf(const nlohmann::json& entry)
+    {
+        const auto it = entry.find("route");
+        return it != entry.end() && it->is_string() ? it->get<std::string>() : std::string();
     }
 
     static nlohmann::json parsed(const std::optional<QByteArray>& body)
