@@ -34,7 +34,7 @@ public:
     static constexpr const char* serviceName = "org.freedesktop.Notifications";
 
     // answer false: a server that takes every call and never replies.
-    explicit FakeNotificationService(bool bodyMarkup = false, std::chrono::milliseconds waitForName = std::chrono::seconds(30),
+    explicit FakeNotificationService(bool bodyMarkup = false, std::chrono::milliseconds waitForName = std::chrono::seconds(120),
                                      bool answer = true)
         : m_connectionName(QStringLiteral("fake-notifications-") + QUuid::createUuid().toString(QUuid::Id128))
         , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName))

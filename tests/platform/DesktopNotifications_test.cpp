@@ -44,7 +44,7 @@ TEST(DesktopNotifications, AServerThatNeverAnswersBlocksNothing)
 {
     if (!QDBusConnection::sessionBus().isConnected())
         GTEST_SKIP() << "no session bus";
-    test::FakeNotificationService service(false, 30s, /*answer=*/false);
+    test::FakeNotificationService service(false, 120s, /*answer=*/false);
     ASSERT_TRUE(service.owned());
     QElapsedTimer timer;
     timer.start();

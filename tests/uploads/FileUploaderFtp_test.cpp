@@ -113,8 +113,8 @@ TEST_F(FtpUpload, StoresTheScreenshotAndPublishesItsLink)
 
     // The spy does see a secret that is put on a command line.
     platform::ProcessRequest leaky;
-    leaky.program = "/bin/sleep";
-    leaky.arguments = {"0.05", kPassword};
+    leaky.program = "/bin/sh";
+    leaky.arguments = {"-c", "sleep 0.2", "sh", kPassword};
     platform::ProcessRunner::run(leaky);
     EXPECT_TRUE(spy.anyProcessShows(kPassword.toUtf8()));
 }
