@@ -5,10 +5,12 @@
 #include "platform/DesktopNotifications.h"
 #include "platform/ProcessRunner.h"
 #include "uploads/FtpCommand.h"
+#include "uploads/MainQueue.h"
 #include "uploads/SftpPortProbe.h"
 #include "uploads/SftpScript.h"
 #include "uploads/TemporaryUploadFiles.h"
 #include "uploads/UploadFileNames.h"
+#include "uploads/UploadWorkers.h"
 
 #include <QBuffer>
 #include <QClipboard>
@@ -16,7 +18,6 @@
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QStringDecoder>
-#include <QThreadPool>
 #include <QUrl>
 #include <QUuid>
 
@@ -25,20 +26,6 @@ namespace {
 void print(const QString& line)
 {
     platform::Console::printLine(QStringLiteral("FileUploader: ") + line);
-}
-
-// The uploads' own workers: a transfer blocks its thread for up to a few minutes, which must not
-// starve the shared pool that other work (GIF export, image work) runs on. Never destroyed, so a
-// transfer still running at exit does not hold up the process.
-QThreadPool& workers()
-{
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(4);
-        p->setExpiryTimeout(30000);
-        return p;
-    }();
-    return *pool;
 }
 
 // Program output as text; output that is not valid UTF-8 counts as no text at all.
@@ -69,15 +56,12 @@ QString joined(const QString& directory, const QString& name)
 void deliver(const QPointer<QObject>& context, bool hadContext, const FileUploader::TestCompletion& completion,
              const ConnectionTestResult& result)
 {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [context, hadContext, completion, result] {
-            if (hadContext && !context)
-                return;
-            if (completion)
-                completion(result);
-        },
-        Qt::QueuedConnection);
+    MainQueue::post([context, hadContext, completion, result] {
+        if (hadContext && !context)
+            return;
+        if (completion)
+            completion(result);
+    });
 }
 
 } // namespace
@@ -87,6 +71,8 @@ const QString FileUploader::errorDomain = QStringLiteral("FileUploader");
 FileUploader::FileUploader(QObject* parent)
     : QObject(parent)
 {
+    // Every worker's outcome comes back through it; made here, on the GUI thread.
+    MainQueue::prepare();
 }
 
 FileUploader::~FileUploader() = default;
@@ -210,18 +196,15 @@ void FileUploader::uploadImage(const QImage& image, const ServerSettings& settin
     m_lastUsedSettings = settings;
 
     const Job job{QPointer<FileUploader>(this), m_currentProcessId};
-    workers().start([job, image, settings] { convertAndDispatch(job, image, settings); });
+    UploadWorkers::run([job, image, settings] { convertAndDispatch(job, image, settings); });
 }
 
 void FileUploader::publish(const Job& job, std::function<void(FileUploader&)> change)
 {
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [uploader = job.uploader, change = std::move(change)] {
-            if (uploader)
-                change(*uploader);
-        },
-        Qt::QueuedConnection);
+    MainQueue::post([uploader = job.uploader, change = std::move(change)] {
+        if (uploader)
+            change(*uploader);
+    });
 }
 
 void FileUploader::publishFailure(const Job& job, const QString& text)
@@ -439,9 +422,7 @@ void FileUploader::uploadViaYandexDisk(const Job& job, const QByteArray& data, c
     publish(job, [data, filename, settings](FileUploader& u) {
         startYandexDiskUpload(data, filename, [uploader = QPointer<FileUploader>(&u), filename, settings](
                                                   std::optional<QString> link, QString errorDescription) {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [uploader, filename, settings, link, errorDescription] {
+            MainQueue::post([uploader, filename, settings, link, errorDescription] {
                     if (!uploader)
                         return;
                     FileUploader& u = *uploader;
@@ -462,11 +443,9 @@ void FileUploader::uploadViaYandexDisk(const Job& job, const QByteArray& data, c
                                               ? *link
                                               : settings.yandexPublicBaseURL + QLatin1Char('/') + filename;
                     u.setLastUploadedURL(shown);
-                    QMetaObject::invokeMethod(QCoreApplication::instance(), [shown] { copyToClipboard(shown); },
-                                              Qt::QueuedConnection);
+                    MainQueue::post([shown] { copyToClipboard(shown); });
                     print(QStringLiteral("Yandex.Disk URL copied to clipboard: ") + shown);
-                },
-                Qt::QueuedConnection);
+            });
         });
     });
 }
@@ -476,16 +455,13 @@ void FileUploader::startYandexDiskUpload(const QByteArray& data, const QString& 
     // Calls YandexDiskUploader::uploadFile once that client is part of the build.
     Q_UNUSED(data);
     Q_UNUSED(filename);
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(),
-        [completion] { completion(std::nullopt, QStringLiteral("клиент Яндекс.Диска недоступен в этой сборке")); },
-        Qt::QueuedConnection);
+    MainQueue::post([completion] { completion(std::nullopt, QStringLiteral("клиент Яндекс.Диска недоступен в этой сборке")); });
 }
 
 void FileUploader::startYandexDiskTest(std::function<void(bool success)> completion)
 {
     // Calls YandexDiskUploader::testConnection once that client is part of the build.
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [completion] { completion(false); }, Qt::QueuedConnection);
+    MainQueue::post([completion] { completion(false); });
 }
 
 // --- Outcomes (GUI thread) ---
@@ -556,7 +532,7 @@ void FileUploader::testSSHConnection(const ServerSettings& settings, QObject* co
 
 void FileUploader::testFTPConnection(const ServerSettings& settings, TestCompletion completion)
 {
-    workers().start([settings, completion] {
+    UploadWorkers::run([settings, completion] {
         if (!QUrl(FtpCommand::listingURL(settings), QUrl::StrictMode).isValid()) {
             completion(ConnectionTestResult::failed(error(1, QStringLiteral("Неверный URL сервера"))));
             return;
