@@ -14,7 +14,6 @@
 
 #include <QBuffer>
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QImageWriter>
 #include <QStringDecoder>
@@ -423,28 +422,28 @@ void FileUploader::uploadViaYandexDisk(const Job& job, const QByteArray& data, c
         startYandexDiskUpload(data, filename, [uploader = QPointer<FileUploader>(&u), filename, settings](
                                                   std::optional<QString> link, QString errorDescription) {
             MainQueue::post([uploader, filename, settings, link, errorDescription] {
-                    if (!uploader)
-                        return;
-                    FileUploader& u = *uploader;
-                    if (!link) {
-                        print(QStringLiteral("Yandex.Disk upload failed: ") + errorDescription);
-                        u.setUploadProgress(0.0);
-                        u.setIsUploading(false);
-                        u.setUploadCompleted(false);
-                        u.setLastError(QStringLiteral("Ошибка загрузки на Яндекс.Диск: ") + errorDescription);
-                        return;
-                    }
-                    print(QStringLiteral("Yandex.Disk upload successful"));
-                    u.setUploadProgress(1.0);
+                if (!uploader)
+                    return;
+                FileUploader& u = *uploader;
+                if (!link) {
+                    print(QStringLiteral("Yandex.Disk upload failed: ") + errorDescription);
+                    u.setUploadProgress(0.0);
                     u.setIsUploading(false);
-                    u.setUploadCompleted(true);
-                    u.setLastError(std::nullopt);
-                    const QString shown = settings.yandexPublicBaseURL.isEmpty()
-                                              ? *link
-                                              : settings.yandexPublicBaseURL + QLatin1Char('/') + filename;
-                    u.setLastUploadedURL(shown);
-                    MainQueue::post([shown] { copyToClipboard(shown); });
-                    print(QStringLiteral("Yandex.Disk URL copied to clipboard: ") + shown);
+                    u.setUploadCompleted(false);
+                    u.setLastError(QStringLiteral("Ошибка загрузки на Яндекс.Диск: ") + errorDescription);
+                    return;
+                }
+                print(QStringLiteral("Yandex.Disk upload successful"));
+                u.setUploadProgress(1.0);
+                u.setIsUploading(false);
+                u.setUploadCompleted(true);
+                u.setLastError(std::nullopt);
+                const QString shown = settings.yandexPublicBaseURL.isEmpty()
+                                          ? *link
+                                          : settings.yandexPublicBaseURL + QLatin1Char('/') + filename;
+                u.setLastUploadedURL(shown);
+                MainQueue::post([shown] { copyToClipboard(shown); });
+                print(QStringLiteral("Yandex.Disk URL copied to clipboard: ") + shown);
             });
         });
     });

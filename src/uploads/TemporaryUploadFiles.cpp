@@ -13,7 +13,15 @@ const QString kFolderPrefix = QStringLiteral("kestrova-upload-");
 
 QString TemporaryUploadFiles::createFolder(QString* error)
 {
-    QTemporaryDir folder(QDir::tempPath() + QLatin1Char('/') + kFolderPrefix + QStringLiteral("XXXXXX"));
+    // Qt answers an empty path when $TMPDIR names no folder; the upload folder would then be made
+    // at the root of the file system.
+    const QString base = QDir::tempPath();
+    if (base.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("temporary folder not found: ") + qEnvironmentVariable("TMPDIR");
+        return {};
+    }
+    QTemporaryDir folder(base + QLatin1Char('/') + kFolderPrefix + QStringLiteral("XXXXXX"));
     if (!folder.isValid()) {
         if (error)
             *error = folder.errorString();

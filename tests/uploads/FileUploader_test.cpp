@@ -223,6 +223,34 @@ TEST(FileUploader, UnreachableServerFailsWithCurlsMessage)
     EXPECT_EQ(uploader.currentProcessId(), 0);
 }
 
+TEST(FileUploader, CopiesThatCannotBeWrittenAreFailures)
+{
+    const QByteArray saved = qgetenv("TMPDIR");
+    qputenv("TMPDIR", "/nonexistent-kestrova-temp");
+    const struct {
+        bool sftp;
+        const char* prefix;
+    } cases[] = {
+        {false, "Не удалось подготовить файл для FTP: "},
+        {true, "Ошибка подготовки файла для SFTP загрузки: "},
+    };
+    for (const auto& c : cases) {
+        ServerSettings s = sshSettings();
+        s.useSFTP = c.sftp;
+        FileUploader uploader;
+        uploader.uploadImage(picture(), s);
+        ASSERT_TRUE(settle(uploader));
+        ASSERT_TRUE(uploader.lastError());
+        EXPECT_TRUE(uploader.lastError()->startsWith(QString::fromUtf8(c.prefix))) << uploader.lastError()->toStdString();
+        EXPECT_GT(uploader.lastError()->size(), QString::fromUtf8(c.prefix).size()); // the system's reason follows
+        EXPECT_FALSE(uploader.uploadCompleted());
+    }
+    if (saved.isNull())
+        qunsetenv("TMPDIR");
+    else
+        qputenv("TMPDIR", saved);
+}
+
 TEST(FileUploader, OutcomeOfAnUploaderThatIsGoneIsDropped)
 {
     auto uploader = std::make_unique<FileUploader>();

@@ -200,7 +200,9 @@ TEST(TemporaryUploadFiles, PrivateFolderAndRemovalStep)
     const QString folder = TemporaryUploadFiles::createFolder(&error);
     ASSERT_FALSE(folder.isEmpty()) << error.toStdString();
     EXPECT_EQ(QFileInfo(folder).permissions() & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    EXPECT_NE(TemporaryUploadFiles::createFolder(&error), folder);
+    const QString second = TemporaryUploadFiles::createFolder(&error);
+    EXPECT_NE(second, folder);
+    QDir().rmdir(second);
 
     const QString a = folder + "/screenshot_1.5.png";
     const QString b = folder + "/other";
