@@ -1,4 +1,4 @@
-// The pieces of the own-server uploads that need no server: curl's addresses, arguments and
+// What the own-server uploads need no server for: curl's addresses, arguments and
 // config, the SFTP batch and script, upload names and the private temporary files.
 #include "uploads/FtpCommand.h"
 #include "uploads/SftpScript.h"
