@@ -1,0 +1,128 @@
+#pragma once
+
+#include "app/ServerSettings.h"
+#include "platform/AppError.h"
+#include "uploads/ConnectionTestResult.h"
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Sends one screenshot to the user's own server (FTP or FTPS through curl, SFTP through an expect
+// script driving sftp) or, when the settings name it, to Yandex Disk; and runs the connection tests
+// of the settings window.
+//
+// It reports only through its properties, which change on the GUI thread: a success is a change of
+// lastUploadedURL to a link while lastError is empty; a failure is a change of lastError to a text.
+// The PNG step and the outside programs run on a worker thread. A running transfer cannot be
+// cancelled; destroying the uploader only drops its outcome (temporary files are still removed).
+class FileUploader : public QObject {
+    Q_OBJECT
+public:
+    static const QString errorDomain; // "FileUploader"
+
+    struct Validation {
+        bool isValid = false;
+        std::optional<QString> error; // set exactly when not valid
+    };
+
+    explicit FileUploader(QObject* parent = nullptr);
+    ~FileUploader() override;
+
+    // 0.0 at the start of each accepted request, 1.0 after a success.
+    double uploadProgress() const { return m_uploadProgress; }
+    // True from an accepted request until its outcome is published.
+    bool isUploading() const { return m_isUploading; }
+    // The text of the latest failure or refusal; cleared at the start of each accepted request.
+    const std::optional<QString>& lastError() const { return m_lastError; }
+    // The screenshot preview clears it when the user closes its banner.
+    void setLastError(const std::optional<QString>& error);
+    // The link of the latest success; a new request does not clear it.
+    const std::optional<QString>& lastUploadedURL() const { return m_lastUploadedURL; }
+    bool uploadCompleted() const { return m_uploadCompleted; }
+    // The settings of the latest accepted request.
+    const std::optional<ServerSettings>& lastUsedSettings() const { return m_lastUsedSettings; }
+    // The process id of the running curl or expect, 0 when none runs.
+    qint64 currentProcessId() const { return m_currentProcessId->load(); }
+
+    // Checks the settings, refuses a second request while one runs, then converts the image to PNG
+    // and sends it to the provider of `settings.uploadProvider`. GUI thread.
+    void uploadImage(const QImage& image, const ServerSettings& settings);
+
+    // The connection test for `settings.uploadProvider`: true at once for the cloud, false at once
+    // for the providers without an uploader. `completion` runs once on the GUI thread, and not at all
+    // when `context` is given and has been destroyed by then. None of the published properties change.
+    using TestCompletion = std::function<void(const ConnectionTestResult&)>;
+    void testConnection(const ServerSettings& settings, QObject* context, TestCompletion completion);
+    // SFTP: a TCP connection to the port within 10 s (true, or the code-2 error). FTP/FTPS: curl
+    // lists the directory with the credentials (true or false; code 1 when no address can be formed;
+    // the start error when curl cannot be started).
+    void testSSHConnection(const ServerSettings& settings, QObject* context, TestCompletion completion);
+
+    static Validation validateSettings(const ServerSettings& settings);
+    // The public link: Base URL less one trailing "/", "/" + the directory's last name when that is
+    // not empty, "/" + the file name; the file name alone when the Base URL is empty.
+    static QString createFileURL(const QString& filename, const ServerSettings& settings);
+
+    static platform::AppError error(int code, const QString& description);
+
+signals:
+    void uploadProgressChanged();
+    void isUploadingChanged();
+    void lastErrorChanged();
+    void lastUploadedURLChanged();
+    void uploadCompletedChanged();
+
+private:
+    // Everything below the request runs on a worker thread. It holds only a guarded pointer to the
+    // uploader, never dereferenced there; state changes go back to the GUI thread through publish().
+    struct Job {
+        QPointer<FileUploader> uploader;
+        std::shared_ptr<std::atomic<qint64>> processId;
+    };
+    static void publish(const Job& job, std::function<void(FileUploader&)> change);
+    static void publishFailure(const Job& job, const QString& text);
+    static void convertAndDispatch(const Job& job, const QImage& image, const ServerSettings& settings);
+    static void uploadViaFTP(const Job& job, const QByteArray& data, const QString& filename,
+                             const ServerSettings& settings);
+    static void uploadViaSFTP(const Job& job, const QByteArray& data, const QString& filename,
+                              const ServerSettings& settings);
+    static void uploadViaYandexDisk(const Job& job, const QByteArray& data, const QString& filename,
+                                    const ServerSettings& settings);
+
+    // The Yandex Disk client's calls, on the GUI thread: the link or the error's description.
+    using YandexCompletion = std::function<void(std::optional<QString> link, QString errorDescription)>;
+    static void startYandexDiskUpload(const QByteArray& data, const QString& filename, YandexCompletion completion);
+    static void startYandexDiskTest(std::function<void(bool success)> completion);
+
+    // GUI thread.
+    void publishTransferSuccess(const QString& filename, const ServerSettings& settings);
+    static void showSuccessNotification(const QString& filename, const QString& url);
+    static void copyToClipboard(const QString& link);
+    // The tests own nothing of the uploader, which may be gone before they end.
+    static void testFTPConnection(const ServerSettings& settings, TestCompletion completion);
+    static void testSFTPConnection(const ServerSettings& settings, TestCompletion completion);
+    static void testYandexDiskConnection(TestCompletion completion);
+
+    void setUploadProgress(double value);
+    void setIsUploading(bool value);
+    void setLastUploadedURL(const std::optional<QString>& value);
+    void setUploadCompleted(bool value);
+
+    double m_uploadProgress = 0.0;
+    bool m_isUploading = false;
+    std::optional<QString> m_lastError;
+    std::optional<QString> m_lastUploadedURL;
+    bool m_uploadCompleted = false;
+    std::optional<ServerSettings> m_lastUsedSettings;
+    // Set on the worker as the program starts, cleared on the GUI thread with the outcome; shared so
+    // that a worker outliving the uploader still writes to valid memory.
+    std::shared_ptr<std::atomic<qint64>> m_currentProcessId = std::make_shared<std::atomic<qint64>>(0);
+};

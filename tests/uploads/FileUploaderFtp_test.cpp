@@ -1,0 +1,251 @@
+// Screenshot uploads over plain FTP to a real local server (pyftpdlib), through the real curl.
+#include "uploads/FileUploader.h"
+
+#include "LocalServers.h"
+#include "ProcessSpy.h"
+#include "support/TestSupport.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Quotes, a backslash, Tcl and shell syntax and a non-ASCII letter: each must survive its trip
+// through curl's config exactly.
+const QString kPassword = QStringLiteral("p\"a\\s $[w]ё-") + test::randomHex(10);
+const QString kUser = QStringLiteral("anna");
+
+QImage picture(int seed = 0)
+{
+    QImage image(64, 48, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgba((x * 4 + seed) & 255, (y * 5) & 255, (x ^ y) & 255, 255));
+    return image;
+}
+
+class FtpUpload : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server = std::make_unique<test::LocalFtpServer>(kUser, kPassword, QStringList{"locked"});
+        ASSERT_GT(server->port(), 0) << server->log().toStdString();
+    }
+
+    ServerSettings settings() const
+    {
+        ServerSettings s;
+        s.uploadProvider = UploadProvider::ssh;
+        s.ftpHost = "127.0.0.1";
+        s.ftpPort = server->port();
+        s.ftpUsername = kUser;
+        s.ftpPassword = kPassword;
+        s.ftpDirectory = "/shots";
+        s.baseURL = "https://shots.example.test/";
+        return s;
+    }
+
+    static bool settle(FileUploader& uploader) { return test::waitUntil([&] { return !uploader.isUploading(); }, 60s); }
+
+    QStringList filesOnServer() const
+    {
+        QStringList files;
+        QDirIterator it(server->root(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << QDir(server->root()).relativeFilePath(it.next());
+        return files;
+    }
+
+
+    std::unique_ptr<test::LocalFtpServer> server;
+};
+
+} // namespace
+
+TEST_F(FtpUpload, StoresTheScreenshotAndPublishesItsLink)
+{
+    test::ProcessSpy spy;
+    FileUploader uploader;
+    QGuiApplication::clipboard()->setText("earlier");
+    uploader.uploadImage(picture(), settings());
+    ASSERT_TRUE(settle(uploader));
+    ASSERT_FALSE(uploader.lastError()) << uploader.lastError()->toStdString();
+    EXPECT_TRUE(uploader.uploadCompleted());
+    EXPECT_EQ(uploader.uploadProgress(), 1.0);
+    EXPECT_EQ(uploader.currentProcessId(), 0);
+
+    const QStringList files = filesOnServer();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(files.first().startsWith("shots/screenshot_")) << files.first().toStdString();
+    const QString name = files.first().mid(6);
+    EXPECT_EQ(uploader.lastUploadedURL(), "https://shots.example.test/shots/" + name);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), *uploader.lastUploadedURL());
+    QImage stored(server->root() + "/" + files.first());
+    EXPECT_EQ(stored.convertToFormat(QImage::Format_ARGB32), picture());
+
+    // The password went to curl on its standard input only; the copy was private and is gone.
+    const QStringList lines = spy.commandLines();
+    ASSERT_EQ(lines.size(), 1);
+    EXPECT_TRUE(lines.first().startsWith("/usr/bin/curl --silent --show-error --ftp-create-dirs")) << lines.first().toStdString();
+    EXPECT_FALSE(spy.anyProcessShows(kPassword.toUtf8()));
+    EXPECT_FALSE(spy.anyProcessShows(kUser.toUtf8() + ":"));
+    ASSERT_EQ(spy.folders().size(), 1);
+    const auto folder = spy.folders().first();
+    EXPECT_EQ(folder.permissions & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    ASSERT_EQ(folder.files.size(), 1);
+    EXPECT_EQ(folder.files.first().permissions & 0x7077, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    EXPECT_FALSE(folder.files.first().content.contains(kPassword.toUtf8()));
+    EXPECT_FALSE(QFileInfo::exists(folder.path));
+
+    // The spy does see a secret that is put on a command line.
+    platform::ProcessRequest leaky;
+    leaky.program = "/bin/sh";
+    leaky.arguments = {"-c", "sleep 0.2", "sh", kPassword};
+    platform::ProcessRunner::run(leaky);
+    EXPECT_TRUE(spy.anyProcessShows(kPassword.toUtf8()));
+}
+
+TEST_F(FtpUpload, HostileDirectoryNamesLandWhereTyped)
+{
+    const struct {
+        const char* directory;
+        const char* folder; // on the server
+        const char* linkPart;
+    } cases[] = {
+        {"my shots/#1", "my shots/#1", "/#1/"},
+        {"a?b;type=a", "a?b;type=a", "/a?b;type=a/"},
+        {"100%/ünï код/", "100%/ünï код", "/"},
+        {"///", "", "/"},
+        {"", "", "/"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.directory);
+        FileUploader uploader;
+        ServerSettings s = settings();
+        s.ftpDirectory = QString::fromUtf8(c.directory);
+        uploader.uploadImage(picture(), s);
+        ASSERT_TRUE(settle(uploader));
+        ASSERT_FALSE(uploader.lastError()) << uploader.lastError()->toStdString();
+        const QString folder = server->root() + (c.folder[0] ? "/" + QString::fromUtf8(c.folder) : QString());
+        const QStringList stored = QDir(folder).entryList({"screenshot_*.png"}, QDir::Files);
+        ASSERT_EQ(stored.size(), 1) << filesOnServer().join(", ").toStdString();
+        EXPECT_EQ(*uploader.lastUploadedURL(), "https://shots.example.test" + QString::fromUtf8(c.linkPart) + stored.first());
+        QFile::remove(folder + "/" + stored.first());
+    }
+}
+
+TEST_F(FtpUpload, FailuresShowCurlsOwnMessage)
+{
+    const struct {
+        const char* what;
+        std::function<void(ServerSettings&)> change;
+        const char* message; // beginning of lastError
+    } cases[] = {
+        {"wrong password", [](ServerSettings& s) { s.ftpPassword = "wrong"; }, "curl: (67) Access denied: 530"},
+        {"refused directory", [](ServerSettings& s) { s.ftpDirectory = "locked"; }, "curl: (25) Failed FTP upload: 550"},
+        {"nothing listens", [](ServerSettings& s) { s.ftpPort = test::freeLoopbackPort(); },
+         "curl: (7) Failed to connect to 127.0.0.1 port"},
+        {"host with spaces", [](ServerSettings& s) { s.ftpHost = " 127.0.0.1 "; }, "curl: (3) URL using bad/illegal format"},
+        {"port out of range", [](ServerSettings& s) { s.ftpPort = 70000; }, "curl: (3) URL using bad/illegal format"},
+        {"TLS required, server has none", [](ServerSettings& s) { s.useFTPS = true; }, "curl: (64)"},
+    };
+    FileUploader uploader;
+    uploader.uploadImage(picture(), settings());
+    ASSERT_TRUE(settle(uploader));
+    const std::optional<QString> earlierLink = uploader.lastUploadedURL();
+    ASSERT_TRUE(earlierLink);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ServerSettings s = settings();
+        c.change(s);
+        uploader.uploadImage(picture(), s);
+        ASSERT_TRUE(settle(uploader));
+        ASSERT_TRUE(uploader.lastError());
+        EXPECT_TRUE(uploader.lastError()->startsWith(c.message)) << uploader.lastError()->toStdString();
+        EXPECT_TRUE(uploader.lastError()->endsWith("\n")); // exactly as curl printed it
+        EXPECT_FALSE(uploader.uploadCompleted());
+        EXPECT_EQ(uploader.uploadProgress(), 0.0);
+        EXPECT_EQ(uploader.lastUploadedURL(), earlierLink);
+        EXPECT_FALSE(uploader.lastError()->contains(kPassword));
+    }
+    EXPECT_EQ(filesOnServer().size(), 1);
+}
+
+TEST_F(FtpUpload, ASecondRequestWhileOneRunsIsRefused)
+{
+    FileUploader uploader;
+    uploader.uploadImage(picture(1), settings());
+    uploader.uploadImage(picture(2), settings());
+    EXPECT_EQ(uploader.lastError(), "Дождитесь завершения текущей загрузки");
+    ASSERT_TRUE(settle(uploader));
+    // The first one still ends as a success, with the refusal's text left in place.
+    EXPECT_EQ(uploader.lastError(), "Дождитесь завершения текущей загрузки");
+    EXPECT_TRUE(uploader.uploadCompleted());
+    ASSERT_TRUE(uploader.lastUploadedURL());
+    const QStringList files = filesOnServer();
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_EQ(QImage(server->root() + "/" + files.first()).convertToFormat(QImage::Format_ARGB32), picture(1));
+
+    // Once it has ended, the next request is accepted and clears the text.
+    uploader.uploadImage(picture(3), settings());
+    EXPECT_FALSE(uploader.lastError());
+    ASSERT_TRUE(settle(uploader));
+    EXPECT_EQ(filesOnServer().size(), 2);
+}
+
+TEST_F(FtpUpload, ConnectionTestListsTheDirectory)
+{
+    const struct {
+        const char* what;
+        std::function<void(ServerSettings&)> change;
+        bool success;
+    } cases[] = {
+        {"right credentials", [](ServerSettings& s) { s.ftpDirectory = "/locked/"; }, true},
+        {"login directory", [](ServerSettings& s) { s.ftpDirectory.clear(); }, true},
+        {"wrong password", [](ServerSettings& s) { s.ftpPassword = "wrong"; }, false},
+        // The upload would create it; the listing fails.
+        {"missing directory", [](ServerSettings& s) { s.ftpDirectory = "nope"; }, false},
+        {"TLS required", [](ServerSettings& s) { s.useFTPS = true; }, false},
+        {"nothing listens", [](ServerSettings& s) { s.ftpPort = test::freeLoopbackPort(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ServerSettings s = settings();
+        c.change(s);
+        test::ProcessSpy spy;
+        FileUploader uploader;
+        QObject context;
+        std::optional<ConnectionTestResult> result;
+        uploader.testConnection(s, &context, [&](const ConnectionTestResult& r) { result = r; });
+        ASSERT_TRUE(test::waitUntil([&] { return result.has_value(); }, 30s));
+        EXPECT_EQ(result->success, c.success);
+        EXPECT_FALSE(result->error);
+        EXPECT_FALSE(spy.anyProcessShows(kPassword.toUtf8()));
+        ASSERT_EQ(spy.requests().size(), 1);
+        EXPECT_TRUE(spy.requests().first().arguments.contains("--list-only"));
+        // The test changes none of the uploader's state.
+        EXPECT_FALSE(uploader.isUploading());
+        EXPECT_FALSE(uploader.lastError());
+    }
+}
+
+TEST_F(FtpUpload, ALargeListingDoesNotStallTheTest)
+{
+    for (int i = 0; i < 3000; ++i)
+        QFile(server->root() + QString("/file-with-a-rather-long-name-%1.txt").arg(i)).open(QIODevice::WriteOnly);
+    ServerSettings s = settings();
+    s.ftpDirectory.clear();
+    FileUploader uploader;
+    std::optional<ConnectionTestResult> result;
+    uploader.testConnection(s, nullptr, [&](const ConnectionTestResult& r) { result = r; });
+    ASSERT_TRUE(test::waitUntil([&] { return result.has_value(); }, 30s));
+    EXPECT_TRUE(result->success);
+}
