@@ -119,7 +119,6 @@ private:
     // Recording flow steps.
     RecordingFlowFactories& recordingFactories();
     bool isRecordingRunning() const;
-    void handleStartAnswer(const QRectF& rect, bool success, const std::optional<platform::AppError>& error);
     void closeRecordingWindows();
     void releaseFinishedRecording(quint64 controls, quint64 frame, quint64 clicks, quint64 recorder);
     int runRecordingAlert(const RecordingAlertPresenter::Alert& alert);

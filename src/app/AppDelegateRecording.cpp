@@ -242,37 +242,31 @@ void AppDelegate::startRecordingInRect(const QRectF& rect, const RecordingSettin
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, rect, success, error] {
-                if (self)
-                    self->handleStartAnswer(rect, success, error);
-                else if (!success)
-                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Failed to start recording"));
-                else
-                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Recording started successfully, showing frame"));
+                auto& logger = DebugLogger::shared();
+                if (!success) {
+                    logger.log(QStringLiteral("AppDelegate: Failed to start recording"));
+                    if (error)
+                        logger.logError(*error);
+                    if (!self)
+                        return;
+                    if (self->m_clickIndicatorOverlay.object) {
+                        self->m_clickIndicatorOverlay.object->close();
+                        self->m_clickIndicatorOverlay = {};
+                    }
+                    // The failed recorder stays until the next start replaces it; it blocks nothing.
+                    self->showRecordingError(error ? error->localizedDescription : QStringLiteral("Неизвестная ошибка"));
+                    return;
+                }
+                logger.log(QStringLiteral("AppDelegate: Recording started successfully, showing frame"));
+                if (!self)
+                    return;
+                self->logLifecycleState(QStringLiteral("recording started"));
+                self->m_currentRecordingArea = rect;
+                self->m_recordingFrameWindow = {self->recordingFactories().frameWindow(rect), ++self->m_recordingSerial};
+                self->showRecordingControls(self->m_screenRecorder.object.get());
             },
             Qt::QueuedConnection);
     });
-}
-
-void AppDelegate::handleStartAnswer(const QRectF& rect, bool success, const std::optional<AppError>& error)
-{
-    auto& logger = DebugLogger::shared();
-    if (!success) {
-        logger.log(QStringLiteral("AppDelegate: Failed to start recording"));
-        if (error)
-            logger.logError(*error);
-        if (m_clickIndicatorOverlay.object) {
-            m_clickIndicatorOverlay.object->close();
-            m_clickIndicatorOverlay = {};
-        }
-        // The failed recorder stays until the next start replaces it; it blocks nothing.
-        showRecordingError(error ? error->localizedDescription : QStringLiteral("Неизвестная ошибка"));
-        return;
-    }
-    logger.log(QStringLiteral("AppDelegate: Recording started successfully, showing frame"));
-    logLifecycleState(QStringLiteral("recording started"));
-    m_currentRecordingArea = rect;
-    m_recordingFrameWindow = {recordingFactories().frameWindow(rect), ++m_recordingSerial};
-    showRecordingControls(m_screenRecorder.object.get());
 }
 
 void AppDelegate::stopRecording()
