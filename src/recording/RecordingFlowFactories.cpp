@@ -34,7 +34,9 @@ public:
             return;
         m_widget->show();
         m_widget->raise();
-        m_widget->activateWindow();
+        // The click-through overlays never take the keyboard.
+        if (!m_widget->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
+            m_widget->activateWindow();
     }
     void orderFrontRegardless() override
     {

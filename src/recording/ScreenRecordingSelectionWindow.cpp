@@ -87,6 +87,11 @@ ScreenRecordingSelectionWindow::ScreenRecordingSelectionWindow()
     tryGrabInput();
     platform::Application::shared().activateIgnoringOtherApps();
     log(QStringLiteral("Window made key and front"));
+    // Nothing to select on: the request ends as a cancelled selection, not as a window nobody sees.
+    if (!screen) {
+        log(QStringLiteral("No screen to select on"));
+        cancelSelection();
+    }
 }
 
 ScreenRecordingSelectionWindow::~ScreenRecordingSelectionWindow()
