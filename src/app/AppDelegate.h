@@ -79,7 +79,7 @@ public:
     void showRecordingError(const QString& message);
     // What the flow creates; parts left empty are the real ones. Before the first recording.
     void setRecordingFlowFactories(RecordingFlowFactories factories);
-    // The flow's state, for tests and the lifecycle of the windows.
+    // The flow's state and what it holds, for tests.
     bool isProcessingVideo() const { return m_isProcessingVideo; }
     std::optional<QRectF> currentRecordingArea() const { return m_currentRecordingArea; }
     RecordingFlowWindow* recordingSelectionWindow() const { return m_recordingSelectionWindow.get(); }

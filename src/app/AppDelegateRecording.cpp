@@ -132,7 +132,12 @@ void AppDelegate::startScreenRecording()
 void AppDelegate::showRecordingSelectionWindow()
 {
     DebugLogger::shared().log(QStringLiteral("AppDelegate: Creating ScreenRecordingSelectionWindow"));
-    // Only the newest request's window is held; an earlier one still open goes with it.
+    // Only the newest request's window is held. An earlier one still open is closed first: it
+    // gives up the keyboard and mouse before the new one takes them.
+    if (m_recordingSelectionWindow) {
+        m_recordingSelectionWindow->close();
+        m_recordingSelectionWindow.reset();
+    }
     m_recordingSelectionWindow = recordingFactories().selectionWindow(this);
     DebugLogger::shared().log(QStringLiteral("AppDelegate: Set self as delegate for selection window"));
     logLifecycleState(QStringLiteral("showRecordingSelectionWindow"));

@@ -121,6 +121,14 @@ void ScreenRecordingSelectionWindow::resizeEvent(QResizeEvent* event)
         m_selectionView->setGeometry(rect());
 }
 
+void ScreenRecordingSelectionWindow::hideEvent(QHideEvent* event)
+{
+    // However it is hidden (by its owner too), a hidden window holds no grab: X grabs belong to the
+    // client, and another window of ours may need them next.
+    releaseInput();
+    QWidget::hideEvent(event);
+}
+
 void ScreenRecordingSelectionWindow::tryGrabInput()
 {
     if (!m_acceptingEvents || !isVisible()) {

@@ -435,6 +435,7 @@ const FlowCase kCases[] = {
         {},
         [](Flow& f) {
             ASSERT_EQ(f.fake.count("selection"), 2);
+            EXPECT_EQ(f.fake.windows[0]->closed, 1); // it gives up the input first
             EXPECT_TRUE(f.fake.windows[0]->released);
             EXPECT_FALSE(f.fake.windows[1]->released);
             EXPECT_TRUE(f.fake.alerts->shown.empty());

@@ -146,6 +146,26 @@ TEST_F(RecordingWindowsX11, EscapeOnTheGrabbedKeyboardCancels)
     EXPECT_TRUE(test::waitUntil([&] { return screen() == background->pattern(); }, 3s));
 }
 
+TEST_F(RecordingWindowsX11, ANewSelectionWindowKeepsTheInputWhenTheOldOneGoes)
+{
+    Delegate first;
+    Delegate second;
+    auto old = std::make_unique<ScreenRecordingSelectionWindow>();
+    old->setSelectionDelegate(&first);
+    ASSERT_TRUE(test::waitUntil([&] { return old->hasInputGrabs(); }, 3s));
+    // As the flow replaces it: closed, then dropped after the new one has taken the input.
+    old->hide();
+    EXPECT_FALSE(old->hasInputGrabs());
+    ScreenRecordingSelectionWindow current;
+    current.setSelectionDelegate(&second);
+    ASSERT_TRUE(test::waitUntil([&] { return current.hasInputGrabs(); }, 3s));
+    old.reset();
+    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(test::waitUntil([&] { return !second.reports.empty(); }, 3s));
+    EXPECT_FALSE(second.reports.front().has_value());
+    EXPECT_TRUE(first.reports.empty());
+}
+
 TEST_F(RecordingWindowsX11, WithACompositingManagerTheOverlaysAreTranslucent)
 {
     ScreenBackdrop::setCompositingForTesting(true);
