@@ -38,7 +38,6 @@ RecordingSetupView::RecordingSetupView(const QRectF& selectedArea, std::function
     , m_onStart(std::move(onStart))
     , m_onCancel(std::move(onCancel))
 {
-    setAttribute(Qt::WA_TranslucentBackground);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 10, 10, 10);
     row->setSpacing(12);
