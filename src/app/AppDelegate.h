@@ -2,6 +2,8 @@
 
 #include "platform/AppError.h"
 #include "platform/NotificationCenter.h"
+#include "recording/RecordingFlowFactories.h"
+#include "recording/ScreenRecordingSelectionDelegate.h"
 
 #include <QImage>
 #include <QObject>
@@ -29,7 +31,7 @@ class SingleInstanceLock;
 
 // The application delegate: launches the tray application, routes the capture commands, owns the
 // process-wide objects and tears them down at termination. Lives for the whole process; GUI thread.
-class AppDelegate : public QObject {
+class AppDelegate : public QObject, public ScreenRecordingSelectionDelegate {
     Q_OBJECT
 public:
     explicit AppDelegate(QObject* parent = nullptr);
@@ -61,13 +63,31 @@ public:
     // Recording flow (AppDelegateRecording.cpp).
     void startScreenRecording();
     void showRecordingSelectionWindow();
-    void screenRecordingSelectionDidFinish(std::optional<QRectF> rect);
+    void screenRecordingSelectionDidFinish(std::optional<QRectF> rect) override;
     void showRecordingSetupWindow(const QRectF& rect);
     void startRecordingWithSettings(const QRectF& rect, const RecordingSettings& settings);
     void cancelRecording();
     void startRecordingInRect(const QRectF& rect, const RecordingSettings& settings);
     void stopRecording();
     void handleRecordingCompletion(const std::optional<QUrl>& url, const std::optional<platform::AppError>& error);
+    // Recording controls window and alerts.
+    void showRecordingControls(RecordingFlowRecorder* recorder);
+    void positionControlsWindowNearArea(RecordingFlowWindow& window, const QRectF& recordingArea);
+    void showRecordingInProgressAlert();
+    void showVideoProcessingAlert();
+    void showPermissionError();
+    void showRecordingError(const QString& message);
+    // What the flow creates; parts left empty are the real ones. Before the first recording.
+    void setRecordingFlowFactories(RecordingFlowFactories factories);
+    // The flow's state and what it holds, for tests.
+    bool isProcessingVideo() const { return m_isProcessingVideo; }
+    std::optional<QRectF> currentRecordingArea() const { return m_currentRecordingArea; }
+    RecordingFlowWindow* recordingSelectionWindow() const { return m_recordingSelectionWindow.get(); }
+    RecordingFlowWindow* recordingSetupWindowController() const { return m_recordingSetupWindowController.get(); }
+    RecordingFlowWindow* simpleControlsWindow() const { return m_simpleControlsWindow.object.get(); }
+    RecordingFlowWindow* recordingFrameWindow() const { return m_recordingFrameWindow.object.get(); }
+    RecordingFlowWindow* clickIndicatorOverlay() const { return m_clickIndicatorOverlay.object.get(); }
+    RecordingFlowRecorder* screenRecorder() const { return m_screenRecorder.object.get(); }
 
     // Reason given to the automatic-termination switches.
     const QString automaticTerminationReason = QStringLiteral("KestrovaActiveSession");
@@ -96,6 +116,16 @@ private:
     void stopRecorderForShutdown();
     void closeRecordingWindowsForShutdown();
 
+    // Recording flow steps.
+    RecordingFlowFactories& recordingFactories();
+    bool isRecordingRunning() const;
+    void closeRecordingWindows();
+    void releaseFinishedRecording(quint64 controls, quint64 frame, quint64 clicks, quint64 recorder);
+    int runRecordingAlert(const RecordingAlertPresenter::Alert& alert);
+    // The video preview of a finished recording, and closing the previous one.
+    void showVideoPreview(const QUrl& url);
+    void closeVideoPreview();
+
     void removeObserver(std::optional<platform::NotificationCenter::Token>& token);
 
     std::unique_ptr<AppState> m_appState;
@@ -104,6 +134,21 @@ private:
     QPointer<QWidget> m_anchorWindow;
     bool m_isProcessingVideo = false;
     std::optional<QRectF> m_currentRecordingArea;
+    // The recording flow's windows and recorder. Those released after a delay carry the serial
+    // of their assignment, so a delayed release only drops the objects it was scheduled for.
+    template <typename Pointer>
+    struct RecordingSlot {
+        Pointer object;
+        quint64 serial = 0;
+    };
+    std::optional<RecordingFlowFactories> m_recordingFactories;
+    RecordingFlowWindowPtr m_recordingSelectionWindow;
+    RecordingFlowWindowPtr m_recordingSetupWindowController;
+    RecordingSlot<RecordingFlowWindowPtr> m_simpleControlsWindow;
+    RecordingSlot<RecordingFlowWindowPtr> m_recordingFrameWindow;
+    RecordingSlot<RecordingFlowWindowPtr> m_clickIndicatorOverlay;
+    RecordingSlot<std::unique_ptr<RecordingFlowRecorder>> m_screenRecorder;
+    quint64 m_recordingSerial = 0;
     ScreenCapture* m_screenCapture = nullptr;
     PermissionsManager* m_permissionsManager = nullptr;
     std::optional<platform::NotificationCenter::Token> m_captureObserver;

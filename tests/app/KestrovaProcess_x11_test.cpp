@@ -62,6 +62,11 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
     xdotool({"key", "ctrl+alt+r"});
     EXPECT_TRUE(session.waitForLog("startScreenRecording: Starting screen recording - checking permissions first"))
         << session.logText().toStdString();
+    // The recording's selection window holds the keyboard: Esc gives it back.
+    EXPECT_TRUE(session.waitForLog("ScreenRecordingSelectionWindow: Window made key and front"));
+    test::spin(300ms);
+    xdotool({"key", "Escape"});
+    EXPECT_TRUE(session.waitForLog("Screen recording cancelled by user or invalid selection")) << session.logText().toStdString();
     // Last: the area capture may take the keyboard for its overlay.
     xdotool({"key", "ctrl+alt+k"});
     EXPECT_TRUE(console.waitFor("AppDelegate: Closing any existing preview window before capturing new screenshot"))

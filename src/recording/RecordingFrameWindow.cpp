@@ -1,0 +1,52 @@
+#include "recording/RecordingFrameWindow.h"
+
+#include "app/DebugLogger.h"
+#include "platform/NumberFormat.h"
+#include "recording/RecordingFrameView.h"
+#include "recording/ScreenBackdrop.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+using platform::NumberFormat;
+
+RecordingFrameWindow::RecordingFrameWindow(const QRectF& recordingRect)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint
+                           | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus)
+    , m_recordingRect(recordingRect)
+{
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_shaped = !ScreenBackdrop::compositingAvailable();
+    if (!m_shaped)
+        setAttribute(Qt::WA_TranslucentBackground);
+
+    const std::optional<platform::ScreenInfo> screen = ScreenBackdrop::mainScreen();
+    const QRect frame = screen ? screen->geometry : QRect();
+    const std::optional<platform::ScreenInfo> primary = platform::ScreenGeometry::primaryScreen();
+    const QPoint primaryOrigin = primary ? primary->geometry.topLeft() : QPoint();
+    setGeometry(frame);
+
+    m_view = new RecordingFrameView(recordingRect, QPointF(frame.topLeft() - primaryOrigin), m_shaped, this);
+    m_view->setGeometry(rect());
+    if (screen) {
+        DebugLogger::shared().log(QStringLiteral("RecordingFrameView: Original rect: ") + NumberFormat::rect(recordingRect));
+        DebugLogger::shared().log(QStringLiteral("RecordingFrameView: Drawing rect: ") + NumberFormat::rect(m_view->drawingRect()));
+        DebugLogger::shared().log(QStringLiteral("RecordingFrameView: Screen frame: ") + NumberFormat::rect(frame));
+    }
+    if (m_shaped)
+        setMask(m_view->paintedRegion());
+
+    show();
+    raise();
+    DebugLogger::shared().log(QStringLiteral("RecordingFrameWindow: Created frame window for rect: ")
+                              + NumberFormat::rect(recordingRect));
+}
+
+void RecordingFrameWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (m_view)
+        m_view->setGeometry(rect());
+}

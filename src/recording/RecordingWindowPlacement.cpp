@@ -1,0 +1,93 @@
+#include "recording/RecordingWindowPlacement.h"
+
+#include <algorithm>
+
+using platform::ScreenInfo;
+
+QRectF RecordingWindowPlacement::areaToGlobal(const QRectF& area, const QList<ScreenInfo>& screens)
+{
+    for (const ScreenInfo& screen : screens)
+        if (screen.primary)
+            return area.translated(screen.geometry.topLeft());
+    return area;
+}
+
+std::optional<ScreenInfo> RecordingWindowPlacement::screenFor(const QRectF& globalArea, const QList<ScreenInfo>& screens)
+{
+    for (const ScreenInfo& screen : screens)
+        if (QRectF(screen.geometry).intersects(globalArea))
+            return screen;
+    for (const ScreenInfo& screen : screens)
+        if (screen.primary)
+            return screen;
+    if (!screens.isEmpty())
+        return screens.first();
+    return std::nullopt;
+}
+
+QRectF RecordingWindowPlacement::keepOnScreen(const QRectF& frame, const QRectF& screen)
+{
+    // On a screen too small for both margins the left margin wins in x and the bottom margin in y.
+    const double x = std::max(screen.left() + kMargin, std::min(frame.x(), screen.right() - frame.width() - kMargin));
+    const double y = std::min(screen.bottom() - frame.height() - kMargin, std::max(frame.y(), screen.top() + kMargin));
+    return QRectF(x, y, frame.width(), frame.height());
+}
+
+RecordingWindowPlacement::Placement RecordingWindowPlacement::controlsWindow(const QRectF& a, const QRectF& s,
+                                                                            const QSizeF& size)
+{
+    const double w = size.width();
+    const double h = size.height();
+    Placement p;
+    p.spaceAbove = a.top() - s.top();
+    p.spaceBelow = s.bottom() - a.bottom();
+    QPointF origin;
+    if (h + kGap <= p.spaceAbove) {
+        p.rule = Rule::Above;
+        origin = QPointF(a.center().x() - w / 2, a.top() - kGap - h);
+    } else if (h + kGap <= p.spaceBelow) {
+        p.rule = Rule::Below;
+        origin = QPointF(a.center().x() - w / 2, a.bottom() + kGap);
+    } else if (w + kGap <= s.right() - a.right()) {
+        p.rule = Rule::Right;
+        origin = QPointF(a.right() + kGap, a.center().y() - h / 2);
+    } else {
+        p.rule = Rule::Center;
+        origin = QPointF(a.center().x() - w / 2, a.center().y() - h / 2);
+    }
+    p.frame = keepOnScreen(QRectF(origin, size), s);
+    return p;
+}
+
+RecordingWindowPlacement::Placement RecordingWindowPlacement::setupPanel(const QRectF& a, const QRectF& s, const QSizeF& size)
+{
+    const double w = size.width();
+    const double h = size.height();
+    Placement p;
+    p.spaceAbove = a.top() - s.top();
+    p.spaceBelow = s.bottom() - a.bottom();
+    const double needed = h + kGap;
+    double y = a.bottom() + kGap;
+    p.rule = Rule::Below;
+    if (needed > p.spaceBelow && needed <= p.spaceAbove) {
+        p.rule = Rule::Above;
+        y = a.top() - kGap - h;
+    }
+    p.frame = keepOnScreen(QRectF(a.center().x() - w / 2, y, w, h), s);
+    return p;
+}
+
+QString RecordingWindowPlacement::ruleLogLine(Rule rule)
+{
+    switch (rule) {
+    case Rule::Above:
+        return QStringLiteral("AppDelegate: Positioning ABOVE recording area");
+    case Rule::Below:
+        return QStringLiteral("AppDelegate: Positioning BELOW recording area");
+    case Rule::Right:
+        return QStringLiteral("AppDelegate: Positioning to RIGHT of recording area");
+    case Rule::Center:
+        break;
+    }
+    return QStringLiteral("AppDelegate: Positioning at CENTER of recording area");
+}

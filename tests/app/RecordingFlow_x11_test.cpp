@@ -1,0 +1,125 @@
+// One whole recording with the built program on the test X server: the development hook selects
+// the area, Return starts from the setup panel, a click on the stop button ends it after 2 s, and
+// the file is a playable MP4 of the screen as it was, with no black or veiled frame.
+#include "app/ProcessSession.h"
+#include "recording/MediaFileProbe.h"
+#include "recording/RecordingControlsView.h"
+#include "recording/RecordingControlsWindow.h"
+
+#include <QFileInfo>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QToolButton>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QColor kBackground(40, 160, 90);
+
+// Another program's window under the recording: one colour over the whole screen.
+class Backdrop : public QWidget {
+public:
+    Backdrop()
+    {
+        setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus
+                       | Qt::WindowTransparentForInput);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setGeometry(0, 0, 1920, 1080);
+        show();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), kBackground); }
+};
+
+bool xdotool(const QStringList& arguments)
+{
+    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
+    return result.finished && result.exitCode == 0;
+}
+
+// The last capture of `pattern` in the log.
+QString logCapture(const test::Session& session, const QRegularExpression& pattern)
+{
+    QString found;
+    for (const QString& line : session.logLines())
+        if (const auto match = pattern.match(line); match.hasMatch())
+            found = match.captured(1);
+    return found;
+}
+
+} // namespace
+
+TEST(RecordingFlowX11, KestrovaRecordsTheSelectedAreaToAPlayableFile)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    Backdrop backdrop;
+    test::spin(300ms);
+    test::Session session;
+    auto process = session.start({{"KESTROVA_DEBUG_AUTO", "1"}});
+
+    // The hook selects (200, 200, 800, 600) a second after launch and the setup panel comes up.
+    ASSERT_TRUE(session.waitForLog("RecordingSetupWindowController: window made key and front")) << session.logText().toStdString();
+    ASSERT_TRUE(test::waitUntil([] {
+        const auto focus = test::run("/usr/bin/xdotool", {"getwindowfocus", "getwindowgeometry"}, 5s);
+        return focus.output.contains("Geometry: 320x48");
+    }, 5s)) << "the setup panel has the keyboard";
+    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(session.waitForLog("AppDelegate: Recording controls window created and shown")) << session.logText().toStdString();
+    EXPECT_EQ(session.count("startRecordingWithSettings: AppDelegate: Starting recording with settings - mic: false, clicks: false"), 1);
+
+    // The stop button where the placement put the window and the window's layout puts the button.
+    const QString frameText = logCapture(session, QRegularExpression(R"(Setting controls window frame to \((.*)\)$)"));
+    const QStringList numbers = frameText.split(", ");
+    ASSERT_EQ(numbers.size(), 4) << frameText.toStdString();
+    const QRectF frame(numbers[0].toDouble(), numbers[1].toDouble(), numbers[2].toDouble(), numbers[3].toDouble());
+    EXPECT_EQ(frame, QRectF(520, 110, 160, 70)); // centred 20 points above the area
+    RecordingControlsWindow layout([] {});
+    layout.setAttribute(Qt::WA_DontShowOnScreen);
+    layout.show();
+    test::spin(50ms);
+    QToolButton* stop = layout.controlsView()->stopButton();
+    const QPoint button = frame.topLeft().toPoint() + stop->mapTo(&layout, stop->rect().center());
+
+    test::spin(2s);
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
+    ASSERT_TRUE(session.waitForLog("AppDelegate: Video preview window setup complete")) << session.logText().toStdString();
+    EXPECT_FALSE(session.logText().contains("ERROR"));
+    const QString path = logCapture(session, QRegularExpression(R"(Recording ready for the video preview: (.*)$)"));
+    ASSERT_FALSE(path.isEmpty());
+    EXPECT_EQ(QFileInfo(path).absolutePath(), session.home() + "/Documents/ScreenRecordings");
+    ASSERT_TRUE(QFileInfo::exists(path));
+    // Released a second later.
+    EXPECT_TRUE(session.waitForLog("AppDelegate: Recording window cleanup complete", 1, 5s));
+
+    const QJsonObject probed = media::probe(path);
+    const QJsonObject video = media::stream(probed, "video");
+    EXPECT_EQ(video.value("codec_name").toString(), "h264");
+    EXPECT_EQ(video.value("width").toInt(), 800);
+    EXPECT_EQ(video.value("height").toInt(), 600);
+    const double duration = media::number(probed.value("format").toObject(), "duration");
+    EXPECT_GT(duration, 1.6);
+    EXPECT_LT(duration, 4.0);
+    EXPECT_EQ(media::streamCount(probed, "audio"), 0);
+
+    // Every frame shows the backdrop: not the black of a clear window without a compositor, nor the
+    // veil of the setup panel's overlay. Compared away from the red frame along the edges.
+    const auto frames = media::decodeFrames(path, QSize(200, 150));
+    ASSERT_GT(frames.size(), 45u);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        int off = 0;
+        for (int y = 4; y < 146; y += 2)
+            for (int x = 4; x < 196; x += 2)
+                off += media::colourDistance(frames[i].pixel(x, y), kBackground.rgb()) > 16;
+        EXPECT_EQ(off, 0) << "frame " << i;
+    }
+
+    test::stop(*process);
+    EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process->exitCode(), 0);
+}
