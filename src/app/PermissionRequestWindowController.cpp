@@ -61,6 +61,14 @@ void PermissionRequestWindowController::show()
 {
     if (!m_permissionsManager)
         return;
+    if (m_window) {
+        // Shown again: the same window comes forward rather than a second one.
+        m_window->show();
+        m_window->raise();
+        m_window->activateWindow();
+        startPermissionCheck();
+        return;
+    }
     QPointer<PermissionRequestWindowController> self(this);
     auto* view = new PermissionRequestView(
         *m_permissionsManager,

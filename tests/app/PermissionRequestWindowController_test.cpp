@@ -70,6 +70,8 @@ TEST_F(PermissionWindow, AccessGrantedWhileShowingFinishesAtTheNextPoll)
     EXPECT_EQ(window->minimumSize(), window->maximumSize()); // not resizable
     EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::regular);
     EXPECT_TRUE(controller->isPolling());
+    controller->show(); // again: the same window
+    EXPECT_EQ(controller->window(), window.data());
     test::spin(1100ms);
     EXPECT_GE(probes, 1); // polled, not granted: nothing happens
     EXPECT_EQ(completions, 0);
