@@ -3,7 +3,9 @@
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
+#include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
+#include "app/StatusBarController.h"
 #include "platform/Application.h"
 #include "platform/Console.h"
 #include "platform/NumberFormat.h"
@@ -15,6 +17,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeySequence>
@@ -384,6 +387,9 @@ void AppDelegate::logLifecycleState(const QString& label)
 
 void AppDelegate::createStatusBarController()
 {
+    m_statusBarController = std::make_unique<StatusBarController>(m_appState.get());
+    m_statusBarController->historyManager = m_historyManager.get();
+    m_statusBarController->updateRecentScreenshots(m_historyManager->screenshots());
 }
 
 void AppDelegate::createPreviewWindowController()
@@ -392,14 +398,22 @@ void AppDelegate::createPreviewWindowController()
 
 void AppDelegate::rebuildStatusMenu()
 {
+    // A new menu, so that the titles show the hot keys of now, with the same recent captures.
+    if (!m_statusBarController || !m_statusBarController->statusItem())
+        return;
+    m_statusBarController->setMenu(m_statusBarController->createMenu());
+    m_statusBarController->updateRecentScreenshots(m_historyManager->screenshots());
 }
 
 void AppDelegate::releaseStatusBarController()
 {
+    m_statusBarController.reset();
 }
 
 void AppDelegate::popUpStatusMenu()
 {
+    if (m_statusBarController && m_statusBarController->statusItem() && m_statusBarController->menu())
+        m_statusBarController->popUpMenu(QCursor::pos());
 }
 
 void AppDelegate::closePreviewWindow()
@@ -415,16 +429,25 @@ void AppDelegate::showPreview(const QImage& image)
 
 void AppDelegate::showPermissionWindow()
 {
-    // Finishes as the permission window's completion does when the user continues without access.
-    QTimer::singleShot(0, this, [] {
+    QPointer<AppDelegate> self(this);
+    // Runs at the end of every close() of the window, so it may run more than once.
+    m_permissionRequestWindow = new PermissionRequestWindowController(permissionsManager(), [self] {
         DebugLogger::shared().log(QStringLiteral("Permission request window closed"));
+        if (self && self->m_permissionRequestWindow) {
+            // Released once its close() has returned.
+            self->m_permissionRequestWindow->deleteLater();
+            self->m_permissionRequestWindow = nullptr;
+        }
         platform::Application::shared().setActivationPolicy(platform::ActivationPolicy::accessory);
-    });
+    }, this);
+    m_permissionRequestWindow->show();
 }
 
 void AppDelegate::showSettingsWindow()
 {
-    platform::Console::printLine(QStringLiteral("AppDelegate: Settings requested; no settings window to open"));
+    // The one settings window of the process, the one the tray menu opens.
+    if (m_statusBarController)
+        m_statusBarController->openSettings();
 }
 
 void AppDelegate::showAboutPanel()

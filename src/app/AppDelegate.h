@@ -18,11 +18,13 @@
 
 class AppState;
 class HotKeyManager;
+class PermissionRequestWindowController;
 class PermissionsManager;
 class QAction;
 class QMenu;
 class ScreenCapture;
 class ScreenshotHistoryManager;
+class StatusBarController;
 struct RecordingSettings;
 
 namespace platform {
@@ -58,6 +60,10 @@ public:
     PermissionsManager& permissionsManager();
 
     QWidget* anchorWindow() const { return m_anchorWindow; }
+    // The tray icon and its menu, from launch to termination.
+    StatusBarController* statusBarController() const { return m_statusBarController.get(); }
+    // The launch-time permission window while it has not finished.
+    PermissionRequestWindowController* permissionRequestWindow() const { return m_permissionRequestWindow; }
     QMenu* mainMenu() const { return m_mainMenu.get(); }
 
     // Recording flow (AppDelegateRecording.cpp).
@@ -131,6 +137,7 @@ private:
     std::unique_ptr<AppState> m_appState;
     HotKeyManager& m_hotKeyManager;
     std::unique_ptr<ScreenshotHistoryManager> m_historyManager;
+    std::unique_ptr<StatusBarController> m_statusBarController;
     QPointer<QWidget> m_anchorWindow;
     bool m_isProcessingVideo = false;
     std::optional<QRectF> m_currentRecordingArea;
@@ -151,6 +158,7 @@ private:
     quint64 m_recordingSerial = 0;
     ScreenCapture* m_screenCapture = nullptr;
     PermissionsManager* m_permissionsManager = nullptr;
+    PermissionRequestWindowController* m_permissionRequestWindow = nullptr;
     std::optional<platform::NotificationCenter::Token> m_captureObserver;
     std::optional<platform::NotificationCenter::Token> m_settingsObserver;
     std::optional<platform::NotificationCenter::Token> m_fullScreenObserver;

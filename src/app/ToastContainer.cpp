@@ -4,14 +4,9 @@
 #include "app/ToastNotification.h"
 
 #include <QEvent>
-#include <QGraphicsOpacityEffect>
 #include <QVariantAnimation>
 
-namespace {
-constexpr int kInset = 16;
-constexpr int kAnimationMs = 200;
-constexpr int kSlide = 12;
-} // namespace
+#include <cmath>
 
 ToastContainer* ToastContainer::install(QWidget* host)
 {
@@ -25,19 +20,17 @@ ToastContainer::ToastContainer(QWidget* host)
     setAttribute(Qt::WA_NoSystemBackground);
     host->installEventFilter(this);
     setGeometry(host->rect());
-    m_animation = new QVariantAnimation(this);
-    m_animation->setDuration(kAnimationMs);
-    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
-        if (!m_notification)
-            return;
-        const double t = value.toDouble();
-        if (auto* effect = qobject_cast<QGraphicsOpacityEffect*>(m_notification->graphicsEffect()))
-            effect->setOpacity(t);
-        place();
-        m_notification->move(m_notification->x(), m_notification->y() - static_cast<int>((1.0 - t) * kSlide));
-    });
-    connect(&ToastManager::shared(), &ToastManager::currentToastChanged, this, &ToastContainer::update);
-    update();
+
+    // Comes in from the top edge while fading in, easing out.
+    m_appearance = new QVariantAnimation(this);
+    m_appearance->setDuration(transitionMilliseconds);
+    m_appearance->setStartValue(0.0);
+    m_appearance->setEndValue(1.0);
+    m_appearance->setEasingCurve(QEasingCurve::OutQuad);
+    connect(m_appearance, &QVariantAnimation::valueChanged, this, [this](const QVariant&) { place(); });
+
+    connect(&ToastManager::shared(), &ToastManager::currentToastChanged, this, &ToastContainer::currentToastChanged);
+    currentToastChanged();
     raise();
     show();
 }
@@ -46,10 +39,21 @@ bool ToastContainer::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == parentWidget() && (event->type() == QEvent::Resize || event->type() == QEvent::ChildAdded)) {
         setGeometry(parentWidget()->rect());
+        // Above whatever the host adds later.
         raise();
         place();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QPoint ToastContainer::restingPosition(const ToastNotification* toast) const
+{
+    return QPoint(width() - inset - toast->width(), inset);
+}
+
+QPoint ToastContainer::hiddenPosition(const ToastNotification* toast) const
+{
+    return QPoint(width() - inset - toast->width(), -toast->height());
 }
 
 void ToastContainer::place()
@@ -57,39 +61,46 @@ void ToastContainer::place()
     if (!m_notification)
         return;
     m_notification->resize(m_notification->sizeHint());
-    m_notification->move(width() - kInset - m_notification->width(), kInset);
+    const double t = m_appearance->state() == QAbstractAnimation::Running ? m_appearance->currentValue().toDouble() : 1.0;
+    const QPoint from = hiddenPosition(m_notification);
+    const QPoint to = restingPosition(m_notification);
+    m_notification->move(from.x(), static_cast<int>(std::lround(from.y() + (to.y() - from.y()) * t)));
+    m_notification->setOpacity(t);
 }
 
-void ToastContainer::update()
+void ToastContainer::dismiss(ToastNotification* toast)
 {
-    const auto& toast = ToastManager::shared().currentToast();
+    // Leaves towards the top edge while fading out, easing in; the next toast does not wait for it.
+    auto* leave = new QVariantAnimation(toast);
+    leave->setDuration(transitionMilliseconds);
+    leave->setStartValue(0.0);
+    leave->setEndValue(1.0);
+    leave->setEasingCurve(QEasingCurve::InQuad);
+    const QPoint start = toast->pos();
+    const double startOpacity = toast->opacity();
+    connect(leave, &QVariantAnimation::valueChanged, toast, [toast, start, startOpacity](const QVariant& value) {
+        const double t = value.toDouble();
+        const QPoint end(start.x(), -toast->height());
+        toast->move(start.x(), static_cast<int>(std::lround(start.y() + (end.y() - start.y()) * t)));
+        toast->setOpacity(startOpacity * (1.0 - t));
+    });
+    connect(leave, &QVariantAnimation::finished, toast, &QObject::deleteLater);
+    leave->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void ToastContainer::currentToastChanged()
+{
     if (m_notification) {
-        // The old capsule fades out on its own while the new one comes in.
-        ToastNotification* old = m_notification;
-        auto* fade = new QVariantAnimation(old);
-        fade->setDuration(kAnimationMs);
-        fade->setStartValue(1.0);
-        fade->setEndValue(0.0);
-        fade->setEasingCurve(QEasingCurve::InQuad);
-        connect(fade, &QVariantAnimation::valueChanged, old, [old](const QVariant& v) {
-            if (auto* effect = qobject_cast<QGraphicsOpacityEffect*>(old->graphicsEffect()))
-                effect->setOpacity(v.toDouble());
-        });
-        connect(fade, &QVariantAnimation::finished, old, &QObject::deleteLater);
-        fade->start(QAbstractAnimation::DeleteWhenStopped);
+        dismiss(m_notification);
         m_notification = nullptr;
     }
+    const auto& toast = ToastManager::shared().currentToast();
     if (!toast)
         return;
+    // Every toast is a new capsule, so the same text shown again comes in again.
     m_notification = new ToastNotification(toast->message, toast->icon, toast->type, this);
-    auto* effect = new QGraphicsOpacityEffect(m_notification);
-    effect->setOpacity(0.0);
-    m_notification->setGraphicsEffect(effect);
+    m_appearance->stop();
+    m_appearance->start();
     place();
     m_notification->show();
-    m_animation->stop();
-    m_animation->setStartValue(0.0);
-    m_animation->setEndValue(1.0);
-    m_animation->setEasingCurve(QEasingCurve::OutQuad);
-    m_animation->start();
 }

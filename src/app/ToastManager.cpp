@@ -2,6 +2,8 @@
 
 #include "platform/SystemColors.h"
 
+#include <algorithm>
+#include <climits>
 #include <cmath>
 
 namespace ToastTypes {
@@ -39,5 +41,7 @@ void ToastManager::show(const QString& message, const QString& icon, ToastType t
     m_dismissTimer.stop();
     m_currentToast = ToastData{QUuid::createUuid(), message, icon, type};
     emit currentToastChanged();
-    m_dismissTimer.start(static_cast<int>(std::lround(std::max(0.0, durationSeconds) * 1000.0)));
+    // A timer counts in int milliseconds: longer (or not-a-number) durations are clamped.
+    const double milliseconds = std::isnan(durationSeconds) ? 0.0 : std::clamp(durationSeconds * 1000.0, 0.0, double(INT_MAX));
+    m_dismissTimer.start(static_cast<int>(std::lround(milliseconds)));
 }

@@ -3,8 +3,11 @@
 #include "platform/ImageAssets.h"
 
 #include <QFontMetrics>
+#include <QGraphicsDropShadowEffect>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
 
 namespace {
 
@@ -12,8 +15,12 @@ constexpr int kIconSize = 14;
 constexpr int kSpacing = 8;
 constexpr int kPadH = 14;
 constexpr int kPadV = 10;
-constexpr int kShadowBlur = 8;
-constexpr int kShadowDown = 4;
+constexpr double kShadowBlur = 8;
+constexpr double kShadowDown = 4;
+const QColor kShadow(0, 0, 0, 31); // black at 12 %
+// The thin dark material and the primary text on it.
+const QColor kMaterial(44, 44, 46, 235);
+const QColor kPrimaryText(255, 255, 255, 235);
 
 QFont messageFont()
 {
@@ -33,6 +40,12 @@ ToastNotification::ToastNotification(const QString& message, const QString& icon
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_TranslucentBackground);
+    // The shadow is drawn outside the capsule, which fills the widget exactly.
+    auto* shadow = new QGraphicsDropShadowEffect(this);
+    shadow->setBlurRadius(kShadowBlur);
+    shadow->setOffset(0, kShadowDown);
+    shadow->setColor(kShadow);
+    setGraphicsEffect(shadow);
     resize(sizeHint());
 }
 
@@ -41,32 +54,35 @@ QSize ToastNotification::sizeHint() const
     const QFontMetrics metrics(messageFont());
     const int contentW = kIconSize + kSpacing + metrics.horizontalAdvance(m_message);
     const int contentH = std::max(kIconSize, metrics.height());
-    // Room around the capsule for its shadow.
-    return QSize(contentW + 2 * kPadH + 2 * kShadowBlur, contentH + 2 * kPadV + 2 * kShadowBlur + kShadowDown);
+    return QSize(contentW + 2 * kPadH, contentH + 2 * kPadV);
+}
+
+void ToastNotification::setOpacity(double opacity)
+{
+    opacity = std::clamp(opacity, 0.0, 1.0);
+    if (opacity == m_opacity)
+        return;
+    m_opacity = opacity;
+    update();
 }
 
 void ToastNotification::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF capsule = QRectF(rect()).adjusted(kShadowBlur, kShadowBlur, -kShadowBlur, -kShadowBlur - kShadowDown);
+    painter.setOpacity(m_opacity);
+    const QRectF capsule = QRectF(rect());
     const double radius = capsule.height() / 2;
 
-    // A soft shadow: black at 12 % spread over a few rings below the capsule.
-    for (int i = kShadowBlur; i > 0; i -= 2) {
-        QPainterPath ring;
-        ring.addRoundedRect(capsule.adjusted(-i, -i + kShadowDown, i, i + kShadowDown), radius + i, radius + i);
-        painter.fillPath(ring, QColor(0, 0, 0, static_cast<int>(0.12 * 255 / (kShadowBlur / 2))));
-    }
     QPainterPath path;
     path.addRoundedRect(capsule, radius, radius);
-    painter.fillPath(path, QColor(44, 44, 46, 235)); // the thin dark material
+    painter.fillPath(path, kMaterial);
 
     const QRectF iconRect(capsule.left() + kPadH, capsule.center().y() - kIconSize / 2.0, kIconSize, kIconSize);
     if (auto image = platform::ImageAssets::symbol(m_icon, kIconSize, ToastTypes::tint(m_type)))
         painter.drawImage(iconRect, *image);
     painter.setFont(messageFont());
-    painter.setPen(QColor(255, 255, 255, 235));
+    painter.setPen(kPrimaryText);
     const QRectF textRect(iconRect.right() + kSpacing, capsule.top(), capsule.right() - kPadH - iconRect.right() - kSpacing,
                           capsule.height());
     painter.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, m_message);

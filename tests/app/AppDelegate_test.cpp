@@ -4,17 +4,22 @@
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
+#include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
+#include "app/SettingsWindowController.h"
+#include "app/StatusBarController.h"
 #include "platform/Application.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ScreenAccess.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
+#include <QSystemTrayIcon>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -90,6 +95,8 @@ protected:
         DebugLogger::shared().flush();
         m_logStart = logText().size();
         platform::ScreenAccess::setProbeForTesting([this] { return m_accessGranted; });
+        // The tray is there: no settings window opens in its place (the X11 tests cover that).
+        StatusBarController::setTrayAvailabilityProbeForTesting([] { return true; });
     }
     void TearDown() override
     {
@@ -97,6 +104,7 @@ protected:
             delegate->applicationWillTerminate();
         delegate.reset();
         platform::ScreenAccess::setProbeForTesting({});
+        StatusBarController::setTrayAvailabilityProbeForTesting({});
         HotKeyManager::shared().updateHotkeys("", "", "");
     }
     void launch(bool accessGranted)
@@ -204,9 +212,23 @@ TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFini
     EXPECT_TRUE(finished->contains("policy=regular")) << finished->toStdString();
     EXPECT_FALSE(delegate->permissionsManager().screenRecordingPermissionGranted());
     EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::regular);
+    PermissionRequestWindowController* window = delegate->permissionRequestWindow();
+    ASSERT_TRUE(window);
+    QPointer<PermissionRequestWindowController> released(window);
+    ASSERT_TRUE(window->window());
+    EXPECT_TRUE(window->window()->isVisible());
 
-    ASSERT_TRUE(test::waitUntil([&] { return messages().contains("showPermissionWindow: Permission request window closed"); }, 3s));
+    // Access granted in the meantime: the next poll finds it.
+    test::spin(300ms);
+    m_accessGranted = true;
+    const QString closed = "showPermissionWindow: Permission request window closed";
+    ASSERT_TRUE(test::waitUntil([&] { return messages().contains(closed); }, 2s));
+    EXPECT_TRUE(delegate->permissionsManager().screenRecordingPermissionGranted());
     EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::accessory);
+    EXPECT_EQ(delegate->permissionRequestWindow(), nullptr);
+    EXPECT_TRUE(test::waitUntil([&] { return released.isNull(); }, 1s));
+    test::spin(1200ms);
+    EXPECT_EQ(messages().count(closed), 1);
 }
 
 TEST_F(AppDelegateTest, CaptureNotificationsStartTheirFlows)
@@ -239,6 +261,45 @@ TEST_F(AppDelegateTest, HotkeySettingsChangedRegistersTheStringsOfThatMoment)
     platform::NotificationCenter::defaultCenter().post("hotkeySettingsChanged");
     const QMap<QString, QString> changed{{"area", "cmd+shift+4"}, {"fullScreen", ""}, {"screenRecording", "ctrl+alt+r"}};
     EXPECT_EQ(HotKeyManager::shared().currentHotkeys(), changed);
+}
+
+TEST_F(AppDelegateTest, TheStatusMenuFollowsTheHotKeysAndKeepsTheRecentCaptures)
+{
+    launch(true);
+    StatusBarController* controller = delegate->statusBarController();
+    ASSERT_TRUE(controller && controller->statusItem() && controller->menu());
+    EXPECT_EQ(controller->historyManager, &delegate->historyManager());
+    auto menuItem = [&](const QString& title) -> QAction* {
+        for (QAction* action : controller->menu()->actions())
+            if (action->text() == title)
+                return action;
+        return nullptr;
+    };
+    // Filled at launch: the (empty) history shows its placeholder.
+    ASSERT_TRUE(menuItem("Последние скриншоты"));
+    const QMenu* recent = menuItem("Последние скриншоты")->menu();
+    ASSERT_EQ(recent->actions().size(), 1);
+    EXPECT_EQ(recent->actions()[0]->text(), "Здесь появятся ваши последние скриншоты");
+    EXPECT_TRUE(menuItem("Запись экрана"));
+
+    ServerSettings settings = delegate->appState().serverSettings();
+    settings.screenRecordingHotkey = "ctrl+alt+r";
+    delegate->appState().setServerSettings(settings);
+    const QMenu* before = controller->menu();
+    platform::NotificationCenter::defaultCenter().post("hotkeySettingsChanged");
+    EXPECT_NE(controller->menu(), before);
+    EXPECT_EQ(controller->statusItem()->contextMenu(), controller->menu());
+    EXPECT_TRUE(menuItem("Запись экрана (ctrl+alt+r)"));
+    ASSERT_EQ(menuItem("Последние скриншоты")->menu()->actions().size(), 1);
+
+    // Reopening the running application pops the menu up.
+    EXPECT_FALSE(delegate->applicationShouldHandleReopen(false));
+    EXPECT_TRUE(test::waitUntil([&] { return controller->menu()->isVisible(); }, 1s));
+    controller->menu()->hide();
+
+    // The status item goes at termination.
+    delegate->applicationWillTerminate();
+    EXPECT_EQ(delegate->statusBarController(), nullptr);
 }
 
 TEST_F(AppDelegateTest, MainMenuAndItsShortcutsWhileRegular)
@@ -274,25 +335,31 @@ TEST_F(AppDelegateTest, MainMenuAndItsShortcutsWhileRegular)
     window.activateWindow();
     ASSERT_TRUE(test::waitUntil([&] { return window.isActiveWindow(); }, 2s));
     auto& application = platform::Application::shared();
-    const QString requested = "AppDelegate: Settings requested; no settings window to open";
-    {
-        StdoutTap console;
-        ASSERT_EQ(application.activationPolicy(), platform::ActivationPolicy::accessory);
-        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
-        test::spin(50ms);
-        EXPECT_FALSE(console.text().contains(requested));
-        EXPECT_FALSE(settings->isEnabled());
-        EXPECT_FALSE(quit->isEnabled());
-    }
-    {
-        StdoutTap console;
-        application.setActivationPolicy(platform::ActivationPolicy::regular);
-        EXPECT_TRUE(settings->isEnabled());
-        EXPECT_TRUE(quit->isEnabled());
-        QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
-        EXPECT_TRUE(console.waitFor(requested)) << console.text().toStdString();
-    }
-    application.setActivationPolicy(platform::ActivationPolicy::accessory);
+    auto settingsWindow = [&]() -> QWidget* {
+        return delegate->statusBarController()->settingsWindowController()->window();
+    };
+    ASSERT_EQ(application.activationPolicy(), platform::ActivationPolicy::accessory);
+    QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+    test::spin(50ms);
+    EXPECT_EQ(settingsWindow(), nullptr);
+    EXPECT_FALSE(settings->isEnabled());
+    EXPECT_FALSE(quit->isEnabled());
+
+    application.setActivationPolicy(platform::ActivationPolicy::regular);
+    EXPECT_TRUE(settings->isEnabled());
+    EXPECT_TRUE(quit->isEnabled());
+    QTest::keyClick(&window, Qt::Key_Comma, Qt::ControlModifier);
+    ASSERT_TRUE(test::waitUntil([&] { return settingsWindow() != nullptr; }, 2s));
+    // The settings host the tray menu opens, not a window of its own.
+    EXPECT_EQ(settingsWindow()->windowTitle(), "Настройки");
+    EXPECT_TRUE(settingsWindow()->isVisible());
+    settings->trigger();
+    int hosts = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        hosts += w->isVisible() && w->windowTitle() == "Настройки";
+    EXPECT_EQ(hosts, 1);
+    settingsWindow()->close();
+    EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::accessory);
 }
 
 TEST_F(AppDelegateTest, LifecycleLineListsEveryWindow)
