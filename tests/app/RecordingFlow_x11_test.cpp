@@ -5,6 +5,7 @@
 #include "recording/MediaFileProbe.h"
 #include "recording/RecordingControlsView.h"
 #include "recording/RecordingControlsWindow.h"
+#include "support/TrayHost.h"
 
 #include <QFileInfo>
 #include <QPainter>
@@ -59,6 +60,9 @@ TEST(RecordingFlowX11, KestrovaRecordsTheSelectedAreaToAPlayableFile)
     if (!test::haveDisplay())
         GTEST_SKIP() << "needs the X server";
     Backdrop backdrop;
+    // With a tray present nothing else opens over the recorded area.
+    test::TrayHost tray;
+    ASSERT_TRUE(tray.running());
     test::spin(300ms);
     test::Session session;
     auto process = session.start({{"KESTROVA_DEBUG_AUTO", "1"}});

@@ -7,6 +7,7 @@
 #include "app/SettingsWindowController.h"
 #include "platform/Application.h"
 #include "support/TestSupport.h"
+#include "support/TrayHost.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -35,30 +36,7 @@ QString logText()
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-// A small tray host at the top right of the screen, for the length of one test.
-class Trayer {
-public:
-    Trayer()
-    {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        m_process.start("/usr/bin/trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24"});
-        m_process.waitForStarted(5000);
-    }
-    ~Trayer()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-        // Until the selection is free again, Qt would still see a tray.
-        test::waitUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 3s);
-    }
-    bool running() const { return m_process.state() == QProcess::Running; }
-
-private:
-    QProcess m_process;
-};
+using Trayer = test::TrayHost;
 
 // trayer's panel, which holds the icons it embeds; 0 while there is none.
 QString panelWindow()
