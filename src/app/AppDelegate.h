@@ -21,6 +21,7 @@ class QAction;
 class QMenu;
 class ScreenCapture;
 class ScreenshotHistoryManager;
+class ScreenshotPreviewWindowController;
 struct RecordingSettings;
 
 namespace platform {
@@ -51,6 +52,8 @@ public:
 
     AppState& appState() { return *m_appState; }
     ScreenshotHistoryManager& historyManager() { return *m_historyManager; }
+    // The one screenshot preview of the process; none before launch and after termination.
+    ScreenshotPreviewWindowController* previewWindowController() const { return m_previewWindowController; }
     // Created on first use; one of each for the process.
     ScreenCapture& screenCapture();
     PermissionsManager& permissionsManager();
@@ -101,6 +104,7 @@ private:
     std::unique_ptr<AppState> m_appState;
     HotKeyManager& m_hotKeyManager;
     std::unique_ptr<ScreenshotHistoryManager> m_historyManager;
+    ScreenshotPreviewWindowController* m_previewWindowController = nullptr;
     QPointer<QWidget> m_anchorWindow;
     bool m_isProcessingVideo = false;
     std::optional<QRectF> m_currentRecordingArea;
