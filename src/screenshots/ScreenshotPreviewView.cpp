@@ -401,15 +401,15 @@ void ScreenshotPreviewView::saveToHistoryAndClose()
         m_windowController->closeWindow();
 }
 
-std::shared_ptr<ScreenshotPreviewView::UploadContext> ScreenshotPreviewView::uploadContext(const QImage& output) const
+std::shared_ptr<ScreenshotPreviewView::UploadContext> ScreenshotPreviewView::uploadContext(const QImage& output)
 {
     auto context = std::make_shared<UploadContext>();
     context->output = output;
     context->history = m_historyManager;
     context->statusBar = m_statusBarController;
     context->controller = m_windowController;
-    context->window = const_cast<ScreenshotPreviewView*>(this)->window();
-    context->view = const_cast<ScreenshotPreviewView*>(this);
+    context->window = window();
+    context->view = this;
     return context;
 }
 

@@ -124,7 +124,7 @@ private:
     struct UploadContext;
 
     QDateTime now() const;
-    std::shared_ptr<UploadContext> uploadContext(const QImage& output) const;
+    std::shared_ptr<UploadContext> uploadContext(const QImage& output);
     void uploadFinished();
     void setErrors(const std::optional<QString>& message, const std::optional<QString>& technical);
     void refreshBanners();
