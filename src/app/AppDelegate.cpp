@@ -14,6 +14,7 @@
 #include "platform/WindowShape.h"
 #include "screenshots/ScreenCapture.h"
 #include "screenshots/ScreenshotHistoryManager.h"
+#include "screenshots/ScreenshotPreviewWindowController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -245,6 +246,10 @@ void AppDelegate::runDevelopmentHooks()
 
 void AppDelegate::captureScreen()
 {
+    if (!m_previewWindowController) {
+        platform::Console::printLine(QStringLiteral("AppDelegate: No preview window controller available"));
+        return;
+    }
     platform::Console::printLine(QStringLiteral("AppDelegate: Closing any existing preview window before capturing new screenshot"));
     closePreviewWindow();
     ScreenCapture& capture = screenCapture();
@@ -265,6 +270,10 @@ void AppDelegate::captureScreen()
 
 void AppDelegate::captureFullScreen()
 {
+    if (!m_previewWindowController) {
+        platform::Console::printLine(QStringLiteral("AppDelegate: No preview window controller available"));
+        return;
+    }
     platform::Console::printLine(QStringLiteral("AppDelegate: Closing any existing preview window before capturing full screen"));
     closePreviewWindow();
     ScreenCapture& capture = screenCapture();
@@ -394,6 +403,9 @@ void AppDelegate::createStatusBarController()
 
 void AppDelegate::createPreviewWindowController()
 {
+    // No uploaders yet: the preview offers no provider and the cloud answers as signed out.
+    m_previewWindowController =
+        new ScreenshotPreviewWindowController(m_appState.get(), m_historyManager.get(), m_statusBarController.get(), this);
 }
 
 void AppDelegate::rebuildStatusMenu()
@@ -418,13 +430,20 @@ void AppDelegate::popUpStatusMenu()
 
 void AppDelegate::closePreviewWindow()
 {
+    if (!m_previewWindowController)
+        return;
+    m_previewWindowController->closeWindow();
+    // At termination the controller is released right after its window.
+    if (m_terminated) {
+        delete m_previewWindowController;
+        m_previewWindowController = nullptr;
+    }
 }
 
 void AppDelegate::showPreview(const QImage& image)
 {
-    platform::Console::printLine(QStringLiteral("AppDelegate: Screenshot captured (%1x%2 px); no preview window to show it")
-                                     .arg(image.width())
-                                     .arg(image.height()));
+    if (m_previewWindowController)
+        m_previewWindowController->showPreview(image);
 }
 
 void AppDelegate::showPermissionWindow()

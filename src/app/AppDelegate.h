@@ -24,6 +24,7 @@ class QAction;
 class QMenu;
 class ScreenCapture;
 class ScreenshotHistoryManager;
+class ScreenshotPreviewWindowController;
 class StatusBarController;
 struct RecordingSettings;
 
@@ -55,6 +56,8 @@ public:
 
     AppState& appState() { return *m_appState; }
     ScreenshotHistoryManager& historyManager() { return *m_historyManager; }
+    // The one screenshot preview of the process; none before launch and after termination.
+    ScreenshotPreviewWindowController* previewWindowController() const { return m_previewWindowController; }
     // Created on first use; one of each for the process.
     ScreenCapture& screenCapture();
     PermissionsManager& permissionsManager();
@@ -138,6 +141,7 @@ private:
     HotKeyManager& m_hotKeyManager;
     std::unique_ptr<ScreenshotHistoryManager> m_historyManager;
     std::unique_ptr<StatusBarController> m_statusBarController;
+    ScreenshotPreviewWindowController* m_previewWindowController = nullptr;
     QPointer<QWidget> m_anchorWindow;
     bool m_isProcessingVideo = false;
     std::optional<QRectF> m_currentRecordingArea;

@@ -183,7 +183,12 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
     StdoutTap console;
     delegate->applicationWillTerminate();
     delegate->applicationWillTerminate(); // once only
-    EXPECT_EQ(console.text(), "Kestrova app terminating\n");
+    // The preview closes (its controller says so) and goes with the delegate's other windows.
+    EXPECT_TRUE(console.text().startsWith("Kestrova app terminating\n"
+                                          "ScreenshotPreviewWindowController: closeWindow() called, isShowingPreview=false, window=false\n"))
+        << console.text().toStdString();
+    EXPECT_EQ(console.text().count("closeWindow() called"), 1);
+    EXPECT_EQ(delegate->previewWindowController(), nullptr);
     got = messages().mid(before);
     ASSERT_EQ(got.size(), 2) << got.join('\n').toStdString();
     EXPECT_EQ(got[0], "applicationWillTerminate: Application will terminate");
@@ -200,6 +205,13 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
     // Notifications after shutdown reach nothing.
     platform::NotificationCenter::defaultCenter().post("startScreenRecordingHotKey");
     EXPECT_FALSE(messages().join('\n').contains("Starting screen recording"));
+
+    // Without a preview controller a capture request is refused.
+    StdoutTap afterwards;
+    delegate->captureScreen();
+    delegate->captureFullScreen();
+    EXPECT_EQ(afterwards.text(), "AppDelegate: No preview window controller available\n"
+                                 "AppDelegate: No preview window controller available\n");
 }
 
 TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFinishes)

@@ -1,0 +1,165 @@
+// The built program end to end on the test X server: hot key, area overlay, drag, the preview,
+// an arrow drawn in the editor, done; then the PNG in the history folder and the picture on the
+// clipboard, read back by a second process.
+#include "app/ProcessSession.h"
+#include "screenshots/CaptureTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class Console {
+public:
+    explicit Console(QProcess& process)
+        : m_process(process)
+    {
+    }
+    bool waitFor(const QString& start, std::chrono::milliseconds timeout = 10s)
+    {
+        return test::waitUntil([&] {
+            m_text += QString::fromUtf8(m_process.readAll());
+            const QStringList lines = m_text.split('\n');
+            return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); });
+        }, timeout);
+    }
+    QString text() const { return m_text; }
+
+private:
+    QProcess& m_process;
+    QString m_text;
+};
+
+// Runs xdotool while this process keeps answering its own windows.
+bool xdotool(const QStringList& arguments, QByteArray* output = nullptr)
+{
+    QProcess process;
+    process.start("/usr/bin/xdotool", arguments);
+    if (!process.waitForStarted(5000))
+        return false;
+    const bool done = test::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10s);
+    if (!done)
+        process.kill();
+    process.waitForFinished(1000);
+    if (output)
+        *output = process.readAllStandardOutput();
+    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+QStringList drag(QPoint from, QPoint to)
+{
+    QStringList steps{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
+    for (int i = 1; i <= 4; ++i) {
+        const QPoint p = from + (to - from) * i / 4;
+        steps << "mousemove" << QString::number(p.x()) << QString::number(p.y()) << "sleep" << "0.05";
+    }
+    steps << "mouseup" << "1";
+    return steps;
+}
+
+// The geometry of the visible window whose name contains `name`, as xdotool reports it.
+std::optional<QRect> windowGeometry(const QString& name)
+{
+    QByteArray ids;
+    if (!xdotool({"search", "--onlyvisible", "--name", name}, &ids))
+        return std::nullopt;
+    const QList<QByteArray> list = ids.trimmed().split('\n');
+    if (list.isEmpty() || list.first().isEmpty())
+        return std::nullopt;
+    QByteArray shell;
+    if (!xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(list.last())}, &shell))
+        return std::nullopt;
+    QMap<QString, int> values;
+    for (const QByteArray& line : shell.split('\n'))
+        if (const qsizetype eq = line.indexOf('='); eq > 0)
+            values.insert(QString::fromLatin1(line.left(eq)), line.mid(eq + 1).toInt());
+    return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
+}
+
+} // namespace
+
+TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipboard)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    if (!QFile::exists("/usr/bin/xclip"))
+        GTEST_SKIP() << "needs xclip";
+    const QRect screen(0, 0, 1920, 1080);
+    capturetest::PatternWindow background(screen, 3);
+    background.show();
+    test::spin(300ms);
+
+    test::Session session;
+    QDir().mkpath(session.home() + "/config/Kestrova");
+    QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[General]\nscreenshotHotkey=ctrl+alt+k\n");
+    settings.close();
+
+    auto process = session.start();
+    Console console(*process);
+    ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
+    ASSERT_TRUE(session.waitForLog("Application finished launching"));
+
+    ASSERT_TRUE(xdotool({"mousemove", "960", "900"}));
+    ASSERT_TRUE(xdotool({"key", "ctrl+alt+k"}));
+    ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
+    test::spin(700ms); // the overlay takes keyboard and pointer
+
+    // 400 x 300 at (300, 200).
+    const QRect area(300, 200, 400, 300);
+    ASSERT_TRUE(xdotool(drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
+    ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
+
+    // Centred on the screen: 400 x (300 + 68).
+    std::optional<QRect> window;
+    ASSERT_TRUE(test::waitUntil([&] { return (window = windowGeometry("400×300")).has_value(); }, 10s))
+        << console.text().toStdString();
+    EXPECT_EQ(window->size(), QSize(400, 368));
+    EXPECT_EQ(window->topLeft(), QPoint((1920 - 400) / 2, (1080 - 368) / 2));
+    test::spin(500ms);
+
+    // An arrow across the middle of the picture (the editor's first tool).
+    const int middle = window->top() + 40 + 100;
+    ASSERT_TRUE(xdotool(drag({window->left() + 100, middle}, {window->left() + 300, middle})));
+    test::spin(300ms);
+
+    // "Done" sits at the right end of the tool bar row.
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(window->right() - 12 - 16), QString::number(window->top() + 20),
+                         "click", "1"}));
+    ASSERT_TRUE(console.waitFor("ScreenshotPreviewWindow: Screenshot saved and copied to clipboard")) << console.text().toStdString();
+    EXPECT_TRUE(test::waitUntil([&] { return !windowGeometry("400×300"); }, 5s));
+
+    // The PNG in the history folder: the captured pixels with the arrow over them.
+    const QDir historyDir(session.home() + "/Pictures/Kestrova");
+    const QStringList files = historyDir.entryList({"screenshot_*.png"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1) << historyDir.path().toStdString();
+    const QImage filed = QImage(historyDir.filePath(files.first())).convertToFormat(QImage::Format_RGB32);
+    const QImage captured = background.pattern().copy(area);
+    ASSERT_EQ(filed.size(), area.size());
+    EXPECT_EQ(filed.pixel(5, 5), captured.pixel(5, 5));
+    EXPECT_EQ(filed.pixel(390, 290), captured.pixel(390, 290));
+    int changed = 0;
+    for (int y = 0; y < filed.height(); ++y)
+        for (int x = 0; x < filed.width(); ++x)
+            changed += filed.pixel(x, y) != captured.pixel(x, y);
+    EXPECT_GT(changed, 200) << "no arrow in the output";
+    EXPECT_LT(changed, filed.width() * filed.height() / 4);
+
+    // The same picture on the clipboard, served by the running program to another client.
+    const auto clip = test::run("/usr/bin/xclip", {"-selection", "clipboard", "-t", "image/png", "-o"}, 10s);
+    ASSERT_TRUE(clip.finished && clip.exitCode == 0) << clip.output.left(200).toStdString();
+    const QImage copied = QImage::fromData(clip.output, "png").convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(copied.size(), area.size());
+    EXPECT_TRUE(copied == filed);
+
+    test::stop(*process);
+    EXPECT_EQ(process->exitCode(), 0);
+}
