@@ -1,5 +1,6 @@
 // The built program on the test X server: a hot key from the settings file reaches the delegate.
 #include "app/ProcessSession.h"
+#include "support/TrayHost.h"
 
 #include <QRegularExpression>
 
@@ -42,6 +43,7 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
 {
     if (!test::haveDisplay())
         GTEST_SKIP() << "needs the X server";
+    test::TrayHost tray;
     test::Session session;
     QDir().mkpath(session.home() + "/config/Kestrova");
     QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");

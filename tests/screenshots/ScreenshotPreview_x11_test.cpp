@@ -3,6 +3,7 @@
 // clipboard, read back by a second process.
 #include "app/ProcessSession.h"
 #include "screenshots/CaptureTestSupport.h"
+#include "support/TrayHost.h"
 
 #include <QDir>
 #include <QFile>
@@ -94,6 +95,8 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     const QRect screen(0, 0, 1920, 1080);
     capturetest::PatternWindow background(screen, 3);
     background.show();
+    // With a tray present the program opens no fallback window over the screen.
+    test::TrayHost tray;
     test::spin(300ms);
 
     test::Session session;
