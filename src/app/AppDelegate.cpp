@@ -6,6 +6,8 @@
 #include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
 #include "app/StatusBarController.h"
+#include "uploads/FileUploader.h"
+#include "uploads/YandexDiskUploader.h"
 #include "platform/Application.h"
 #include "platform/Console.h"
 #include "platform/NumberFormat.h"
@@ -403,9 +405,12 @@ void AppDelegate::createStatusBarController()
 
 void AppDelegate::createPreviewWindowController()
 {
-    // No uploaders yet: the preview offers no provider and the cloud answers as signed out.
     m_previewWindowController =
         new ScreenshotPreviewWindowController(m_appState.get(), m_historyManager.get(), m_statusBarController.get(), this);
+    PreviewUploadServices services;
+    services.makeOwnServerUploader = [] { return std::make_unique<FileUploader>(); };
+    services.makeYandexUploader = [] { return std::make_unique<YandexDiskUploader>(); };
+    m_previewWindowController->setUploadServices(services);
 }
 
 void AppDelegate::rebuildStatusMenu()

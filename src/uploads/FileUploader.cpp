@@ -1,4 +1,5 @@
 #include "uploads/FileUploader.h"
+#include "uploads/YandexDiskUploader.h"
 
 #include "app/UploadProvider.h"
 #include "platform/Console.h"
@@ -68,7 +69,7 @@ void deliver(const QPointer<QObject>& context, bool hadContext, const FileUpload
 const QString FileUploader::errorDomain = QStringLiteral("FileUploader");
 
 FileUploader::FileUploader(QObject* parent)
-    : QObject(parent)
+    : OwnServerUploader(parent)
 {
     // Every worker's outcome comes back through it; made here, on the GUI thread.
     MainQueue::prepare();
@@ -87,24 +88,6 @@ void FileUploader::setUploadProgress(double value)
 {
     m_uploadProgress = value;
     emit uploadProgressChanged();
-}
-
-void FileUploader::setIsUploading(bool value)
-{
-    m_isUploading = value;
-    emit isUploadingChanged();
-}
-
-void FileUploader::setLastError(const std::optional<QString>& error)
-{
-    m_lastError = error;
-    emit lastErrorChanged();
-}
-
-void FileUploader::setLastUploadedURL(const std::optional<QString>& value)
-{
-    m_lastUploadedURL = value;
-    emit lastUploadedURLChanged();
 }
 
 void FileUploader::setUploadCompleted(bool value)
@@ -180,7 +163,7 @@ void FileUploader::uploadImage(const QImage& image, const ServerSettings& settin
         print(QStringLiteral("Settings validation failed: ") + validation.error.value_or(QStringLiteral("Unknown error")));
         return;
     }
-    if (m_isUploading) {
+    if (isUploading()) {
         setLastError(QStringLiteral("Дождитесь завершения текущей загрузки"));
         print(QStringLiteral("Already uploading"));
         return;
@@ -451,16 +434,24 @@ void FileUploader::uploadViaYandexDisk(const Job& job, const QByteArray& data, c
 
 void FileUploader::startYandexDiskUpload(const QByteArray& data, const QString& filename, YandexCompletion completion)
 {
-    // Calls YandexDiskUploader::uploadFile once that client is part of the build.
-    Q_UNUSED(data);
-    Q_UNUSED(filename);
-    MainQueue::post([completion] { completion(std::nullopt, QStringLiteral("клиент Яндекс.Диска недоступен в этой сборке")); });
+    // A new client for each use; it goes away once it has answered.
+    auto* client = new YandexDiskUploader;
+    client->uploadFile(data, filename, QString(), [client, completion](const YandexDiskUploader::Result& result) {
+        client->deleteLater();
+        if (result.success)
+            completion(result.link, QString());
+        else
+            completion(std::nullopt, result.error.localizedDescription);
+    });
 }
 
 void FileUploader::startYandexDiskTest(std::function<void(bool success)> completion)
 {
-    // Calls YandexDiskUploader::testConnection once that client is part of the build.
-    MainQueue::post([completion] { completion(false); });
+    auto* client = new YandexDiskUploader;
+    client->testConnection([client, completion](bool success, const QString&) {
+        client->deleteLater();
+        completion(success);
+    });
 }
 
 // --- Outcomes (GUI thread) ---

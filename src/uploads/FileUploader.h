@@ -2,6 +2,7 @@
 
 #include "app/ServerSettings.h"
 #include "platform/AppError.h"
+#include "screenshots/OwnServerUploader.h"
 #include "uploads/ConnectionTestResult.h"
 
 #include <QByteArray>
@@ -23,7 +24,9 @@
 // lastUploadedURL to a link while lastError is empty; a failure is a change of lastError to a text.
 // The PNG step and the outside programs run on a worker thread. A running transfer cannot be
 // cancelled; destroying the uploader only drops its outcome (temporary files are still removed).
-class FileUploader : public QObject {
+// isUploading, lastError (cleared at the start of each accepted request) and lastUploadedURL (not
+// cleared by a new request) are the published values of OwnServerUploader.
+class FileUploader : public OwnServerUploader {
     Q_OBJECT
 public:
     static const QString errorDomain; // "FileUploader"
@@ -38,14 +41,6 @@ public:
 
     // 0.0 at the start of each accepted request, 1.0 after a success.
     double uploadProgress() const { return m_uploadProgress; }
-    // True from an accepted request until its outcome is published.
-    bool isUploading() const { return m_isUploading; }
-    // The text of the latest failure or refusal; cleared at the start of each accepted request.
-    const std::optional<QString>& lastError() const { return m_lastError; }
-    // The screenshot preview clears it when the user closes its banner.
-    void setLastError(const std::optional<QString>& error);
-    // The link of the latest success; a new request does not clear it.
-    const std::optional<QString>& lastUploadedURL() const { return m_lastUploadedURL; }
     bool uploadCompleted() const { return m_uploadCompleted; }
     // The settings of the latest accepted request.
     const std::optional<ServerSettings>& lastUsedSettings() const { return m_lastUsedSettings; }
@@ -54,7 +49,7 @@ public:
 
     // Checks the settings, refuses a second request while one runs, then converts the image to PNG
     // and sends it to the provider of `settings.uploadProvider`. GUI thread.
-    void uploadImage(const QImage& image, const ServerSettings& settings);
+    void uploadImage(const QImage& image, const ServerSettings& settings) override;
 
     // The connection test for `settings.uploadProvider`: true at once for the cloud, false at once
     // for the providers without an uploader. `completion` runs once on the GUI thread, and not at all
@@ -75,9 +70,6 @@ public:
 
 signals:
     void uploadProgressChanged();
-    void isUploadingChanged();
-    void lastErrorChanged();
-    void lastUploadedURLChanged();
     void uploadCompletedChanged();
 
 private:
@@ -112,14 +104,9 @@ private:
     static void testYandexDiskConnection(TestCompletion completion);
 
     void setUploadProgress(double value);
-    void setIsUploading(bool value);
-    void setLastUploadedURL(const std::optional<QString>& value);
     void setUploadCompleted(bool value);
 
     double m_uploadProgress = 0.0;
-    bool m_isUploading = false;
-    std::optional<QString> m_lastError;
-    std::optional<QString> m_lastUploadedURL;
     bool m_uploadCompleted = false;
     std::optional<ServerSettings> m_lastUsedSettings;
     // Set on the worker as the program starts, cleared on the GUI thread with the outcome; shared so

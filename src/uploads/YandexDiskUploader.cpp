@@ -141,7 +141,7 @@ platform::AppError inlineError(const QString& message)
 } // namespace
 
 YandexDiskUploader::YandexDiskUploader(QObject* parent)
-    : QObject(parent)
+    : DriveFileUploader(parent)
 {
     {
         std::lock_guard lock(overrides().mutex);
@@ -184,12 +184,21 @@ std::optional<QUrl> YandexDiskUploader::implicitAuthURL()
     return url;
 }
 
-void YandexDiskUploader::setIsUploading(bool uploading)
+void YandexDiskUploader::uploadFile(const QByteArray& data, const QString& filename, const QString& folder,
+                                    UploadCompletion completion)
 {
-    if (m_isUploading == uploading)
-        return;
-    m_isUploading = uploading;
-    emit isUploadingChanged();
+    uploadFile(data, filename, folder, Completion([completion = std::move(completion)](const Result& result) {
+        if (!completion)
+            return;
+        if (result.success) {
+            completion(UploadResult::success(result.link));
+            return;
+        }
+        const QString type = result.error.domain.section(QLatin1Char('.'), -1);
+        completion(UploadResult::error(UploadFailure{
+            type, result.error.localizedDescription,
+            type + QStringLiteral("(\"") + result.error.localizedDescription + QStringLiteral("\")"), std::nullopt}));
+    }));
 }
 
 void YandexDiskUploader::uploadFile(const QByteArray& data, const QString& filename, const QString& folder,

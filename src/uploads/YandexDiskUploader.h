@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/AppError.h"
+#include "screenshots/DriveFileUploader.h"
 #include "uploads/YandexDiskError.h"
 
 #include <QByteArray>
@@ -22,9 +23,9 @@
 // keeps none. An upload runs on its own once started: the uploader may be destroyed meanwhile and the
 // completion still arrives (callers guard what their completion touches). Both operations may be
 // called from any thread; the requests run on the GUI thread and every result arrives there.
-class YandexDiskUploader : public QObject {
+// isUploading is the published value of DriveFileUploader.
+class YandexDiskUploader : public DriveFileUploader {
     Q_OBJECT
-    Q_PROPERTY(bool isUploading READ isUploading NOTIFY isUploadingChanged)
 public:
     // A failure text composed by the client from the service's answer.
     struct InlineError {
@@ -56,11 +57,13 @@ public:
 
     explicit YandexDiskUploader(QObject* parent = nullptr);
 
-    bool isUploading() const { return m_isUploading; }
 
     // `folder` is accepted and not used: every file goes to "app:/" + filename. The completion runs
     // exactly once, on the GUI thread, never before this returns.
     void uploadFile(const QByteArray& data, const QString& filename, const QString& folder, Completion completion);
+    // The same for the screenshot preview: the link, or the failure with its type and texts.
+    void uploadFile(const QByteArray& data, const QString& filename, const QString& folder,
+                    UploadCompletion completion) override;
     // Without a token (or with an unusable one) and with an address that cannot be formed the
     // completion runs at once on the calling thread; otherwise on the GUI thread after the answer.
     void testConnection(TestCompletion completion);
@@ -79,8 +82,6 @@ public:
     static void setOriginsForTesting(const QString& apiRoot, const QString& oauthOrigin);
     static void setTimeoutScaleForTesting(double scale);
 
-signals:
-    void isUploadingChanged();
 
 private:
     using TextResult = std::variant<QString, platform::AppError>;
@@ -94,7 +95,6 @@ private:
         double timeoutScale = 1.0;
     };
 
-    void setIsUploading(bool uploading);
 
     static void finishUpload(QPointer<YandexDiskUploader> uploader, const Result& result, const Completion& completion);
     static QString directoryPart(const QString& path);
@@ -112,7 +112,6 @@ private:
     static void fetchResourceInfo(const RequestContext& context, const QString& path,
                                   std::function<void(std::variant<nlohmann::json, platform::AppError>)> completion);
 
-    bool m_isUploading = false;
     QString m_apiURL;
     QString m_oauthOrigin;
     double m_timeoutScale = 1.0;
