@@ -79,12 +79,39 @@ bool isTransportLevel(QNetworkReply::NetworkError error)
 
 } // namespace
 
+namespace {
+
+std::mutex sharedRootMutex;
+bool sharedCreated = false;
+QString& sharedRoot()
+{
+    static QString root = APIClient::productServiceRoot;
+    return root;
+}
+
+} // namespace
+
+bool APIClient::setSharedServiceRootForTesting(const QString& serviceRoot)
+{
+    std::lock_guard lock(sharedRootMutex);
+    if (sharedCreated)
+        return false;
+    sharedRoot() = serviceRoot;
+    return true;
+}
+
 APIClient& APIClient::shared()
 {
     // Never destroyed: it owns network objects that must not outlive the application object's
     // teardown in the wrong order. Created once, also when first used from two threads at once.
     static APIClient* instance = [] {
-        auto* client = new APIClient(productServiceRoot);
+        QString root;
+        {
+            std::lock_guard lock(sharedRootMutex);
+            sharedCreated = true;
+            root = sharedRoot();
+        }
+        auto* client = new APIClient(root);
         if (QCoreApplication::instance() && client->thread() != QCoreApplication::instance()->thread())
             client->moveToThread(QCoreApplication::instance()->thread());
         return client;

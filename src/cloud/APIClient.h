@@ -41,6 +41,9 @@ public:
     static inline const QString productServiceRoot = QStringLiteral("https://cloud.kestrova.app");
 
     static APIClient& shared();
+    // Tests: the root shared() is created with, instead of the product's (a local fake, or a dead
+    // local port so that nothing leaves the machine). False once shared() exists.
+    static bool setSharedServiceRootForTesting(const QString& serviceRoot);
 
     // A client of the service at `serviceRoot` (tests use the local fake's http://127.0.0.1:<port>).
     // The token is the one of the cached credentials record, when one is cached.
