@@ -183,12 +183,12 @@ void APIClient::setTimeoutsForTesting(std::chrono::milliseconds request, std::ch
     m_resourceTimeout = resource;
 }
 
-bool APIClient::hopToOwnThread(std::function<void()> call)
+void APIClient::onOwnThread(std::function<void()> work)
 {
     if (QThread::currentThread() == thread())
-        return false;
-    QMetaObject::invokeMethod(this, std::move(call), Qt::QueuedConnection);
-    return true;
+        work();
+    else
+        QMetaObject::invokeMethod(this, std::move(work), Qt::QueuedConnection);
 }
 
 template <typename T>
@@ -426,21 +426,21 @@ void APIClient::requestModel(const QByteArray& method, const QString& path, std:
 void APIClient::login(const QString& email, const QString& password, QObject* context,
                       Completion<LoginResponse> completion)
 {
-    if (hopToOwnThread([=, this] { login(email, password, context, completion); }))
-        return;
     const QPointer<QObject> guard(context);
     const bool hadContext = context != nullptr;
-    csrfPreStep([=, this](Failure failure) {
-        if (failure) {
-            deliver<LoginResponse>(guard, hadContext, completion, *failure);
-            return;
-        }
-        requestModel<LoginResponse>("POST", QStringLiteral("/auth/login"), LoginRequest{email, password}.toJson(),
-                                    false, [=, this](Expected<LoginResponse, CloudError> result) {
-                                        if (result)
-                                            storeToken(result->token);
-                                        deliver<LoginResponse>(guard, hadContext, completion, std::move(result));
-                                    });
+    onOwnThread([=, this] {
+        csrfPreStep([=, this](Failure failure) {
+            if (failure) {
+                deliver<LoginResponse>(guard, hadContext, completion, *failure);
+                return;
+            }
+            requestModel<LoginResponse>("POST", QStringLiteral("/auth/login"), LoginRequest{email, password}.toJson(),
+                                        false, [=, this](Expected<LoginResponse, CloudError> result) {
+                                            if (result)
+                                                storeToken(result->token);
+                                            deliver<LoginResponse>(guard, hadContext, completion, std::move(result));
+                                        });
+        });
     });
 }
 
@@ -448,60 +448,60 @@ void APIClient::registerAccount(const QString& name, const QString& email, const
                                 const QString& passwordConfirmation, QObject* context,
                                 Completion<RegisterResponse> completion)
 {
-    if (hopToOwnThread([=, this] { registerAccount(name, email, password, passwordConfirmation, context, completion); }))
-        return;
     const QPointer<QObject> guard(context);
     const bool hadContext = context != nullptr;
-    csrfPreStep([=, this](Failure failure) {
-        if (failure) {
-            deliver<RegisterResponse>(guard, hadContext, completion, *failure);
-            return;
-        }
-        const RegisterRequest body{name, email, password, passwordConfirmation};
-        requestModel<RegisterResponse>("POST", QStringLiteral("/auth/register"), body.toJson(), false,
-                                       [=, this](Expected<RegisterResponse, CloudError> result) {
-                                           if (result)
-                                               storeToken(result->token);
-                                           deliver<RegisterResponse>(guard, hadContext, completion, std::move(result));
-                                       });
+    onOwnThread([=, this] {
+        csrfPreStep([=, this](Failure failure) {
+            if (failure) {
+                deliver<RegisterResponse>(guard, hadContext, completion, *failure);
+                return;
+            }
+            const RegisterRequest body{name, email, password, passwordConfirmation};
+            requestModel<RegisterResponse>("POST", QStringLiteral("/auth/register"), body.toJson(), false,
+                                           [=, this](Expected<RegisterResponse, CloudError> result) {
+                                               if (result)
+                                                   storeToken(result->token);
+                                               deliver<RegisterResponse>(guard, hadContext, completion, std::move(result));
+                                           });
+        });
     });
 }
 
 void APIClient::getCurrentUser(QObject* context, Completion<User> completion)
 {
-    if (hopToOwnThread([=, this] { getCurrentUser(context, completion); }))
-        return;
     const QPointer<QObject> guard(context);
     const bool hadContext = context != nullptr;
-    requestModel<UserResponse>("GET", QStringLiteral("/auth/me"), std::nullopt, true,
-                               [=, this](Expected<UserResponse, CloudError> result) {
-                                   if (result)
-                                       deliver<User>(guard, hadContext, completion, result->user);
-                                   else
-                                       deliver<User>(guard, hadContext, completion, result.error());
-                               });
+    onOwnThread([=, this] {
+        requestModel<UserResponse>("GET", QStringLiteral("/auth/me"), std::nullopt, true,
+                                   [=, this](Expected<UserResponse, CloudError> result) {
+                                       if (result)
+                                           deliver<User>(guard, hadContext, completion, result->user);
+                                       else
+                                           deliver<User>(guard, hadContext, completion, result.error());
+                                   });
+    });
 }
 
 void APIClient::logout(QObject* context, std::function<void()> completion)
 {
-    if (hopToOwnThread([=, this] { logout(context, completion); }))
-        return;
     const QPointer<QObject> guard(context);
     const bool hadContext = context != nullptr;
-    auto finish = [=, this](Failure failure) {
-        if (failure)
-            platform::Console::printLine(QStringLiteral("Logout API call failed: ") + failure->debugDescription()
-                                         + QStringLiteral(", but clearing local token anyway"));
-        clearToken();
-        deliver(guard, hadContext, completion);
-    };
-    csrfPreStep([=, this](Failure failure) {
-        if (failure) {
-            finish(failure);
-            return;
-        }
-        // The empty object "{}" as body; the answer's body is not read.
-        request("POST", QStringLiteral("/auth/logout"), nlohmann::json::object(), true, BodyDecoder(), finish);
+    onOwnThread([=, this] {
+        auto finish = [=, this](Failure failure) {
+            if (failure)
+                platform::Console::printLine(QStringLiteral("Logout API call failed: ") + failure->debugDescription()
+                                             + QStringLiteral(", but clearing local token anyway"));
+            clearToken();
+            deliver(guard, hadContext, completion);
+        };
+        csrfPreStep([=, this](Failure failure) {
+            if (failure) {
+                finish(failure);
+                return;
+            }
+            // The empty object "{}" as body; the answer's body is not read.
+            request("POST", QStringLiteral("/auth/logout"), nlohmann::json::object(), true, BodyDecoder(), finish);
+        });
     });
 }
 
@@ -540,83 +540,83 @@ QByteArray APIClient::multipartBody(const QByteArray& fileData, const QString& f
 void APIClient::uploadFile(const QByteArray& fileData, const QString& fileName, bool isPublic, QObject* context,
                            Completion<UploadResponse> completion)
 {
-    if (hopToOwnThread([=, this] { uploadFile(fileData, fileName, isPublic, context, completion); }))
-        return;
     const QPointer<QObject> guard(context);
     const bool hadContext = context != nullptr;
-    getCsrfCookie([=, this](Failure failure) {
-        if (failure) {
-            deliver<UploadResponse>(guard, hadContext, completion, *failure);
-            return;
-        }
-        const QUrl url(m_baseURL + QStringLiteral("/files"));
-        if (!url.isValid()) {
-            deliver<UploadResponse>(guard, hadContext, completion, CloudError(APIClientError::invalidURL()));
-            return;
-        }
-        QNetworkRequest request(url);
-        const std::optional<QString> token = authToken();
-        if (token)
-            request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
-        if (auto xsrf = getXsrfToken())
-            request.setRawHeader("X-XSRF-TOKEN", xsrf->toUtf8());
-        const QString boundary = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
-        request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
-        request.setRawHeader("Accept", "application/json");
-        const QByteArray body = multipartBody(fileData, fileName, isPublic, boundary);
-
-        auto& log = DebugLogger::shared();
-        log.log(QStringLiteral("APIClient: Uploading file to POST /files"));
-        log.log(QStringLiteral("APIClient: File size: %1 bytes, fileName: ").arg(fileData.size()) + fileName);
-        log.log(QStringLiteral("APIClient: Body size: %1 bytes").arg(body.size()));
-        if (token)
-            log.log(QStringLiteral("APIClient: Auth token present: ") + hidden(*token));
-
-        send(request, "POST", body, [=, this](Exchange exchange) {
-            if (!exchange) {
-                const CloudError& error = exchange.error();
-                if (error.is(APIClientError::Case::invalidResponse))
-                    DebugLogger::shared().logErrorMessage(error.localizedDescription());
-                deliver<UploadResponse>(guard, hadContext, completion, error);
+    onOwnThread([=, this] {
+        getCsrfCookie([=, this](Failure failure) {
+            if (failure) {
+                deliver<UploadResponse>(guard, hadContext, completion, *failure);
                 return;
             }
-            const Answer& answer = *exchange;
+            const QUrl url(m_baseURL + QStringLiteral("/files"));
+            if (!url.isValid()) {
+                deliver<UploadResponse>(guard, hadContext, completion, CloudError(APIClientError::invalidURL()));
+                return;
+            }
+            QNetworkRequest request(url);
+            const std::optional<QString> token = authToken();
+            if (token)
+                request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+            if (auto xsrf = getXsrfToken())
+                request.setRawHeader("X-XSRF-TOKEN", xsrf->toUtf8());
+            const QString boundary = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+            request.setRawHeader("Content-Type", "multipart/form-data; boundary=" + boundary.toUtf8());
+            request.setRawHeader("Accept", "application/json");
+            const QByteArray body = multipartBody(fileData, fileName, isPublic, boundary);
+
             auto& log = DebugLogger::shared();
-            const QString text = bodyText(answer.body);
-            log.log(QStringLiteral("APIClient: Response status: ") + QString::number(answer.statusCode));
-            log.log(QStringLiteral("APIClient: Response data size: %1 bytes").arg(answer.body.size()));
-            log.log(QStringLiteral("APIClient: Response body: ") + text);
-            if (answer.statusCode == 401) {
-                clearTokenAfterUnauthorized(token);
-                log.logErrorMessage(QStringLiteral("HTTP 401 POST /files: Unauthorized"));
-                deliver<UploadResponse>(guard, hadContext, completion, CloudError(APIClientError::unauthorized()));
-                return;
-            }
-            if (answer.statusCode < 400) {
+            log.log(QStringLiteral("APIClient: Uploading file to POST /files"));
+            log.log(QStringLiteral("APIClient: File size: %1 bytes, fileName: ").arg(fileData.size()) + fileName);
+            log.log(QStringLiteral("APIClient: Body size: %1 bytes").arg(body.size()));
+            if (token)
+                log.log(QStringLiteral("APIClient: Auth token present: ") + hidden(*token));
+
+            send(request, "POST", body, [=, this](Exchange exchange) {
+                if (!exchange) {
+                    const CloudError& error = exchange.error();
+                    if (error.is(APIClientError::Case::invalidResponse))
+                        DebugLogger::shared().logErrorMessage(error.localizedDescription());
+                    deliver<UploadResponse>(guard, hadContext, completion, error);
+                    return;
+                }
+                const Answer& answer = *exchange;
+                auto& log = DebugLogger::shared();
+                const QString text = bodyText(answer.body);
+                log.log(QStringLiteral("APIClient: Response status: ") + QString::number(answer.statusCode));
+                log.log(QStringLiteral("APIClient: Response data size: %1 bytes").arg(answer.body.size()));
+                log.log(QStringLiteral("APIClient: Response body: ") + text);
+                if (answer.statusCode == 401) {
+                    clearTokenAfterUnauthorized(token);
+                    log.logErrorMessage(QStringLiteral("HTTP 401 POST /files: Unauthorized"));
+                    deliver<UploadResponse>(guard, hadContext, completion, CloudError(APIClientError::unauthorized()));
+                    return;
+                }
+                if (answer.statusCode < 400) {
+                    auto json = JSONObjectDecoder::parse(answer.body);
+                    auto decoded = json ? UploadResponse::decode(*json) : Expected<UploadResponse, DecodingError>(json.error());
+                    if (decoded) {
+                        log.log(QStringLiteral("APIClient: Upload successful, file ID: ") + QString::number(decoded->file.id));
+                        deliver<UploadResponse>(guard, hadContext, completion, std::move(decoded).value());
+                        return;
+                    }
+                    log.logErrorMessage(QStringLiteral("APIClient: Decoding failed: ") + decoded.error().localizedDescription());
+                    log.logErrorMessage(QStringLiteral("APIClient: Raw response: ") + text);
+                    deliver<UploadResponse>(guard, hadContext, completion,
+                                            CloudError(APIClientError::decodingError(decoded.error())));
+                    return;
+                }
+                log.logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
+                                    + QStringLiteral(" POST /files: ") + text);
                 auto json = JSONObjectDecoder::parse(answer.body);
-                auto decoded = json ? UploadResponse::decode(*json) : Expected<UploadResponse, DecodingError>(json.error());
-                if (decoded) {
-                    log.log(QStringLiteral("APIClient: Upload successful, file ID: ") + QString::number(decoded->file.id));
-                    deliver<UploadResponse>(guard, hadContext, completion, std::move(decoded).value());
-                    return;
+                if (json) {
+                    if (auto serviceError = APIError::decode(*json)) {
+                        deliver<UploadResponse>(guard, hadContext, completion, CloudError(*serviceError));
+                        return;
+                    }
                 }
-                log.logErrorMessage(QStringLiteral("APIClient: Decoding failed: ") + decoded.error().localizedDescription());
-                log.logErrorMessage(QStringLiteral("APIClient: Raw response: ") + text);
                 deliver<UploadResponse>(guard, hadContext, completion,
-                                        CloudError(APIClientError::decodingError(decoded.error())));
-                return;
-            }
-            log.logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
-                                + QStringLiteral(" POST /files: ") + text);
-            auto json = JSONObjectDecoder::parse(answer.body);
-            if (json) {
-                if (auto serviceError = APIError::decode(*json)) {
-                    deliver<UploadResponse>(guard, hadContext, completion, CloudError(*serviceError));
-                    return;
-                }
-            }
-            deliver<UploadResponse>(guard, hadContext, completion,
-                                    CloudError(APIClientError::httpError(answer.statusCode)));
+                                        CloudError(APIClientError::httpError(answer.statusCode)));
+            });
         });
     });
 }

@@ -29,8 +29,9 @@ class QNetworkRequest;
 //
 // Every operation is asynchronous: it returns at once and hands its result to `completion` on the
 // thread of `context`, later, through the event loop. The completion is dropped when `context` is
-// destroyed first (nullptr: the client itself is the context). Operations may be started from any
-// thread; the network work runs on the client's thread without blocking it.
+// destroyed first (nullptr: the client itself is the context; a context on another thread must not
+// be destroyed while its operation runs). Operations may be started from any thread; the network
+// work runs on the client's thread (the GUI thread) without blocking it.
 class APIClient : public QObject {
     Q_OBJECT
 public:
@@ -118,8 +119,8 @@ private:
     template <typename T>
     void deliver(const QPointer<QObject>& context, bool hadContext, Completion<T> completion, Expected<T, CloudError> result);
     void deliver(const QPointer<QObject>& context, bool hadContext, std::function<void()> completion);
-    // Runs `call` on the client's thread: at once when already there.
-    bool hopToOwnThread(std::function<void()> call);
+    // Runs `work` on the client's thread: at once when already there.
+    void onOwnThread(std::function<void()> work);
 
     QString m_baseURL;
     QString m_sanctumURL;

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -19,8 +20,11 @@ public:
     using Value = std::variant<std::monostate, bool, qint64, double, QString, Array, Object>;
 
     AnyCodable() = default;
-    AnyCodable(Value v)
-        : value(std::move(v))
+    // One of the kinds of Value, constructed in place.
+    template <typename T>
+        requires(!std::is_same_v<std::remove_cvref_t<T>, AnyCodable> && std::is_constructible_v<Value, T &&>)
+    explicit AnyCodable(T&& v)
+        : value(std::forward<T>(v))
     {
     }
 

@@ -71,16 +71,22 @@ Expected<LoginResponse, DecodingError> LoginResponse::decode(const nlohmann::jso
     if (!wrapper)
         return wrapper.error();
     const Wrapper& w = *wrapper;
-    std::optional<QString> token = w.token ? w.token : w.access_token ? w.access_token : w.accessToken;
-    if (!token && w.data)
-        token = w.data->firstToken();
-    if (!token)
+    QString token;
+    if (w.token)
+        token = *w.token;
+    else if (w.access_token)
+        token = *w.access_token;
+    else if (w.accessToken)
+        token = *w.accessToken;
+    else if (auto inner = w.data ? w.data->firstToken() : std::nullopt)
+        token = *inner;
+    else
         return DecodingError::dataCorrupted(path, QStringLiteral("Missing token in login response"));
 
     std::optional<User> user = w.user;
     if (!user && w.data)
         user = w.data->user;
-    return LoginResponse{*token, user};
+    return LoginResponse{token, user};
 }
 
 nlohmann::json LoginResponse::toJson() const
