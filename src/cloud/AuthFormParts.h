@@ -10,7 +10,7 @@ class QPushButton;
 class QToolButton;
 class QWidget;
 
-// The pieces the sign-in and sign-up forms share: fonts and colours of the design, the close
+// What the sign-in and sign-up forms share: fonts and colours of the design, the close
 // button, the header, labelled fields and link buttons.
 class AuthFormParts {
 public:
