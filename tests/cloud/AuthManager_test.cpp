@@ -1,0 +1,336 @@
+#include "cloud/AuthManager.h"
+
+#include "app/AppState.h"
+#include "cloud/APIClient.h"
+#include "cloud/CloudTestSupport.h"
+#include "platform/InMemoryKeychain.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace cloudtest;
+using nlohmann::json;
+
+namespace {
+
+class AuthManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fake.running()) << "the cloud fake did not start";
+        platform::KeychainBackend::setCurrent(std::make_shared<platform::InMemoryKeychain>());
+        AppState::resetCredentialsForTesting();
+        AppState::loadCredentials();
+        client = std::make_unique<APIClient>(fake.root());
+        client->setAuthToken(std::nullopt);
+    }
+
+    std::unique_ptr<AuthManager> makeManager(std::chrono::milliseconds refresh = std::chrono::minutes(5))
+    {
+        auto m = std::make_unique<AuthManager>(client.get());
+        m->setRefreshIntervalForTesting(refresh);
+        return m;
+    }
+
+    // Runs one operation of `m` and waits for its end.
+    template <typename Start>
+    void run(AuthManager& m, Start start)
+    {
+        bool done = false;
+        start(m, [&] { done = true; });
+        ASSERT_TRUE(test::waitUntil([&] { return done; }, 15s));
+    }
+
+    void login(AuthManager& m, const QString& email = "user@example.com", const QString& password = "secret123")
+    {
+        run(m, [&](AuthManager& a, auto done) { a.login(email, password, &context, done); });
+    }
+
+    int meRequests() { return static_cast<int>(fake.requestLines().count("GET /api/v1/auth/me")); }
+    QString storedToken() const { return AppState::credentials().value_or(SecureCredentials{}).kestrovaApiToken; }
+
+    CloudFake fake;
+    QObject context;
+    std::unique_ptr<APIClient> client;
+};
+
+} // namespace
+
+TEST_F(AuthManagerTest, NoTokenAtCreationMeansNoRequest)
+{
+    auto m = makeManager();
+    test::spin(300ms);
+    EXPECT_TRUE(fake.requests().empty());
+    EXPECT_FALSE(m->isAuthenticated());
+    EXPECT_FALSE(m->isLoading());
+    EXPECT_FALSE(m->userRefreshTimer());
+    EXPECT_EQ(m->storageInfo(), "Storage: N/A");
+}
+
+TEST_F(AuthManagerTest, StartCheckOfARefusedEmptyToken)
+{
+    client->setAuthToken(QString());
+    StdoutTap console;
+    auto m = makeManager();
+    ASSERT_TRUE(test::waitUntil([&] { return console.lines().contains("AuthManager: Auth status check failed, token invalid"); }, 15s));
+    const auto requests = fake.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].path, "/api/v1/auth/me");
+    EXPECT_EQ(requests[0].header("Authorization"), "Bearer ");
+    EXPECT_FALSE(m->isAuthenticated());
+    EXPECT_FALSE(m->currentUser());
+    EXPECT_FALSE(m->errorMessage()) << "a start check sets no error text";
+    EXPECT_FALSE(client->authToken());
+    EXPECT_EQ(storedToken(), QString());
+    EXPECT_FALSE(m->userRefreshTimer());
+}
+
+TEST_F(AuthManagerTest, StartCheckOfAValidTokenSignsIn)
+{
+    {
+        auto first = makeManager();
+        login(*first);
+    }
+    ASSERT_TRUE(client->authToken());
+    StdoutTap console;
+    auto m = makeManager();
+    ASSERT_TRUE(test::waitUntil([&] { return m->isAuthenticated(); }, 15s));
+    ASSERT_TRUE(m->currentUser());
+    EXPECT_EQ(m->currentUser()->email, "user@example.com");
+    EXPECT_TRUE(m->storageUsage());
+    EXPECT_TRUE(m->userRefreshTimer());
+    EXPECT_TRUE(console.lines().contains("AuthManager: Auth status check successful for user: user@example.com"));
+}
+
+TEST_F(AuthManagerTest, StartCheckTreatsANetworkFailureAsAnInvalidToken)
+{
+    quint16 port;
+    {
+        CloudFake gone(5s);
+        port = gone.port();
+    }
+    APIClient offline(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    offline.setAuthToken(QStringLiteral("kept?"));
+    AppState::setKestrovaApiToken(QStringLiteral("kept?"));
+    AuthManager m(&offline);
+    ASSERT_TRUE(test::waitUntil([&] { return !offline.authToken(); }, 15s));
+    EXPECT_EQ(storedToken(), QString());
+    EXPECT_FALSE(m.isAuthenticated());
+}
+
+TEST_F(AuthManagerTest, SignInTakesTheUserFromTheAnswerOrAsksForIt)
+{
+    struct Case {
+        const char* shape;
+        int meRequests;
+    };
+    for (const Case& c : {Case{"user", 0}, Case{"token_only", 1}, Case{"data", 0}}) {
+        fake.configure({{"login_shape", c.shape}});
+        fake.resetRequests();
+        client->setAuthToken(std::nullopt);
+        auto m = makeManager();
+        bool userWasThere = false;
+        QObject::connect(m.get(), &AuthManager::isAuthenticatedChanged, m.get(),
+                         [&] { userWasThere = m->isAuthenticated() && m->currentUser().has_value(); });
+        StdoutTap console;
+        login(*m);
+        EXPECT_TRUE(m->isAuthenticated()) << c.shape;
+        EXPECT_TRUE(userWasThere) << c.shape << ": the record is in place when the state turns signed in";
+        EXPECT_EQ(m->currentUser()->name, "Test User") << c.shape;
+        EXPECT_FALSE(m->isLoading());
+        EXPECT_FALSE(m->errorMessage());
+        EXPECT_EQ(meRequests(), c.meRequests) << c.shape;
+        EXPECT_EQ(m->storageInfo(), "Storage: 0.50 / 1.00 GB (50%)");
+        EXPECT_TRUE(console.lines().contains("AuthManager: Login successful for user: user@example.com")) << c.shape;
+    }
+}
+
+TEST_F(AuthManagerTest, RefusedSignInShowsTheServiceMessage)
+{
+    auto m = makeManager();
+    bool done = false;
+    StdoutTap console;
+    m->login("user@example.com", "wrong", &context, [&] { done = true; });
+    EXPECT_TRUE(m->isLoading());
+    ASSERT_TRUE(test::waitUntil([&] { return done; }, 15s));
+    EXPECT_EQ(m->errorMessage(), "The provided credentials are incorrect.\nThese credentials do not match our records.");
+    EXPECT_FALSE(m->isLoading());
+    EXPECT_FALSE(m->isAuthenticated());
+    EXPECT_TRUE(console.lines().contains("AuthManager: Login failed - The provided credentials are incorrect."));
+
+    // The next attempt clears the text when it starts.
+    m->login("user@example.com", "secret123", &context, [] {});
+    EXPECT_FALSE(m->errorMessage());
+    ASSERT_TRUE(test::waitUntil([&] { return m->isAuthenticated(); }, 15s));
+}
+
+TEST_F(AuthManagerTest, SignInAndSignUpFailuresGetTheirPrefix)
+{
+    quint16 port;
+    {
+        CloudFake gone(5s);
+        port = gone.port();
+    }
+    APIClient offline(QStringLiteral("http://127.0.0.1:%1").arg(port));
+    offline.setAuthToken(std::nullopt);
+    AuthManager away(&offline);
+    StdoutTap console;
+    run(away, [&](AuthManager& a, auto done) { a.login("a@b", "p", &context, done); });
+    EXPECT_EQ(away.errorMessage(), "Login failed: Could not connect to the server.");
+    EXPECT_TRUE(console.lines().contains("AuthManager: Login failed - Could not connect to the server."));
+
+    fake.configure({{"csrf", {{"set_cookie", false}}}});
+    auto m = makeManager();
+    run(*m, [&](AuthManager& a, auto done) { a.registerAccount("A", "a@b.c", "12345678", "12345678", &context, done); });
+    EXPECT_EQ(m->errorMessage(), "Registration failed: Unable to obtain CSRF token from the server");
+    EXPECT_TRUE(console.lines().contains("AuthManager: Registration failed - Unable to obtain CSRF token from the server"));
+    EXPECT_FALSE(m->isLoading());
+
+    // A sign-in whose follow-up user request fails leaves the token stored and the account signed out.
+    fake.configure({{"csrf", {{"set_cookie", true}}}, {"login_shape", "token_only"}});
+    fake.rule("GET", "/api/v1/auth/me", 500, std::string("<html>oops</html>"), 1, 0, "text/html");
+    login(*m);
+    EXPECT_EQ(m->errorMessage(), "Login failed: HTTP Error: 500");
+    EXPECT_FALSE(m->isAuthenticated());
+    EXPECT_TRUE(client->authToken());
+}
+
+TEST_F(AuthManagerTest, SignUpSignsIn)
+{
+    auto m = makeManager();
+    StdoutTap console;
+    run(*m, [&](AuthManager& a, auto done) {
+        a.registerAccount("New", "new@example.com", "password1", "password1", &context, done);
+    });
+    EXPECT_TRUE(m->isAuthenticated());
+    EXPECT_EQ(m->currentUser()->email, "new@example.com");
+    EXPECT_TRUE(client->authToken());
+    EXPECT_EQ(storedToken(), *client->authToken());
+    EXPECT_TRUE(console.lines().contains("AuthManager: Registration successful for user: new@example.com"));
+
+    auto other = makeManager();
+    run(*other, [&](AuthManager& a, auto done) {
+        a.registerAccount("New", "new@example.com", "password1", "password1", &context, done);
+    });
+    EXPECT_EQ(other->errorMessage(), "The email has already been taken.\nThe email has already been taken.");
+}
+
+TEST_F(AuthManagerTest, OneRefreshTimerAtATimeAndNoneAfterSignOut)
+{
+    auto m = makeManager(250ms);
+    login(*m);
+    QPointer<QTimer> first = m->userRefreshTimer();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->interval(), 250);
+    login(*m);
+    QPointer<QTimer> second = m->userRefreshTimer();
+    test::spin(50ms);
+    EXPECT_FALSE(first) << "the second sign-in replaced the first timer";
+    ASSERT_TRUE(second);
+    EXPECT_EQ(m->findChildren<QTimer*>().size(), 1);
+
+    // The timer refreshes the account and its storage summary.
+    fake.configure({{"user", {{"name", "Renamed"}, {"usage", {{"used_bytes", 0}, {"total_bytes", 1073741824}}}}}});
+    ASSERT_TRUE(test::waitUntil([&] { return m->currentUser()->name == "Renamed"; }, 5s));
+    EXPECT_EQ(m->storageInfo(), "Storage: 0.00 / 1.00 GB (0%)");
+
+    StdoutTap console;
+    run(*m, [&](AuthManager& a, auto done) { a.logout(&context, done); });
+    EXPECT_TRUE(console.lines().contains("AuthManager: Logout successful"));
+    EXPECT_FALSE(m->isAuthenticated());
+    EXPECT_FALSE(m->isLoading());
+    EXPECT_FALSE(m->currentUser());
+    EXPECT_FALSE(m->storageUsage());
+    EXPECT_FALSE(m->errorMessage());
+    EXPECT_FALSE(m->userRefreshTimer());
+    EXPECT_FALSE(client->authToken());
+    fake.resetRequests();
+    test::spin(700ms);
+    EXPECT_EQ(meRequests(), 0) << "no timer fires after sign-out";
+}
+
+TEST_F(AuthManagerTest, RefreshOutcomes)
+{
+    auto m = makeManager();
+    run(*m, [&](AuthManager& a, auto done) { a.refreshUser(&context, done); });
+    EXPECT_TRUE(fake.requests().empty()) << "no request while signed out";
+
+    login(*m);
+    // Another failure keeps the account and its record.
+    fake.rule("GET", "/api/v1/auth/me", 500, std::string("<html/>"), 1, 0, "text/html");
+    StdoutTap console;
+    run(*m, [&](AuthManager& a, auto done) { a.refreshUser(&context, done); });
+    EXPECT_TRUE(m->isAuthenticated());
+    EXPECT_TRUE(m->currentUser());
+    EXPECT_TRUE(console.lines().contains("AuthManager: Failed to refresh user data - HTTP Error: 500"));
+
+    // A record without usage leaves no summary, though signed in.
+    fake.configure({{"user", {{"usage", nullptr}}}});
+    run(*m, [&](AuthManager& a, auto done) { a.refreshUser(&context, done); });
+    EXPECT_TRUE(console.lines().contains("AuthManager: User data refreshed"));
+    EXPECT_FALSE(m->storageUsage());
+    EXPECT_EQ(m->storageInfo(), "Storage: N/A");
+
+    // An unauthorized answer signs out.
+    fake.rule("GET", "/api/v1/auth/me", 401, json{{"message", "Unauthenticated."}});
+    run(*m, [&](AuthManager& a, auto done) { a.refreshUser(&context, done); });
+    EXPECT_FALSE(m->isAuthenticated());
+    EXPECT_FALSE(m->currentUser());
+    EXPECT_FALSE(client->authToken());
+    EXPECT_FALSE(m->userRefreshTimer());
+}
+
+TEST_F(AuthManagerTest, StorageInfoText)
+{
+    struct Case {
+        json usage;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {{{"used_bytes", 536870912}, {"total_bytes", 1073741824}}, "Storage: 0.50 / 1.00 GB (50%)"},
+        {{{"used_bytes", 100}, {"total_bytes", 0}}, "Storage: 0.00 / 0.00 GB (0%)"},
+        {{{"used_bytes", 1073741824LL * 3}, {"total_bytes", 1073741824LL * 2}}, "Storage: 3.00 / 2.00 GB (150%)"},
+        {{{"used_bytes", 10737418}, {"total_bytes", 10737418240LL}}, "Storage: 0.01 / 10.00 GB (0%)"},
+    };
+    auto m = makeManager();
+    login(*m);
+    for (const Case& c : cases) {
+        fake.configure({{"user", {{"usage", c.usage}, {"plan", nullptr}}}});
+        run(*m, [&](AuthManager& a, auto done) { a.refreshUser(&context, done); });
+        EXPECT_EQ(m->storageInfo(), c.text) << c.usage.dump();
+    }
+}
+
+TEST_F(AuthManagerTest, LateRefreshAfterSignOutIsDropped)
+{
+    auto m = makeManager();
+    login(*m);
+    fake.rule("GET", "/api/v1/auth/me", 200,
+              json{{"user", {{"id", 9}, {"name", "Stale"}, {"email", "stale@example.com"}, {"usage", json::object()}}}}, 1,
+              0.6);
+    bool refreshed = false;
+    m->refreshUser(&context, [&] { refreshed = true; });
+    test::spin(100ms);
+    run(*m, [&](AuthManager& a, auto done) { a.logout(&context, done); });
+    ASSERT_TRUE(test::waitUntil([&] { return refreshed; }, 15s));
+    EXPECT_FALSE(m->currentUser());
+    EXPECT_FALSE(m->storageUsage());
+    EXPECT_FALSE(m->isAuthenticated());
+}
+
+TEST_F(AuthManagerTest, LateStartCheckFailureKeepsANewSignIn)
+{
+    client->setAuthToken(QStringLiteral("stale"));
+    fake.rule("GET", "/api/v1/auth/me", 401, json{{"message", "Unauthenticated."}}, 1, 0.8);
+    auto m = makeManager();
+    test::spin(100ms); // the check is out now
+    login(*m);
+    ASSERT_TRUE(m->isAuthenticated());
+    const auto token = client->authToken();
+    ASSERT_TRUE(test::waitUntil([&] { return meRequests() == 1; }, 5s));
+    test::spin(1200ms);
+    EXPECT_TRUE(m->isAuthenticated());
+    EXPECT_EQ(client->authToken(), token);
+    EXPECT_EQ(storedToken(), *token);
+}
