@@ -85,7 +85,16 @@ std::mutex sharedRootMutex;
 bool sharedCreated = false;
 QString& sharedRoot()
 {
-    static QString root = APIClient::productServiceRoot;
+    // KESTROVA_SERVICE_ROOT points the program at a local stand-in of the service (its tests set
+    // it). Only a plain loopback origin is taken: the token must never go where the environment says.
+    static QString root = [] {
+        const QString given = qEnvironmentVariable("KESTROVA_SERVICE_ROOT");
+        const QUrl url(given, QUrl::StrictMode);
+        const bool loopback = url.isValid() && url.scheme() == QLatin1String("http")
+                              && (url.host() == QLatin1String("127.0.0.1") || url.host() == QLatin1String("localhost"))
+                              && url.path().isEmpty() && !url.hasQuery() && !url.hasFragment() && url.userInfo().isEmpty();
+        return loopback ? given : APIClient::productServiceRoot;
+    }();
     return root;
 }
 

@@ -38,6 +38,10 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
+    // The cloud service of every test process, the program's included, is a dead local port
+    // unless a test points the shared client at its fake: nothing leaves the machine.
+    setenv("KESTROVA_SERVICE_ROOT", "http://127.0.0.1:1", 0);
+
     platform::KeychainBackend::setCurrent(std::make_shared<platform::InMemoryKeychain>());
 
     QApplication app(argc, argv);
