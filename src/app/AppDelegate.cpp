@@ -6,7 +6,10 @@
 #include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
 #include "app/StatusBarController.h"
+#include "cloud/AuthManager.h"
 #include "uploads/FileUploader.h"
+#include "uploads/KestrovaCloudAccount.h"
+#include "uploads/KestrovaUploader.h"
 #include "uploads/YandexDiskUploader.h"
 #include "platform/Application.h"
 #include "platform/Console.h"
@@ -408,6 +411,8 @@ void AppDelegate::createPreviewWindowController()
     m_previewWindowController =
         new ScreenshotPreviewWindowController(m_appState.get(), m_historyManager.get(), m_statusBarController.get(), this);
     PreviewUploadServices services;
+    services.account = new KestrovaCloudAccount(AuthManager::shared(), m_previewWindowController);
+    services.cloudUploader = &KestrovaUploader::shared();
     services.makeOwnServerUploader = [] { return std::make_unique<FileUploader>(); };
     services.makeYandexUploader = [] { return std::make_unique<YandexDiskUploader>(); };
     m_previewWindowController->setUploadServices(services);

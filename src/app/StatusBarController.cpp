@@ -4,6 +4,7 @@
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
 #include "app/SettingsWindowController.h"
+#include "cloud/AuthManager.h"
 #include "platform/ImageAssets.h"
 #include "platform/NotificationCenter.h"
 #include "screenshots/ScreenshotHistoryManager.h"
@@ -92,6 +93,7 @@ QIcon trayIcon(bool* usedFallback)
 StatusBarController::StatusBarController(AppState* appState, QObject* parent)
     : QObject(parent)
     , m_appState(appState)
+    , m_authManager(&AuthManager::shared())
     , m_settingsWindowController(std::make_unique<SettingsWindowController>(appState))
 {
     setupStatusBar();

@@ -15,6 +15,7 @@
 #include <optional>
 
 class AppState;
+class AuthManager;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
@@ -37,6 +38,8 @@ public:
     // The installed menu, or nullptr.
     QMenu* menu() const { return m_menu.get(); }
     AppState* appState() const { return m_appState; }
+    // The account manager, only held: taking it at creation makes it exist from launch on.
+    AuthManager* authManager() const { return m_authManager; }
     SettingsWindowController* settingsWindowController() const { return m_settingsWindowController.get(); }
 
     // A new menu with an empty recent-captures submenu (not even the placeholder).
@@ -88,6 +91,7 @@ private:
 
     std::unique_ptr<QSystemTrayIcon> m_statusItem;
     AppState* m_appState;
+    AuthManager* m_authManager;
     std::unique_ptr<SettingsWindowController> m_settingsWindowController;
     std::unique_ptr<QMenu> m_menu;
 };

@@ -1,0 +1,133 @@
+// The application's screenshot preview with the real cloud account and uploader, against the
+// local fake of the service: the cloud is offered once the account is signed in, and an upload
+// from the tool bar files the service's link.
+#include "app/AppDelegate.h"
+#include "app/StatusBarController.h"
+#include "cloud/APIClient.h"
+#include "cloud/AuthManager.h"
+#include "cloud/CloudTestSupport.h"
+#include "platform/ScreenAccess.h"
+#include "screenshots/EditorFixtures.h"
+#include "screenshots/ScreenshotHistoryManager.h"
+#include "screenshots/ScreenshotPreviewWindowController.h"
+#include "screenshots/ScreenshotToolbar.h"
+#include "uploads/KestrovaCloudAccount.h"
+#include "uploads/KestrovaUploader.h"
+
+#include <QClipboard>
+#include <QFile>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace cloudtest;
+
+namespace {
+
+class KestrovaCloudPreview : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+        qunsetenv("KESTROVA_DEBUG_AUTO");
+        qunsetenv("KESTROVA_DEBUG_SETUP");
+        qunsetenv("KESTROVA_ALLOW_MULTIPLE");
+        fake = new CloudFake();
+        // Before anything makes the shared client.
+        rootTaken = APIClient::setSharedServiceRootForTesting(fake->root());
+    }
+    static void TearDownTestSuite()
+    {
+        delete fake;
+        fake = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(fake->running()) << "the cloud fake did not start";
+        ASSERT_TRUE(rootTaken);
+        platform::ScreenAccess::setProbeForTesting([] { return true; });
+        StatusBarController::setTrayAvailabilityProbeForTesting([] { return true; });
+    }
+    void TearDown() override
+    {
+        if (delegate)
+            delegate->applicationWillTerminate();
+        delegate.reset();
+        platform::ScreenAccess::setProbeForTesting({});
+        StatusBarController::setTrayAvailabilityProbeForTesting({});
+    }
+
+    static inline CloudFake* fake = nullptr;
+    static inline bool rootTaken = false;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+} // namespace
+
+TEST_F(KestrovaCloudPreview, CloudIsOfferedWhileSignedInAndItsUploadFilesTheServicesLink)
+{
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+
+    // The status menu took the account manager at launch; the preview has the shared uploader and
+    // an account that follows the manager.
+    AuthManager& auth = AuthManager::shared();
+    ASSERT_TRUE(delegate->statusBarController());
+    EXPECT_EQ(delegate->statusBarController()->authManager(), &auth);
+    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
+    ASSERT_TRUE(controller);
+    const PreviewUploadServices services = controller->uploadServices();
+    EXPECT_EQ(services.cloudUploader.data(), &KestrovaUploader::shared());
+    EXPECT_EQ(&KestrovaUploader::shared().authManager(), &auth);
+    EXPECT_EQ(&KestrovaUploader::shared().apiClient(), &APIClient::shared());
+    ASSERT_TRUE(qobject_cast<KestrovaCloudAccount*>(services.account.data()));
+
+    // The stored (empty) token is checked once at launch and refused.
+    ASSERT_TRUE(test::waitUntil([&] { return fake->requestLines().contains("GET /api/v1/auth/me"); }, 15s));
+    test::spin(300ms);
+    EXPECT_FALSE(auth.isAuthenticated());
+    EXPECT_FALSE(services.account->isAuthenticated());
+    EXPECT_FALSE(controller->getAvailableProviders().contains(UploadProvider::kestrovaCloud));
+
+    bool signedIn = false;
+    auth.login("user@example.com", "secret123", nullptr, [&] { signedIn = true; });
+    ASSERT_TRUE(test::waitUntil([&] { return signedIn; }, 15s));
+    ASSERT_TRUE(auth.isAuthenticated());
+    EXPECT_TRUE(services.account->isAuthenticated());
+    EXPECT_EQ(controller->getAvailableProviders(), QList<UploadProvider>({UploadProvider::kestrovaCloud}));
+
+    fake->resetRequests();
+    controller->showPreview(fixtures::noise(160, 90, 5));
+    ASSERT_TRUE(test::waitUntil([&] { return controller->toolbar() != nullptr; }, 2s));
+    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->toolTip(), QString("Загрузить в Kestrova Cloud (⌘U)"));
+    button->click();
+
+    const QString link = fake->root() + "/f/f100";
+    ScreenshotHistoryManager& history = delegate->historyManager();
+    ASSERT_TRUE(test::waitUntil([&] { return !history.screenshots().isEmpty(); }, 20s));
+    EXPECT_EQ(history.screenshots().first().remoteURL, link);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    EXPECT_FALSE(KestrovaUploader::shared().isUploading());
+    EXPECT_EQ(fake->requestLines(), QStringList({"GET /sanctum/csrf-cookie", "POST /api/v1/files", "GET /api/v1/auth/me"}));
+    const RecordedRequest upload = fake->requests()[1];
+    const QString name = QString::fromUtf8(
+        QByteArray::fromBase64(QByteArray::fromStdString(upload.multipart["filename"].get<std::string>())));
+    EXPECT_TRUE(QRegularExpression(R"(^screenshot_\d+\.\d+\.png$)").match(name).hasMatch()) << name.toStdString();
+    EXPECT_EQ(upload.multipart["is_public"], "1");
+    // The window closes 0.8 s after the success.
+    ASSERT_TRUE(test::waitUntil([&] { return !controller->isShowingPreview(); }, 3s));
+
+    bool signedOut = false;
+    auth.logout(nullptr, [&] { signedOut = true; });
+    ASSERT_TRUE(test::waitUntil([&] { return signedOut; }, 15s));
+    EXPECT_FALSE(services.account->isAuthenticated());
+    EXPECT_FALSE(controller->getAvailableProviders().contains(UploadProvider::kestrovaCloud));
+}
