@@ -1,7 +1,8 @@
 // The application's screenshot preview with the real cloud account and uploader, against the
 // local fake of the service: the cloud is offered once the account is signed in, and an upload
-// from the tool bar files the service's link.
+// from the tool bar files the service's link. And the program's own check of its token at launch.
 #include "app/AppDelegate.h"
+#include "app/ProcessSession.h"
 #include "app/StatusBarController.h"
 #include "cloud/APIClient.h"
 #include "cloud/AuthManager.h"
@@ -130,4 +131,19 @@ TEST_F(KestrovaCloudPreview, CloudIsOfferedWhileSignedInAndItsUploadFilesTheServ
     ASSERT_TRUE(test::waitUntil([&] { return signedOut; }, 15s));
     EXPECT_FALSE(services.account->isAuthenticated());
     EXPECT_FALSE(controller->getAvailableProviders().contains(UploadProvider::kestrovaCloud));
+}
+
+TEST_F(KestrovaCloudPreview, TheProgramChecksItsStoredTokenAtLaunchWithTheServiceItIsGiven)
+{
+    fake->resetRequests();
+    test::Session session;
+    auto process = session.start({{"KESTROVA_SERVICE_ROOT", fake->root()}});
+    ASSERT_TRUE(session.waitForLog("Application finished launching")) << session.logText().toStdString();
+    // The status menu makes the account manager exist at launch; no token here is one the fake issued.
+    ASSERT_TRUE(test::waitUntil([&] { return fake->requestLines().contains("GET /api/v1/auth/me"); }, 15s));
+    ASSERT_TRUE(test::waitUntil([&] { return process->peek(1 << 20).contains("AuthManager: Auth status check failed, token invalid"); },
+                                10s));
+    test::stop(*process);
+    EXPECT_EQ(process->exitCode(), 0);
+    EXPECT_EQ(fake->requestLines(), QStringList({"GET /api/v1/auth/me"}));
 }
