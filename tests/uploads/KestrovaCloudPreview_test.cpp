@@ -142,7 +142,8 @@ TEST_F(KestrovaCloudPreview, TheProgramChecksItsStoredTokenAtLaunchWithTheServic
     // The status menu makes the account manager exist at launch; no token here is one the fake issued.
     ASSERT_TRUE(test::waitUntil([&] { return fake->requestLines().contains("GET /api/v1/auth/me"); }, 15s));
     ASSERT_TRUE(test::waitUntil([&] { return process->peek(1 << 20).contains("AuthManager: Auth status check failed, token invalid"); },
-                                10s));
+                                10s))
+        << process->readAll().toStdString();
     test::stop(*process);
     EXPECT_EQ(process->exitCode(), 0);
     EXPECT_EQ(fake->requestLines(), QStringList({"GET /api/v1/auth/me"}));
