@@ -48,7 +48,7 @@ void ActivityIndicator::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
     painter.translate(width() / 2.0, height() / 2.0);
     const double radius = m_diameter / 2.0;
-    QColor color = palette().color(QPalette::WindowText);
+    QColor color = m_color;
     for (int i = 0; i < spokes; ++i) {
         const int age = (m_step - i + spokes) % spokes;
         color.setAlphaF(1.0 - 0.75 * age / (spokes - 1));

@@ -12,6 +12,7 @@ public:
 
     QSize sizeHint() const override { return QSize(m_diameter, m_diameter); }
     bool isAnimating() const;
+    void setColor(const QColor& color) { m_color = color; update(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -21,5 +22,6 @@ protected:
 private:
     int m_diameter;
     int m_step = 0;
+    QColor m_color = Qt::white;
     QTimer* m_timer;
 };

@@ -259,26 +259,24 @@ void HotkeyRecorderView::refresh()
 {
     const QString combination = hotkey();
     const QColor secondary = SettingsStyle::secondaryColor();
-    QPalette palette = m_text->palette();
+    QColor textColor = secondary;
     QFont font = SettingsStyle::bodyFont();
     if (m_isRecording) {
         m_icon->setPixmap(SettingsStyle::symbol(QStringLiteral("record.circle"), 14, platform::SystemColors::red()));
         m_icon->show();
         m_text->setText(L::text(QStringLiteral("Нажмите комбинацию..."), QStringLiteral("Press key combination...")));
-        palette.setColor(QPalette::WindowText, secondary);
     } else if (!combination.isEmpty()) {
         m_icon->hide();
         m_text->setText(formatHotkeyDisplay(combination));
         font.setWeight(QFont::Medium);
-        palette.setColor(QPalette::WindowText, SettingsStyle::primaryColor());
+        textColor = SettingsStyle::primaryColor();
     } else {
         m_icon->setPixmap(SettingsStyle::symbol(QStringLiteral("plus.circle"), 14, secondary));
         m_icon->show();
         m_text->setText(L::text(QStringLiteral("Назначить"), QStringLiteral("Assign")));
-        palette.setColor(QPalette::WindowText, secondary);
     }
     m_text->setFont(font);
-    m_text->setPalette(palette);
+    SettingsStyle::setTextColor(m_text, textColor);
     m_clear->setVisible(!m_isRecording && !combination.isEmpty());
 
     const QColor red = platform::SystemColors::red();

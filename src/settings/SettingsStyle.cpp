@@ -87,10 +87,14 @@ QLabel* SettingsStyle::label(const QString& text, const QFont& font, const QColo
 {
     auto* label = new QLabel(text, parent);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
-    label->setPalette(palette);
+    setTextColor(label, color);
     return label;
+}
+
+void SettingsStyle::setTextColor(QLabel* label, const QColor& color)
+{
+    // A style sheet rather than the palette: inside a styled button the palette is not used.
+    label->setStyleSheet(QStringLiteral("QLabel { color: %1; background: transparent; }").arg(css(color)));
 }
 
 QFrame* SettingsStyle::divider(QWidget* parent)

@@ -30,6 +30,7 @@ public:
     static QPixmap symbol(const QString& name, double pointSize, const QColor& tint);
     static QLabel* symbolLabel(const QString& name, double pointSize, const QColor& tint, QWidget* parent);
     static QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent);
+    static void setTextColor(QLabel* label, const QColor& color);
     // A thin horizontal line in the separator colour.
     static QFrame* divider(QWidget* parent);
     // The colour as a stylesheet value, its alpha included.

@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int sidebarWidth = 180;
@@ -87,7 +89,6 @@ QWidget* SettingsView::makeSidebar()
 {
     auto* sidebar = new QWidget(this);
     sidebar->setObjectName(QStringLiteral("settingsSidebar"));
-    sidebar->setFixedWidth(sidebarWidth);
     auto* outer = new QHBoxLayout(sidebar);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -117,6 +118,11 @@ QWidget* SettingsView::makeSidebar()
     }
     rows->addStretch(1);
     outer->addLayout(rows, 1);
+    // 180 points, or wider where the desktop's font needs more room for the longest title.
+    int widest = 0;
+    for (QPushButton* row : std::as_const(m_sidebarRows))
+        widest = std::max(widest, row->layout()->sizeHint().width());
+    sidebar->setFixedWidth(std::max(sidebarWidth, widest + 12 + 12 + 1));
 
     auto* edge = new QWidget(sidebar);
     edge->setFixedWidth(1);
