@@ -54,10 +54,11 @@ AccountSectionView::AccountSectionView(SettingsViewModel* model, std::function<v
 
 void AccountSectionView::rebuild()
 {
-    // Later, not now: the change may come from a click on a button of the old face.
+    // Deleted later, not now: the change may come from a click on a button of the old face.
     if (m_face) {
         m_face->hide();
         m_layout->removeWidget(m_face);
+        m_face->setParent(nullptr);
         m_face->deleteLater();
     }
     m_signedInFace = m_model->authManager()->isAuthenticated();
