@@ -2,11 +2,10 @@
 
 #include "app/AppState.h"
 #include "platform/Application.h"
-#include "platform/ImageAssets.h"
+#include "settings/SettingsView.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QPalette>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -37,20 +36,10 @@ QPalette darkPalette()
     return palette;
 }
 
-// The root view of a new settings window. The settings view itself is not part of the shell yet:
-// until it is, the window hosts this neutral panel in its place.
+// The root view of a new settings window.
 QWidget* makeSettingsView(AppState& appState, QWidget* parent)
 {
-    Q_UNUSED(appState);
-    auto* placeholder = new QWidget(parent);
-    placeholder->setObjectName(QStringLiteral("settingsPlaceholder"));
-    auto* layout = new QVBoxLayout(placeholder);
-    auto* logo = new QLabel(placeholder);
-    if (auto image = platform::ImageAssets::named(QStringLiteral("KestrovaLogo"), 96))
-        logo->setPixmap(QPixmap::fromImage(*image));
-    logo->setAlignment(Qt::AlignCenter);
-    layout->addWidget(logo);
-    return placeholder;
+    return new SettingsView(appState, parent);
 }
 
 } // namespace

@@ -49,7 +49,7 @@ TEST_F(SettingsHost, OneFixedDarkWindowWhileOpen)
     EXPECT_EQ(window->size(), QSize(600, 500));
     EXPECT_EQ(window->minimumSize(), window->maximumSize());
     EXPECT_LT(window->palette().color(QPalette::Window).lightness(), 60);
-    EXPECT_TRUE(window->findChild<QWidget*>("settingsPlaceholder"));
+    EXPECT_TRUE(window->findChild<QWidget*>("SettingsView"));
     EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::regular);
 
     // Chosen again: the same window comes forward.
@@ -65,7 +65,7 @@ TEST_F(SettingsHost, ClosingDiscardsTheWindowAndReopeningBuildsAFreshOne)
     SettingsWindowController host(&appState);
     host.showSettings();
     QPointer<QWidget> first = host.window();
-    QPointer<QWidget> firstView = first->findChild<QWidget*>("settingsPlaceholder");
+    QPointer<QWidget> firstView = first->findChild<QWidget*>("SettingsView");
     // Another window of ours stays open: the policy is not reference-counted.
     QWidget preview;
     preview.show();
@@ -79,7 +79,7 @@ TEST_F(SettingsHost, ClosingDiscardsTheWindowAndReopeningBuildsAFreshOne)
 
     host.showSettings();
     ASSERT_TRUE(host.window());
-    EXPECT_TRUE(host.window()->findChild<QWidget*>("settingsPlaceholder"));
+    EXPECT_TRUE(host.window()->findChild<QWidget*>("SettingsView"));
     EXPECT_EQ(settingsWindows(), 1);
     EXPECT_EQ(application.activationPolicy(), platform::ActivationPolicy::regular);
 }

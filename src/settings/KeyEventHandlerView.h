@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+class QKeyEvent;
+
+// An invisible catcher of key presses: while it has the focus, every key press reaches onKeyEvent
+// and nothing else (Tab does not move the focus, no shortcut fires). Modifier presses arrive too;
+// the receiver decides what they mean.
+class KeyEventHandlerView : public QWidget {
+    Q_OBJECT
+public:
+    explicit KeyEventHandlerView(QWidget* parent = nullptr);
+
+    std::function<void(const QKeyEvent&)> onKeyEvent;
+
+protected:
+    bool event(QEvent* event) override;
+};

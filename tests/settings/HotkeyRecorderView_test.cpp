@@ -1,0 +1,254 @@
+// The hot-key recorder on the offscreen platform, with synthesised key events (no X key codes: the
+// Qt key decides). Real key presses on X are in HotkeyRecorderView_x11_test.
+#include "settings/HotkeyRecorderView.h"
+
+#include "app/HotKeyManager.h"
+#include "app/Localization.h"
+#include "cloud/CloudTestSupport.h"
+#include "settings/KeyEventHandlerView.h"
+
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// A recorder bound to a plain string, counting its change callbacks.
+struct Row {
+    Row()
+        : view(std::make_unique<HotkeyRecorderView>(
+              HotkeyRecorderView::Binding{[this] { return value; }, [this](const QString& v) { value = v; }},
+              QStringLiteral("Захват области:"), [this] { ++changes; }))
+    {
+    }
+    QString value;
+    int changes = 0;
+    std::unique_ptr<HotkeyRecorderView> view;
+
+    void press(int key, Qt::KeyboardModifiers modifiers)
+    {
+        const QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        view->handleKeyEvent(event);
+    }
+    QString fieldText() const { return view->findChild<QLabel*>("hotkeyText")->text(); }
+    bool clearShown() const { return !view->findChild<QToolButton*>("clearHotkeyButton")->isHidden(); }
+};
+
+class HotkeyRecorderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        L::setLanguageForTesting(AppLanguage::ru);
+        HotKeyManager::shared().restore();
+    }
+    void TearDown() override { HotKeyManager::shared().restore(); }
+};
+
+} // namespace
+
+TEST(HotkeyRecorderKeys, KeyTableOfTheCombinationFormat)
+{
+    const std::map<int, QString> named{
+        {0, "a"},    {1, "s"},    {2, "d"},    {3, "f"},    {4, "h"},     {5, "g"},     {6, "z"},     {7, "x"},
+        {8, "c"},    {9, "v"},    {11, "b"},   {12, "q"},   {13, "w"},    {14, "e"},    {15, "r"},    {16, "y"},
+        {17, "t"},   {31, "o"},   {32, "u"},   {34, "i"},   {35, "p"},    {37, "l"},    {38, "j"},    {40, "k"},
+        {45, "n"},   {46, "m"},   {18, "1"},   {19, "2"},   {20, "3"},    {21, "4"},    {22, "6"},    {23, "5"},
+        {25, "9"},   {26, "7"},   {28, "8"},   {29, "0"},   {36, "enter"}, {48, "tab"}, {49, "space"}, {53, "esc"},
+        {122, "f1"}, {120, "f2"}, {99, "f3"},  {118, "f4"}, {96, "f5"},   {97, "f6"},   {98, "f7"},   {100, "f8"},
+        {101, "f9"}, {109, "f10"}, {103, "f11"}, {111, "f12"},
+    };
+    ASSERT_EQ(named.size(), 52u);
+    for (int code = 0; code <= 0xFFFF; ++code) {
+        const auto name = HotkeyRecorderView::keyCodeToString(static_cast<quint16>(code));
+        const auto it = named.find(code);
+        if (it == named.end()) {
+            EXPECT_FALSE(name) << code;
+        } else {
+            EXPECT_EQ(name, it->second) << code;
+            // The hot-key manager reads every name back to the same code.
+            EXPECT_EQ(HotKeyManager::keyCodeForString(*name), static_cast<quint32>(code));
+        }
+    }
+}
+
+TEST(HotkeyRecorderKeys, DisplayForm)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"cmd+shift+4", "⌘⇧4"},          {"ctrl+alt+f5", "⌃⌥F5"},    {"cmd+esc", "⌘⎋"},
+        {"command+control+option+return", "⌘⌃⌥↵"}, {"shift+space", "⇧Space"}, {"alt+tab", "⌥⇥"},
+        {"CMD+Escape", "⌘⎋"},            {"cmd+enter", "⌘↵"},        {"", ""},
+    };
+    for (const auto& [string, shown] : cases)
+        EXPECT_EQ(HotkeyRecorderView::formatHotkeyDisplay(QString::fromLatin1(string)), QString::fromUtf8(shown)) << string;
+}
+
+TEST_F(HotkeyRecorderTest, KeyPressesWhileListening)
+{
+    const Qt::KeyboardModifiers cmd = Qt::MetaModifier;
+    struct Case {
+        const char* what;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        const char* recorded; // nullptr: ignored
+        bool warning;
+    };
+    const Case cases[] = {
+        {"A alone", Qt::Key_A, Qt::NoModifier, nullptr, false},
+        {"Shift-A", Qt::Key_A, Qt::ShiftModifier, "shift+a", false},
+        {"Control-Command-Q, Command first", Qt::Key_Q, Qt::ControlModifier | cmd, "cmd+ctrl+q", true},
+        {"Command-Shift-4", Qt::Key_4, cmd | Qt::ShiftModifier, "cmd+shift+4", true},
+        {"Command-Escape", Qt::Key_Escape, cmd, "cmd+esc", false},
+        {"Escape alone", Qt::Key_Escape, Qt::NoModifier, nullptr, false},
+        {"all four and F12", Qt::Key_F12, cmd | Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier,
+         "cmd+ctrl+alt+shift+f12", false},
+        {"Control-Option-F5", Qt::Key_F5, Qt::ControlModifier | Qt::AltModifier, "ctrl+alt+f5", false},
+        {"Command-Tab", Qt::Key_Tab, cmd, "cmd+tab", true},
+        {"Shift-Tab", Qt::Key_Backtab, Qt::ShiftModifier, "shift+tab", false},
+        {"Command-Return", Qt::Key_Return, cmd, "cmd+enter", false},
+        {"Control-Space", Qt::Key_Space, Qt::ControlModifier, "ctrl+space", true},
+        {"Alt-0", Qt::Key_0, Qt::AltModifier, "alt+0", false},
+        {"Command-Left", Qt::Key_Left, cmd, nullptr, false},
+        {"Command-keypad 4", Qt::Key_4, cmd | Qt::KeypadModifier, nullptr, false},
+        {"Command-keypad Enter", Qt::Key_Enter, cmd | Qt::KeypadModifier, nullptr, false},
+        {"Command-=", Qt::Key_Equal, cmd, nullptr, false},
+        {"Command--", Qt::Key_Minus, cmd, nullptr, false},
+        {"Command-[", Qt::Key_BracketLeft, cmd, nullptr, false},
+        {"Command-Delete", Qt::Key_Delete, cmd, nullptr, false},
+        {"Command-F13", Qt::Key_F13, cmd, nullptr, false},
+        {"Shift pressed", Qt::Key_Shift, Qt::ShiftModifier, nullptr, false},
+        {"Super pressed with Control", Qt::Key_Super_L, Qt::ControlModifier | cmd, nullptr, false},
+        {"Caps Lock with Shift", Qt::Key_CapsLock, Qt::ShiftModifier, nullptr, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Row row;
+        row.value = QStringLiteral("ctrl+1");
+        row.view->toggleRecording();
+        ASSERT_TRUE(row.view->isRecording());
+        row.press(c.key, c.modifiers);
+        if (!c.recorded) {
+            EXPECT_TRUE(row.view->isRecording());
+            EXPECT_EQ(row.value, "ctrl+1");
+            EXPECT_EQ(row.changes, 0);
+            EXPECT_TRUE(HotKeyManager::shared().isTemporarilyDisabled());
+            continue;
+        }
+        EXPECT_FALSE(row.view->isRecording());
+        EXPECT_EQ(row.value, QString::fromLatin1(c.recorded));
+        EXPECT_EQ(row.changes, 1);
+        EXPECT_EQ(row.view->conflictWarning().has_value(), c.warning);
+        EXPECT_FALSE(HotKeyManager::shared().isTemporarilyDisabled());
+        EXPECT_EQ(row.fieldText(), HotkeyRecorderView::formatHotkeyDisplay(row.value));
+        EXPECT_TRUE(row.clearShown());
+        // Not listening: further presses change nothing.
+        row.press(Qt::Key_B, Qt::ShiftModifier);
+        EXPECT_EQ(row.value, QString::fromLatin1(c.recorded));
+    }
+}
+
+TEST_F(HotkeyRecorderTest, FieldFacesAndWarningLanguage)
+{
+    Row row;
+    EXPECT_EQ(row.fieldText(), "Назначить");
+    EXPECT_FALSE(row.clearShown());
+    row.view->toggleRecording();
+    EXPECT_EQ(row.fieldText(), "Нажмите комбинацию...");
+    EXPECT_FALSE(row.clearShown());
+    row.press(Qt::Key_4, Qt::MetaModifier | Qt::ShiftModifier);
+    EXPECT_EQ(row.fieldText(), "⌘⇧4");
+    EXPECT_EQ(row.view->conflictWarning(), "Конфликт с системным хоткеем");
+    EXPECT_EQ(row.view->findChild<QLabel*>("conflictWarning")->text(), "Конфликт с системным хоткеем");
+    EXPECT_FALSE(row.view->findChild<QWidget*>("conflictWarningRow")->isHidden());
+
+    // A warning already shown stays while listening again, and goes when listening ends by a click.
+    row.view->toggleRecording();
+    EXPECT_TRUE(row.view->conflictWarning());
+    row.view->toggleRecording();
+    EXPECT_FALSE(row.view->conflictWarning());
+    EXPECT_TRUE(row.view->findChild<QWidget*>("conflictWarningRow")->isHidden());
+    EXPECT_EQ(row.value, "cmd+shift+4"); // unchanged by the click
+
+    // English: other texts, the same stored string.
+    L::setLanguageForTesting(AppLanguage::en);
+    Row english;
+    EXPECT_EQ(english.fieldText(), "Assign");
+    english.view->toggleRecording();
+    EXPECT_EQ(english.fieldText(), "Press key combination...");
+    english.press(Qt::Key_Q, Qt::MetaModifier);
+    EXPECT_EQ(english.value, "cmd+q");
+    EXPECT_EQ(english.view->conflictWarning(), "Conflicts with system hotkey");
+    L::setLanguageForTesting(AppLanguage::ru);
+}
+
+TEST_F(HotkeyRecorderTest, ListeningSwitchesTheGlobalHotKeysOffAndBackOn)
+{
+    HotKeyManager& manager = HotKeyManager::shared();
+    manager.updateHotkeys("cmd+shift+1", "", "");
+    ASSERT_FALSE(manager.isTemporarilyDisabled());
+    cloudtest::StdoutTap console;
+
+    Row first;
+    Row second;
+    first.view->toggleRecording();
+    EXPECT_TRUE(manager.isTemporarilyDisabled());
+    EXPECT_TRUE(manager.registeredIDs().isEmpty());
+    ASSERT_TRUE(first.view->keyCatcher());
+    // A second row listening as well: the hot keys are off already, nothing more happens.
+    second.view->toggleRecording();
+    EXPECT_EQ(console.lines().count("HotKeyManager: Temporarily disabled all hotkeys"), 1);
+
+    // Ending by a click restores; the remembered combinations stay the manager's.
+    first.view->toggleRecording();
+    EXPECT_FALSE(manager.isTemporarilyDisabled());
+    EXPECT_EQ(manager.currentHotkeys().value("area"), "cmd+shift+1");
+    test::spin(10ms);
+    EXPECT_FALSE(first.view->keyCatcher());
+
+    // Clearing calls back but leaves the global hot keys as they are.
+    manager.temporarilyDisable();
+    first.value = "cmd+2";
+    first.view->refresh();
+    ASSERT_TRUE(first.clearShown());
+    first.view->findChild<QToolButton*>("clearHotkeyButton")->click();
+    EXPECT_EQ(first.value, "");
+    EXPECT_EQ(first.changes, 1);
+    EXPECT_TRUE(manager.isTemporarilyDisabled());
+    EXPECT_EQ(first.fieldText(), "Назначить");
+    manager.restore();
+
+    // A row that goes away while listening switches them back on.
+    second.view->toggleRecording();
+    second.view->toggleRecording();
+    ASSERT_TRUE(manager.isTemporarilyDisabled());
+    second.view.reset();
+    EXPECT_FALSE(manager.isTemporarilyDisabled());
+    manager.updateHotkeys("", "", "");
+}
+
+TEST_F(HotkeyRecorderTest, TheFieldClickTogglesAndTheCatcherTakesEveryKey)
+{
+    Row row;
+    auto* field = row.view->findChild<QPushButton*>("hotkeyField");
+    field->click();
+    ASSERT_TRUE(row.view->isRecording());
+    KeyEventHandlerView* catcher = row.view->keyCatcher();
+    ASSERT_TRUE(catcher);
+    EXPECT_EQ(catcher->size(), QSize(0, 0));
+    // Tab reaches the catcher instead of moving the focus.
+    QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::ControlModifier);
+    QCoreApplication::sendEvent(catcher, &tab);
+    EXPECT_EQ(row.value, "ctrl+tab");
+    EXPECT_FALSE(row.view->isRecording());
+    field->click();
+    field->click();
+    EXPECT_FALSE(row.view->isRecording());
+    EXPECT_EQ(row.value, "ctrl+tab");
+}
