@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cloud/RegisterView.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -11,7 +13,6 @@ class AuthPrimaryButton;
 class LoginViewModel;
 class QLineEdit;
 class QPushButton;
-class RegisterView;
 
 // The sign-in form of the Kestrova Cloud account, 400 by 500. It hands the typed values to the
 // account manager and closes itself once the manager reports a signed-in account, after calling
