@@ -120,3 +120,89 @@ public:
 };
 
 } // namespace videotest
+
+#include "app/AppState.h"
+#include "cloud/APIClient.h"
+#include "screenshots/ScreenshotHistoryManager.h"
+#include "video/VideoPreviewWindow.h"
+
+#include <QCoreApplication>
+#include <QMediaPlayer>
+#include <QTemporaryDir>
+
+#include "video/VideoPlayerView.h"
+
+#include <memory>
+
+namespace videotest {
+
+// One preview's surroundings: a folder with a recording, the shared state, a capture history of
+// its own, the status menu's refresh counted, and the dialogs replaced.
+struct Harness {
+    Harness()
+    {
+        EXPECT_TRUE(dir.isValid());
+        ScreenshotHistoryManager::Environment environment;
+        environment.directory = dir.path() + "/history";
+        history = std::make_unique<ScreenshotHistoryManager>(environment);
+    }
+
+    VideoPreviewWindow::Environment environment()
+    {
+        VideoPreviewWindow::Environment environment;
+        environment.savePanel = panel;
+        environment.alerts = alerts;
+        environment.isCloudSignedIn = [this] { return cloudSignedIn; };
+        // A dead local port unless a test brings the fake: nothing leaves the machine.
+        environment.cloudClient = [this]() -> APIClient& { return cloud ? *cloud : deadCloud; };
+        return environment;
+    }
+
+    std::unique_ptr<VideoPreviewWindow> window(const QString& video)
+    {
+        auto window = std::make_unique<VideoPreviewWindow>(video, &appState, history.get(), refresher(), environment());
+        settlePlayer(*window);
+        return window;
+    }
+
+    // Lets the player finish loading, as it does while a real window waits for the user: a
+    // pipeline still loading when its window goes waits for the GUI thread a while.
+    static void settlePlayer(VideoPreviewWindow& window)
+    {
+        QMediaPlayer* player = window.playerView()->player();
+        test::waitUntil([player] { return player->mediaStatus() != QMediaPlayer::LoadingMedia; }, std::chrono::seconds(5));
+    }
+
+    // Deletions asked for outside any event (as the tests do) run here.
+    static void runDeferredDeletes() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    RecentCapturesRefresher refresher()
+    {
+        return [this](const QList<Screenshot>& screenshots) {
+            ++refreshes;
+            lastRefresh = screenshots;
+        };
+    }
+
+    void changeSettings(const std::function<void(ServerSettings&)>& change)
+    {
+        ServerSettings settings = appState.serverSettings();
+        change(settings);
+        appState.setServerSettings(settings);
+    }
+
+    QString path(const QString& name) const { return dir.path() + "/" + name; }
+
+    QTemporaryDir dir;
+    AppState appState;
+    std::unique_ptr<ScreenshotHistoryManager> history;
+    int refreshes = 0;
+    QList<Screenshot> lastRefresh;
+    std::shared_ptr<FakeSavePanel> panel = std::make_shared<FakeSavePanel>();
+    std::shared_ptr<FakeAlerts> alerts = std::make_shared<FakeAlerts>();
+    bool cloudSignedIn = false;
+    APIClient* cloud = nullptr;
+    APIClient deadCloud{QStringLiteral("http://127.0.0.1:1")};
+};
+
+} // namespace videotest
