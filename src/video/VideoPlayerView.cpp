@@ -181,7 +181,9 @@ void VideoPlayerView::updatePosition(qint64 position)
     if (!m_positionSlider->isSliderDown())
         m_positionSlider->setValue(static_cast<int>(std::min<qint64>(position, INT_MAX)));
     m_elapsedLabel->setText(timeText(position));
-    m_remainingLabel->setText(QStringLiteral("-") + timeText(std::max<qint64>(0, m_player->duration() - position)));
+    // Counted down in whole seconds still to come: "-0:01" until the very end.
+    const qint64 remaining = std::max<qint64>(0, m_player->duration() - position);
+    m_remainingLabel->setText(QStringLiteral("-") + timeText(remaining + 999));
 }
 
 void VideoPlayerView::showControls()

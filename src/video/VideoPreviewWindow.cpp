@@ -391,10 +391,9 @@ QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
         return button;
     }
     const UploadProvider active = activeProvider(providers, currentSettings().lastUsedUploadProvider);
+    // 130 x 28, inside the item's 120 to 140 points.
     QWidget* split = createSplitUploadButton(providers, active);
     split->setObjectName(identifier);
-    split->setMinimumSize(120, 28);
-    split->setMaximumSize(140, 28);
     return split;
 }
 

@@ -115,7 +115,7 @@ TEST(OwnServerErrors, CurlsStatusAndMessage)
     failed.exitCode = 67;
     failed.output = "curl: (67) Access denied: 530\n";
     EXPECT_EQ(VideoPreviewWindow::curlError(failed), (platform::AppError{"FTPUpload", 67, "curl: (67) Access denied: 530\n"}));
-    failed.output = QByteArray("curl: \xff\xfe broken", 17);
+    failed.output = QByteArrayLiteral("curl: \xff\xfe broken");
     EXPECT_EQ(VideoPreviewWindow::curlError(failed).localizedDescription, "Unknown error");
     platform::ProcessResult missing;
     missing.errorText = "No such file or directory";
