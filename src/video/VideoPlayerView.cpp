@@ -67,8 +67,6 @@ VideoPlayerView::VideoPlayerView(QWidget* parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
 
     m_player = new QMediaPlayer(this);
-    m_audioOutput = new QAudioOutput(this);
-    m_player->setAudioOutput(m_audioOutput);
     m_sink = new QVideoSink(this);
     m_player->setVideoSink(m_sink);
     connect(m_sink, &QVideoSink::videoFrameChanged, this, [this](const QVideoFrame& frame) {
@@ -152,10 +150,17 @@ QString VideoPlayerView::timeText(qint64 milliseconds)
 
 void VideoPlayerView::togglePlayback()
 {
-    if (m_player->playbackState() == QMediaPlayer::PlayingState)
+    if (m_player->playbackState() == QMediaPlayer::PlayingState) {
         m_player->pause();
-    else
-        m_player->play();
+        return;
+    }
+    // The sound device is opened on the first play: a preview that is only saved or uploaded
+    // keeps no audio stream open.
+    if (!m_audioOutput) {
+        m_audioOutput = new QAudioOutput(this);
+        m_player->setAudioOutput(m_audioOutput);
+    }
+    m_player->play();
 }
 
 void VideoPlayerView::toggleFullScreen()

@@ -26,6 +26,8 @@ public:
     void setSource(const QString& path);
 
     QMediaPlayer* player() const { return m_player; }
+    // None until the first play.
+    QAudioOutput* audioOutput() const { return m_audioOutput; }
     QWidget* controls() const { return m_controls; }
     // The picture shown now (null before the first frame), and how many frames have arrived.
     QImage currentFrame() const;

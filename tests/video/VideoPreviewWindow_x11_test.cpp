@@ -36,9 +36,12 @@ TEST(VideoPreviewWindowX11, PlaysTheRecordingAndShowsTheBannerOverIt)
         GTEST_SKIP() << "needs the X server";
     videotest::Harness h;
     const QColor red(200, 30, 40);
-    const QString video =
-        videotest::makeVideo(h.dir.path(), "clip.mp4", "color=c=0xc81e28", 1.5, QSize(320, 240), 25);
-    ASSERT_FALSE(video.isEmpty());
+    // Picture and sound, as a recording with the microphone has.
+    const QString video = h.path("clip.mp4");
+    const auto made = test::run("/usr/bin/ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=0xc81e28:s=320x240:r=25:d=1.5",
+                                                    "-f", "lavfi", "-i", "sine=frequency=440:duration=1.5", "-c:v", "libx264",
+                                                    "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", video});
+    ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
     QString error;
     auto grabber = platform::PixelGrabber::create(&error);
     ASSERT_TRUE(grabber) << error.toStdString();
@@ -58,6 +61,7 @@ TEST(VideoPreviewWindowX11, PlaysTheRecordingAndShowsTheBannerOverIt)
     const QPoint button = play->mapToGlobal(play->rect().center());
     ASSERT_TRUE(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return player->playbackState() == QMediaPlayer::PlayingState; }, 5s));
+    EXPECT_TRUE(view->audioOutput()) << "the sound goes out once it plays";
 
     // The picture, scaled into the view, on the screen itself.
     const QPoint centre = view->mapToGlobal(QPoint(view->width() / 2, view->height() / 3));
