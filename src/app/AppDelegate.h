@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <optional>
+#include <source_location>
 
 class AppState;
 class HotKeyManager;
@@ -26,6 +27,7 @@ class ScreenCapture;
 class ScreenshotHistoryManager;
 class ScreenshotPreviewWindowController;
 class StatusBarController;
+class VideoPreviewWindow;
 struct RecordingSettings;
 
 namespace platform {
@@ -97,6 +99,8 @@ public:
     RecordingFlowWindow* recordingFrameWindow() const { return m_recordingFrameWindow.object.get(); }
     RecordingFlowWindow* clickIndicatorOverlay() const { return m_clickIndicatorOverlay.object.get(); }
     RecordingFlowRecorder* screenRecorder() const { return m_screenRecorder.object.get(); }
+    // The preview of the last finished recording, until the next recording closes it.
+    VideoPreviewWindow* videoPreviewWindow() const { return m_videoPreviewWindow.get(); }
 
     // Reason given to the automatic-termination switches.
     const QString automaticTerminationReason = QStringLiteral("KestrovaActiveSession");
@@ -131,9 +135,15 @@ private:
     void closeRecordingWindows();
     void releaseFinishedRecording(quint64 controls, quint64 frame, quint64 clicks, quint64 recorder);
     int runRecordingAlert(const RecordingAlertPresenter::Alert& alert);
-    // The video preview of a finished recording, and closing the previous one.
+    // The video preview of a finished recording, and closing the previous one (`message` is logged
+    // when there is one to close).
     void showVideoPreview(const QUrl& url);
-    void closeVideoPreview();
+    void closeVideoPreview(const QString& message = QStringLiteral("Closing previous video preview window before new recording"),
+                           std::source_location where = std::source_location::current());
+    // Dropping the preview closes it; it goes once an upload it still runs has ended.
+    struct VideoPreviewRelease {
+        void operator()(VideoPreviewWindow* window) const;
+    };
 
     void removeObserver(std::optional<platform::NotificationCenter::Token>& token);
 
@@ -160,6 +170,7 @@ private:
     RecordingSlot<RecordingFlowWindowPtr> m_clickIndicatorOverlay;
     RecordingSlot<std::unique_ptr<RecordingFlowRecorder>> m_screenRecorder;
     quint64 m_recordingSerial = 0;
+    std::unique_ptr<VideoPreviewWindow, VideoPreviewRelease> m_videoPreviewWindow;
     ScreenCapture* m_screenCapture = nullptr;
     PermissionsManager* m_permissionsManager = nullptr;
     PermissionRequestWindowController* m_permissionRequestWindow = nullptr;

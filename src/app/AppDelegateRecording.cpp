@@ -9,6 +9,7 @@
 #include "platform/ScreenAccess.h"
 #include "platform/ScreenGeometry.h"
 #include "recording/RecordingWindowPlacement.h"
+#include "video/VideoPreviewWindow.h"
 
 #include <QClipboard>
 #include <QCoreApplication>
@@ -354,7 +355,7 @@ void AppDelegate::handleRecordingCompletion(const std::optional<QUrl>& url, cons
     }
 
     logger.log(QStringLiteral("AppDelegate: Recording completed successfully: ") + url->toLocalFile());
-    closeVideoPreview();
+    closeVideoPreview(QStringLiteral("AppDelegate: Closing previous video preview window"));
     showVideoPreview(*url);
     logger.log(QStringLiteral("AppDelegate: Hiding recording windows"));
     for (RecordingSlot<RecordingFlowWindowPtr>* slot : {&m_simpleControlsWindow, &m_recordingFrameWindow, &m_clickIndicatorOverlay})
@@ -392,13 +393,33 @@ void AppDelegate::releaseFinishedRecording(quint64 controls, quint64 frame, quin
 
 // MARK: - Video preview
 
-void AppDelegate::showVideoPreview(const QUrl& url)
+void AppDelegate::VideoPreviewRelease::operator()(VideoPreviewWindow* window) const
 {
-    DebugLogger::shared().log(QStringLiteral("AppDelegate: Recording ready for the video preview: ") + url.toLocalFile());
+    window->close();
+    window->release();
 }
 
-void AppDelegate::closeVideoPreview()
+void AppDelegate::showVideoPreview(const QUrl& url)
 {
+    auto& logger = DebugLogger::shared();
+    logger.log(QStringLiteral("AppDelegate: Creating VideoPreviewWindow"));
+    m_videoPreviewWindow.reset(
+        new VideoPreviewWindow(url.toLocalFile(), m_appState.get(), m_historyManager.get(), m_statusBarController.get()));
+    logger.log(QStringLiteral("AppDelegate: Making VideoPreviewWindow key and front"));
+    m_videoPreviewWindow->show();
+    m_videoPreviewWindow->raise();
+    m_videoPreviewWindow->activateWindow();
+    platform::Application::shared().activateIgnoringOtherApps();
+    logger.log(QStringLiteral("AppDelegate: VideoPreviewWindow shown"));
+    logLifecycleState(QStringLiteral("after showing VideoPreviewWindow"));
+}
+
+void AppDelegate::closeVideoPreview(const QString& message, std::source_location where)
+{
+    if (!m_videoPreviewWindow)
+        return;
+    DebugLogger::shared().log(message, where);
+    m_videoPreviewWindow.reset();
 }
 
 // MARK: - Controls window

@@ -5,9 +5,11 @@
 #include "app/HotKeyManager.h"
 #include "app/SettingsWindowController.h"
 #include "cloud/AuthManager.h"
+#include "platform/Application.h"
 #include "platform/ImageAssets.h"
 #include "platform/NotificationCenter.h"
 #include "screenshots/ScreenshotHistoryManager.h"
+#include "video/VideoPreviewWindow.h"
 
 #include <QAction>
 #include <QClipboard>
@@ -340,8 +342,13 @@ void StatusBarController::openScreenshotAtIndex(QAction* item)
 
 void StatusBarController::openVideoPreview(const QString& videoURL)
 {
-    // The video preview window is not part of this build yet.
-    DebugLogger::shared().log(QStringLiteral("Video preview unavailable; not opening ") + videoURL);
+    // Nobody keeps this window: it lives while it is shown (and while an upload of it finishes).
+    auto* window = new VideoPreviewWindow(videoURL, m_appState, historyManager.data(), this);
+    window->show();
+    window->raise();
+    window->activateWindow();
+    window->release();
+    platform::Application::shared().activateIgnoringOtherApps();
 }
 
 void StatusBarController::copyScreenshotAtIndex(QAction* item)

@@ -4,9 +4,11 @@
 
 #include "app/DebugLogger.h"
 #include "app/RecordingFlowFakes.h"
+#include "cloud/APIClient.h"
 #include "platform/Application.h"
 #include "platform/ScreenAccess.h"
 #include "support/TestSupport.h"
+#include "video/VideoPreviewWindow.h"
 
 #include <QClipboard>
 #include <QFile>
@@ -29,6 +31,8 @@ public:
     {
         DebugLogger::shared().flush();
         m_logStart = logText().size();
+        // The video preview asks the cloud account; its client talks to a dead local port.
+        APIClient::setSharedServiceRootForTesting(QStringLiteral("http://127.0.0.1:1"));
         delegate = std::make_unique<AppDelegate>();
         delegate->setRecordingFlowFactories(fake.factories());
     }
@@ -282,7 +286,8 @@ const FlowCase kCases[] = {
             }
             EXPECT_TRUE(f.fake.recorders.front()->released);
             EXPECT_FALSE(f.delegate->isProcessingVideo());
-            EXPECT_FALSE(f.logged("Recording ready for the video preview"));
+            EXPECT_FALSE(f.logged("AppDelegate: Creating VideoPreviewWindow"));
+            EXPECT_EQ(f.delegate->videoPreviewWindow(), nullptr);
         },
     },
     {
@@ -291,6 +296,8 @@ const FlowCase kCases[] = {
         {},
         [](Flow& f) {
             f.record(RecordingSettings{false, false, true});
+            // A recording outlasts the controls window's 0.1 s visibility check.
+            test::spin(150ms);
             f.pressStop();
             f.settle();
         },
@@ -299,8 +306,15 @@ const FlowCase kCases[] = {
          "stopRecording: AppDelegate: stopRecording completion called",
          "handleRecordingCompletion: AppDelegate: handleRecordingCompletion called - url: "
          "Optional(file:///tmp/ScreenRecord_test.mp4), error: nil",
-         "showVideoPreview: AppDelegate: Recording ready for the video preview: /tmp/ScreenRecord_test.mp4"},
+         "handleRecordingCompletion: AppDelegate: Recording completed successfully: /tmp/ScreenRecord_test.mp4",
+         "showVideoPreview: AppDelegate: Creating VideoPreviewWindow",
+         "VideoPreviewWindow: VideoPreviewWindow: init called with URL: /tmp/ScreenRecord_test.mp4",
+         "showVideoPreview: AppDelegate: Making VideoPreviewWindow key and front",
+         "showVideoPreview: AppDelegate: VideoPreviewWindow shown",
+         "handleRecordingCompletion: AppDelegate: Hiding recording windows"},
         [](Flow& f) {
+            ASSERT_NE(f.delegate->videoPreviewWindow(), nullptr);
+            EXPECT_TRUE(f.delegate->videoPreviewWindow()->isVisible());
             EXPECT_EQ(f.delegate->currentRecordingArea(), kArea);
             EXPECT_EQ(f.fake.recorders.front()->area, kArea);
             EXPECT_EQ(f.fake.last("frame")->area, kArea);
@@ -351,9 +365,12 @@ const FlowCase kCases[] = {
             EXPECT_NE(f.delegate->clickIndicatorOverlay(), nullptr);
             EXPECT_TRUE(f.fake.last("frame")->visible);
             // The second recording still stops normally.
+            // The hot key closed the first preview; the second stop opens a new one.
+            EXPECT_TRUE(f.logged("startScreenRecording: Closing previous video preview window before new recording"));
+            EXPECT_EQ(f.delegate->videoPreviewWindow(), nullptr);
             f.pressStop();
             f.settle();
-            EXPECT_TRUE(f.logged("Recording ready for the video preview: /tmp/ScreenRecord_test.mp4"));
+            EXPECT_NE(f.delegate->videoPreviewWindow(), nullptr);
         },
     },
     {
@@ -370,7 +387,7 @@ const FlowCase kCases[] = {
         },
         {},
         {"stopRecording: AppDelegate: Stop already requested, ignoring",
-         "showVideoPreview: AppDelegate: Recording ready for the video preview: /tmp/ScreenRecord_test.mp4"},
+         "showVideoPreview: AppDelegate: VideoPreviewWindow shown"},
         [](Flow& f) {
             EXPECT_EQ(f.fake.recorders.front()->stops, 1);
             EXPECT_FALSE(f.logged("Ошибка записи"));

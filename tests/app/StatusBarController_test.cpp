@@ -6,13 +6,16 @@
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
 #include "app/SettingsWindowController.h"
+#include "cloud/APIClient.h"
 #include "platform/Application.h"
 #include "platform/ImageAssets.h"
 #include "platform/NotificationCenter.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "support/TestSupport.h"
+#include "video/VideoPreviewWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QFile>
@@ -305,6 +308,8 @@ TEST_F(StatusMenu, DeletingTheLastEntryLeavesThePlaceholder)
 
 TEST_F(StatusMenu, RecordingEntries)
 {
+    // The preview asks the cloud account; its client talks to a dead local port.
+    APIClient::setSharedServiceRootForTesting(QStringLiteral("http://127.0.0.1:1"));
     UrlCatcher catcher;
     const QString video = folder.path() + "/clip.mp4";
     const auto made = test::run("/usr/bin/ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=red:s=64x48:r=20:d=0.5",
@@ -321,7 +326,16 @@ TEST_F(StatusMenu, RecordingEntries)
     entryAction(0, "Открыть")->trigger();
     entryAction(1, "Открыть")->trigger();
     EXPECT_EQ(catcher.urls, (QList<QUrl>{QUrl("https://k.example/v")}));
-    EXPECT_TRUE(logText().contains("openVideoPreview: Video preview unavailable; not opening " + video));
+    QPointer<VideoPreviewWindow> preview;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* window = qobject_cast<VideoPreviewWindow*>(widget); window && window->videoURL() == video)
+            preview = window;
+    ASSERT_TRUE(preview);
+    EXPECT_TRUE(preview->isVisible());
+    EXPECT_TRUE(logText().contains("VideoPreviewWindow: init called with URL: " + video));
+    // Nobody keeps it: closed, it goes.
+    preview->close();
+    EXPECT_TRUE(test::waitUntil([&] { return preview.isNull(); }, 2s));
 
     // A recording has no picture file to copy.
     QGuiApplication::clipboard()->setText("before");

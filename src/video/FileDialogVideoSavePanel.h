@@ -1,0 +1,9 @@
+#pragma once
+
+#include "video/VideoSavePanel.h"
+
+// The save panel of the desktop: a QFileDialog window offering the one file type of the format.
+class FileDialogVideoSavePanel : public VideoSavePanel {
+public:
+    void begin(const Options& options, Completion completion) override;
+};

@@ -1,0 +1,83 @@
+// The real preview window on the test X server: a click on the play button plays a small MP4, its
+// picture reaches the screen, and the banner of an upload lies on top of the picture.
+#include "video/VideoPreviewWindow.h"
+
+#include "platform/PixelGrabber.h"
+#include "video/VideoPlayerView.h"
+#include "video/VideoTestSupport.h"
+
+#include <QMediaPlayer>
+#include <QTest>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+bool xdotool(const QStringList& arguments)
+{
+    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
+    return result.finished && result.exitCode == 0;
+}
+
+QRgb screenPixel(platform::PixelGrabber& grabber, const QPoint& at)
+{
+    const QImage pixel = grabber.grab(QRect(at, QSize(1, 1)));
+    return pixel.isNull() ? 0 : pixel.pixel(0, 0);
+}
+
+} // namespace
+
+TEST(VideoPreviewWindowX11, PlaysTheRecordingAndShowsTheBannerOverIt)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    videotest::Harness h;
+    const QColor red(200, 30, 40);
+    // Picture and sound, as a recording with the microphone has.
+    const QString video = h.path("clip.mp4");
+    const auto made = test::run("/usr/bin/ffmpeg", {"-v", "error", "-y", "-f", "lavfi", "-i", "color=c=0xc81e28:s=320x240:r=25:d=1.5",
+                                                    "-f", "lavfi", "-i", "sine=frequency=440:duration=1.5", "-c:v", "libx264",
+                                                    "-pix_fmt", "yuv420p", "-c:a", "aac", "-shortest", video});
+    ASSERT_EQ(made.exitCode, 0) << made.output.toStdString();
+    QString error;
+    auto grabber = platform::PixelGrabber::create(&error);
+    ASSERT_TRUE(grabber) << error.toStdString();
+
+    auto window = h.window(video);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_EQ(window->windowTitle(), "Видео (1 сек)");
+    VideoPlayerView* view = window->playerView();
+    QMediaPlayer* player = view->player();
+    ASSERT_TRUE(test::waitUntil([&] { return player->mediaStatus() == QMediaPlayer::LoadedMedia; }, 10s))
+        << int(player->mediaStatus()) << " " << player->errorString().toStdString();
+    EXPECT_EQ(player->playbackState(), QMediaPlayer::StoppedState);
+
+    auto* play = view->controls()->findChild<QToolButton*>("playPause");
+    ASSERT_TRUE(play && play->isVisible());
+    const QPoint button = play->mapToGlobal(play->rect().center());
+    ASSERT_TRUE(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
+    ASSERT_TRUE(test::waitUntil([&] { return player->playbackState() == QMediaPlayer::PlayingState; }, 5s));
+    EXPECT_TRUE(view->audioOutput()) << "the sound goes out once it plays";
+
+    // The picture, scaled into the view, on the screen itself. The limits are generous for the
+    // sanitizer builds; a normal build gets there within a second.
+    const QPoint centre = view->mapToGlobal(QPoint(view->width() / 2, view->height() / 3));
+    ASSERT_TRUE(test::waitUntil([&] { return view->framesReceived() >= 5; }, 15s)) << view->framesReceived();
+    EXPECT_TRUE(test::waitUntil([&] { return media::colourDistance(screenPixel(*grabber, centre), red.rgb()) <= 40; }, 10s))
+        << std::hex << screenPixel(*grabber, centre);
+    EXPECT_TRUE(test::waitUntil([&] { return player->position() > 300; }, 15s));
+    EXPECT_TRUE(test::waitUntil([&] { return player->mediaStatus() == QMediaPlayer::EndOfMedia; }, 20s));
+
+    // The banner of a finished upload covers the picture where it lies.
+    window->showSuccessBanner();
+    ASSERT_TRUE(window->successBanner());
+    const QPoint banner = window->successBanner()->mapToGlobal(QPoint(window->successBanner()->width() - 8, 20));
+    EXPECT_TRUE(test::waitUntil([&] { return media::colourDistance(screenPixel(*grabber, banner), qRgb(30, 30, 30)) <= 12; }, 10s))
+        << std::hex << screenPixel(*grabber, banner);
+    EXPECT_EQ(window->successBanner()->geometry().top(), 16);
+    window->close();
+}
