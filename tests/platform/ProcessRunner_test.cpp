@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QThread>
 #include <QElapsedTimer>
 
 #include <gtest/gtest.h>
@@ -117,9 +118,15 @@ TEST(ProcessRunner, ObserversSeeTheLiveProcess)
     QByteArray cmdline;
     platform::ProcessRunner::setStartObserver([&](qint64 pid, const ProcessRequest& request) {
         EXPECT_EQ(request.program, "/bin/sh");
-        QFile file(QString("/proc/%1/cmdline").arg(pid));
-        if (file.open(QIODevice::ReadOnly))
-            cmdline = file.readAll();
+        // The program waits for its input, so it is alive; the entry can still read empty for a
+        // moment around the exec on a loaded machine.
+        for (int attempt = 0; attempt < 100 && cmdline.isEmpty(); ++attempt) {
+            QFile file(QString("/proc/%1/cmdline").arg(pid));
+            if (file.open(QIODevice::ReadOnly))
+                cmdline = file.readAll();
+            if (cmdline.isEmpty())
+                QThread::msleep(10);
+        }
     });
     ProcessRequest request = shell("read line; echo $line");
     request.standardInput = "hello\n";
