@@ -114,7 +114,21 @@ void AppDelegate::applicationDidFinishLaunching()
     logger.log(QStringLiteral("Application finished launching"));
     logLifecycleState(QStringLiteral("didFinishLaunching"));
 
-    runDevelopmentHooks();
+    // Development hooks: skip straight to the setup panel, or to a recording of a fixed area.
+    const QString setup = environmentValue("KESTROVA_DEBUG_SETUP");
+    const QString automatic = environmentValue("KESTROVA_DEBUG_AUTO");
+    logger.log(QStringLiteral("KESTROVA_DEBUG_SETUP=") + setup + QStringLiteral(" KESTROVA_DEBUG_AUTO=") + automatic);
+    const QString rectText = platform::NumberFormat::rect(debugRecordingRect);
+    if (automatic == QLatin1String("1")) {
+        logger.log(QStringLiteral("KESTROVA_DEBUG_AUTO active - simulating selection with rect ") + rectText);
+        QTimer::singleShot(1000, this, [this] { screenRecordingSelectionDidFinish(debugRecordingRect); });
+    } else if (setup == QLatin1String("1")) {
+        logger.log(QStringLiteral("Application launching with KESTROVA_DEBUG_SETUP - scheduling debug setup window"));
+        QTimer::singleShot(1000, this, [this, rectText] {
+            DebugLogger::shared().log(QStringLiteral("Showing debug RecordingSetupWindow for rect: ") + rectText);
+            showRecordingSetupWindow(debugRecordingRect);
+        });
+    }
 }
 
 void AppDelegate::createAnchorWindow()
@@ -227,26 +241,19 @@ void AppDelegate::checkPermissionsOnLaunch()
         return;
     }
     logger.log(QStringLiteral("Screen recording permission not granted, showing permission request window"));
-    showPermissionWindow();
-}
 
-void AppDelegate::runDevelopmentHooks()
-{
-    auto& logger = DebugLogger::shared();
-    const QString setup = environmentValue("KESTROVA_DEBUG_SETUP");
-    const QString automatic = environmentValue("KESTROVA_DEBUG_AUTO");
-    logger.log(QStringLiteral("KESTROVA_DEBUG_SETUP=") + setup + QStringLiteral(" KESTROVA_DEBUG_AUTO=") + automatic);
-    const QString rectText = platform::NumberFormat::rect(debugRecordingRect);
-    if (automatic == QLatin1String("1")) {
-        logger.log(QStringLiteral("KESTROVA_DEBUG_AUTO active - simulating selection with rect ") + rectText);
-        QTimer::singleShot(1000, this, [this] { screenRecordingSelectionDidFinish(debugRecordingRect); });
-    } else if (setup == QLatin1String("1")) {
-        logger.log(QStringLiteral("Application launching with KESTROVA_DEBUG_SETUP - scheduling debug setup window"));
-        QTimer::singleShot(1000, this, [this, rectText] {
-            DebugLogger::shared().log(QStringLiteral("Showing debug RecordingSetupWindow for rect: ") + rectText);
-            showRecordingSetupWindow(debugRecordingRect);
-        });
-    }
+    QPointer<AppDelegate> self(this);
+    // Runs at the end of every close() of the window, so it may run more than once.
+    m_permissionRequestWindow = new PermissionRequestWindowController(permissionsManager(), [self] {
+        DebugLogger::shared().log(QStringLiteral("Permission request window closed"));
+        if (self && self->m_permissionRequestWindow) {
+            // Released once its close() has returned.
+            self->m_permissionRequestWindow->deleteLater();
+            self->m_permissionRequestWindow = nullptr;
+        }
+        platform::Application::shared().setActivationPolicy(platform::ActivationPolicy::accessory);
+    }, this);
+    m_permissionRequestWindow->show();
 }
 
 void AppDelegate::captureScreen()
@@ -454,22 +461,6 @@ void AppDelegate::showPreview(const QImage& image)
 {
     if (m_previewWindowController)
         m_previewWindowController->showPreview(image);
-}
-
-void AppDelegate::showPermissionWindow()
-{
-    QPointer<AppDelegate> self(this);
-    // Runs at the end of every close() of the window, so it may run more than once.
-    m_permissionRequestWindow = new PermissionRequestWindowController(permissionsManager(), [self] {
-        DebugLogger::shared().log(QStringLiteral("Permission request window closed"));
-        if (self && self->m_permissionRequestWindow) {
-            // Released once its close() has returned.
-            self->m_permissionRequestWindow->deleteLater();
-            self->m_permissionRequestWindow = nullptr;
-        }
-        platform::Application::shared().setActivationPolicy(platform::ActivationPolicy::accessory);
-    }, this);
-    m_permissionRequestWindow->show();
 }
 
 void AppDelegate::showSettingsWindow()

@@ -109,7 +109,6 @@ private:
     void setupMainMenu();
     void setupStatusBarController();
     void checkPermissionsOnLaunch();
-    void runDevelopmentHooks();
     void createAnchorWindow();
     void updateMainMenuShortcuts();
     void registerConfiguredHotkeys();
@@ -121,7 +120,6 @@ private:
     void releaseStatusBarController();
     void closePreviewWindow();
     void showPreview(const QImage& image);
-    void showPermissionWindow();
     void showSettingsWindow();
     void showAboutPanel();
     void popUpStatusMenu();
@@ -135,9 +133,8 @@ private:
     void closeRecordingWindows();
     void releaseFinishedRecording(quint64 controls, quint64 frame, quint64 clicks, quint64 recorder);
     int runRecordingAlert(const RecordingAlertPresenter::Alert& alert);
-    // The video preview of a finished recording, and closing the previous one (`message` is logged
-    // when there is one to close).
-    void showVideoPreview(const QUrl& url);
+    // Closes the video preview of the previous recording; `message` is logged, as written by the
+    // caller, when there is one to close.
     void closeVideoPreview(const QString& message = QStringLiteral("Closing previous video preview window before new recording"),
                            std::source_location where = std::source_location::current());
     // Dropping the preview closes it; it goes once an upload it still runs has ended.

@@ -356,7 +356,16 @@ void AppDelegate::handleRecordingCompletion(const std::optional<QUrl>& url, cons
 
     logger.log(QStringLiteral("AppDelegate: Recording completed successfully: ") + url->toLocalFile());
     closeVideoPreview(QStringLiteral("AppDelegate: Closing previous video preview window"));
-    showVideoPreview(*url);
+    logger.log(QStringLiteral("AppDelegate: Creating VideoPreviewWindow"));
+    m_videoPreviewWindow.reset(
+        new VideoPreviewWindow(url->toLocalFile(), m_appState.get(), m_historyManager.get(), m_statusBarController.get()));
+    logger.log(QStringLiteral("AppDelegate: Making VideoPreviewWindow key and front"));
+    m_videoPreviewWindow->show();
+    m_videoPreviewWindow->raise();
+    m_videoPreviewWindow->activateWindow();
+    platform::Application::shared().activateIgnoringOtherApps();
+    logger.log(QStringLiteral("AppDelegate: VideoPreviewWindow shown"));
+    logLifecycleState(QStringLiteral("after showing VideoPreviewWindow"));
     logger.log(QStringLiteral("AppDelegate: Hiding recording windows"));
     for (RecordingSlot<RecordingFlowWindowPtr>* slot : {&m_simpleControlsWindow, &m_recordingFrameWindow, &m_clickIndicatorOverlay})
         if (slot->object)
@@ -397,21 +406,6 @@ void AppDelegate::VideoPreviewRelease::operator()(VideoPreviewWindow* window) co
 {
     window->close();
     window->release();
-}
-
-void AppDelegate::showVideoPreview(const QUrl& url)
-{
-    auto& logger = DebugLogger::shared();
-    logger.log(QStringLiteral("AppDelegate: Creating VideoPreviewWindow"));
-    m_videoPreviewWindow.reset(
-        new VideoPreviewWindow(url.toLocalFile(), m_appState.get(), m_historyManager.get(), m_statusBarController.get()));
-    logger.log(QStringLiteral("AppDelegate: Making VideoPreviewWindow key and front"));
-    m_videoPreviewWindow->show();
-    m_videoPreviewWindow->raise();
-    m_videoPreviewWindow->activateWindow();
-    platform::Application::shared().activateIgnoringOtherApps();
-    logger.log(QStringLiteral("AppDelegate: VideoPreviewWindow shown"));
-    logLifecycleState(QStringLiteral("after showing VideoPreviewWindow"));
 }
 
 void AppDelegate::closeVideoPreview(const QString& message, std::source_location where)

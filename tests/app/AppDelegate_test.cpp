@@ -157,7 +157,7 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
         "checkPermissionsOnLaunch: Screen recording permission already granted",
         "applicationDidFinishLaunching: Application finished launching",
         "logLifecycleState: Lifecycle: didFinishLaunching \\| policy=accessory \\| windows=\\[.*\\] \\| " + anchor,
-        "runDevelopmentHooks: KESTROVA_DEBUG_SETUP=<nil> KESTROVA_DEBUG_AUTO=<nil>",
+        "applicationDidFinishLaunching: KESTROVA_DEBUG_SETUP=<nil> KESTROVA_DEBUG_AUTO=<nil>",
     };
     QStringList got = messages();
     ASSERT_EQ(got.size(), expected.size()) << got.join('\n').toStdString();
@@ -233,7 +233,7 @@ TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFini
     // Access granted in the meantime: the next poll finds it.
     test::spin(300ms);
     m_accessGranted = true;
-    const QString closed = "showPermissionWindow: Permission request window closed";
+    const QString closed = "checkPermissionsOnLaunch: Permission request window closed";
     ASSERT_TRUE(test::waitUntil([&] { return messages().contains(closed); }, 2s));
     EXPECT_TRUE(delegate->permissionsManager().screenRecordingPermissionGranted());
     EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::accessory);

@@ -90,10 +90,12 @@ TEST(KestrovaProcess, SignalsRunTheShutdownSequence)
 
 TEST(KestrovaProcess, DevelopmentHooks)
 {
-    const QString autoLine = "KESTROVA_DEBUG_AUTO active - simulating selection with rect (200.0, 200.0, 800.0, 600.0)";
+    // The hooks are part of the launch: their lines, the delayed one too, carry its name.
+    const QString launch = "applicationDidFinishLaunching: ";
+    const QString autoLine = launch + "KESTROVA_DEBUG_AUTO active - simulating selection with rect (200.0, 200.0, 800.0, 600.0)";
     const QString selection = "AppDelegate: screenRecordingSelectionDidFinish called with rect: Optional((200.0, 200.0, 800.0, 600.0))";
-    const QString setupLine = "Application launching with KESTROVA_DEBUG_SETUP - scheduling debug setup window";
-    const QString setupShown = "Showing debug RecordingSetupWindow for rect: (200.0, 200.0, 800.0, 600.0)";
+    const QString setupLine = launch + "Application launching with KESTROVA_DEBUG_SETUP - scheduling debug setup window";
+    const QString setupShown = launch + "Showing debug RecordingSetupWindow for rect: (200.0, 200.0, 800.0, 600.0)";
     const QString setupWindow = "AppDelegate: Creating RecordingSetupWindow for rect: (200.0, 200.0, 800.0, 600.0)";
     struct Case {
         QMap<QString, QString> env;
@@ -118,7 +120,7 @@ TEST(KestrovaProcess, DevelopmentHooks)
         const Case& c = cases[i];
         const Session& s = *sessions[i];
         SCOPED_TRACE(c.envLine.toStdString());
-        ASSERT_TRUE(s.waitForLog(c.envLine)) << s.logText().toStdString();
+        ASSERT_TRUE(s.waitForLog(launch + c.envLine)) << s.logText().toStdString();
         if (!c.scheduled.isEmpty()) {
             EXPECT_EQ(s.count(c.scheduled), 1);
             ASSERT_TRUE(s.waitForLog(c.delayed, 1, 5s)) << s.logText().toStdString();

@@ -307,10 +307,10 @@ const FlowCase kCases[] = {
          "handleRecordingCompletion: AppDelegate: handleRecordingCompletion called - url: "
          "Optional(file:///tmp/ScreenRecord_test.mp4), error: nil",
          "handleRecordingCompletion: AppDelegate: Recording completed successfully: /tmp/ScreenRecord_test.mp4",
-         "showVideoPreview: AppDelegate: Creating VideoPreviewWindow",
+         "handleRecordingCompletion: AppDelegate: Creating VideoPreviewWindow",
          "VideoPreviewWindow: VideoPreviewWindow: init called with URL: /tmp/ScreenRecord_test.mp4",
-         "showVideoPreview: AppDelegate: Making VideoPreviewWindow key and front",
-         "showVideoPreview: AppDelegate: VideoPreviewWindow shown",
+         "handleRecordingCompletion: AppDelegate: Making VideoPreviewWindow key and front",
+         "handleRecordingCompletion: AppDelegate: VideoPreviewWindow shown",
          "handleRecordingCompletion: AppDelegate: Hiding recording windows"},
         [](Flow& f) {
             ASSERT_NE(f.delegate->videoPreviewWindow(), nullptr);
@@ -387,7 +387,7 @@ const FlowCase kCases[] = {
         },
         {},
         {"stopRecording: AppDelegate: Stop already requested, ignoring",
-         "showVideoPreview: AppDelegate: VideoPreviewWindow shown"},
+         "handleRecordingCompletion: AppDelegate: VideoPreviewWindow shown"},
         [](Flow& f) {
             EXPECT_EQ(f.fake.recorders.front()->stops, 1);
             EXPECT_FALSE(f.logged("Ошибка записи"));

@@ -94,7 +94,7 @@ TEST(RecordingFlowX11, KestrovaRecordsTheSelectedAreaToAPlayableFile)
     ASSERT_TRUE(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
     ASSERT_TRUE(session.waitForLog("AppDelegate: Video preview window setup complete")) << session.logText().toStdString();
     EXPECT_FALSE(session.logText().contains("ERROR"));
-    EXPECT_EQ(session.count("showVideoPreview: AppDelegate: VideoPreviewWindow shown"), 1);
+    EXPECT_EQ(session.count("handleRecordingCompletion: AppDelegate: VideoPreviewWindow shown"), 1);
     const QString path = logCapture(session, QRegularExpression(R"(Recording completed successfully: (.*)$)"));
     ASSERT_FALSE(path.isEmpty());
     EXPECT_EQ(QFileInfo(path).absolutePath(), session.home() + "/Documents/ScreenRecordings");
