@@ -88,6 +88,10 @@ void AppDelegate::applicationDidFinishLaunching()
     auto& logger = DebugLogger::shared();
     auto& application = platform::Application::shared();
     logger.log(QStringLiteral("Application starting up"));
+    // Found by the delegate's state before anything was logged.
+    const QString keychainError = AppState::takeCredentialsLoadError();
+    if (!keychainError.isEmpty())
+        logger.logErrorMessage(keychainError);
 
     m_instanceLock = std::make_unique<platform::SingleInstanceLock>(platform::Application::bundleIdentifier());
     const auto lock = m_instanceLock->tryAcquire();

@@ -5,7 +5,9 @@
 #include "platform/Console.h"
 #include "platform/UserDefaults.h"
 
+#include <iterator>
 #include <mutex>
+#include <utility>
 
 namespace {
 
@@ -14,8 +16,63 @@ namespace {
 enum class CredentialsSource {
     decoded,     // the stored record
     noItem,      // nothing stored yet
-    undecodable, // a stored text that is not a valid record: kept as a backup before overwriting
+    undecodable, // stored bytes that are not a valid record: kept as a backup before overwriting
     unreadable,  // the keychain could not be read: re-read before writing, never overwrite blind
+};
+
+// The four text fields of the record, in declaration order.
+constexpr QString SecureCredentials::* textFields[] = {
+    &SecureCredentials::ftpPassword,
+    &SecureCredentials::yandexAccessToken,
+    &SecureCredentials::yandexRefreshToken,
+    &SecureCredentials::kestrovaApiToken,
+};
+
+// What one change did to the record: the texts it assigned and the passwords it set or removed.
+// Taken from the change while it runs, so that it can be replayed after the change's captures are
+// gone.
+struct CredentialsPatch {
+    std::optional<QString> texts[std::size(textFields)];
+    QMap<QString, std::optional<QString>> passwords; // nullopt: removed
+
+    static CredentialsPatch of(const std::function<void(SecureCredentials&)>& change, const SecureCredentials& base)
+    {
+        // Every value the change could leave alone is replaced by a marker no change assigns (it
+        // holds a noncharacter); whatever differs from the marker afterwards, the change assigned,
+        // also when it assigned the value the field already had.
+        static const QString untouched = QStringLiteral("\uFFFF-untouched-\uFFFF");
+        SecureCredentials probe = base;
+        for (const auto field : textFields)
+            probe.*field = untouched;
+        for (QString& password : probe.ftpPasswords)
+            password = untouched;
+        change(probe);
+
+        CredentialsPatch patch;
+        for (size_t i = 0; i < std::size(textFields); ++i)
+            if (probe.*textFields[i] != untouched)
+                patch.texts[i] = probe.*textFields[i];
+        for (auto it = probe.ftpPasswords.cbegin(); it != probe.ftpPasswords.cend(); ++it)
+            if (it.value() != untouched)
+                patch.passwords.insert(it.key(), it.value());
+        for (auto it = base.ftpPasswords.cbegin(); it != base.ftpPasswords.cend(); ++it)
+            if (!probe.ftpPasswords.contains(it.key()))
+                patch.passwords.insert(it.key(), std::nullopt);
+        return patch;
+    }
+
+    void applyTo(SecureCredentials& record) const
+    {
+        for (size_t i = 0; i < std::size(textFields); ++i)
+            if (texts[i])
+                record.*textFields[i] = *texts[i];
+        for (auto it = passwords.cbegin(); it != passwords.cend(); ++it) {
+            if (it.value())
+                record.ftpPasswords.insert(it.key(), *it.value());
+            else
+                record.ftpPasswords.remove(it.key());
+        }
+    }
 };
 
 struct CredentialsCache {
@@ -23,7 +80,12 @@ struct CredentialsCache {
     std::optional<SecureCredentials> record;
     bool loaded = false;
     CredentialsSource source = CredentialsSource::noItem;
-    QString undecodableText;
+    QByteArray undecodableData;
+    // The changes made while the keychain could not be read, oldest first. The record then holds
+    // only these; once the keychain reads again they go onto the stored record.
+    QList<CredentialsPatch> pending;
+    // Why the load could not read the keychain, until the launch reports it.
+    QString loadError;
 };
 
 CredentialsCache& cache()
@@ -34,32 +96,36 @@ CredentialsCache& cache()
 
 const QString backupAccount = KeychainService::credentialsAccount + QStringLiteral(".bak");
 
-// Reads the item into the cache; caller holds the lock.
-void readIntoCache(CredentialsCache& c)
+QString readErrorMessage(const QString& backendText)
+{
+    return QStringLiteral("Keychain could not be read: ") + backendText;
+}
+
+// Reads the item into the cache; caller holds the lock. Returns the backend's message when the
+// keychain could not be read; the cache then holds the empty record.
+QString readIntoCache(CredentialsCache& c)
 {
     const platform::KeychainLookup lookup = KeychainService::shared().readSecureData(KeychainService::credentialsAccount);
-    c.undecodableText.clear();
+    c.undecodableData.clear();
+    c.record = SecureCredentials{};
     switch (lookup.status) {
     case platform::KeychainStatus::Success:
         if (auto record = SecureCredentials::fromJson(lookup.data)) {
             c.record = *record;
             c.source = CredentialsSource::decoded;
         } else {
-            c.record = SecureCredentials{};
             c.source = CredentialsSource::undecodable;
-            c.undecodableText = QString::fromUtf8(lookup.data);
+            c.undecodableData = lookup.data;
         }
-        break;
+        return QString();
     case platform::KeychainStatus::ItemNotFound:
-        c.record = SecureCredentials{};
         c.source = CredentialsSource::noItem;
-        break;
+        return QString();
     case platform::KeychainStatus::Error:
-        c.record = SecureCredentials{};
         c.source = CredentialsSource::unreadable;
-        DebugLogger::shared().logErrorMessage(QStringLiteral("Keychain could not be read: ") + lookup.errorText);
-        break;
+        return lookup.errorText;
     }
+    return QString();
 }
 
 } // namespace
@@ -147,7 +213,18 @@ void AppState::loadCredentials()
 {
     CredentialsCache& c = cache();
     std::lock_guard lock(c.mutex);
-    readIntoCache(c);
+    // A fresh start: changes kept from an earlier unreadable state go with the cache they were in.
+    c.pending.clear();
+    const QString error = readIntoCache(c);
+    // The first load runs before the launch has logged its first line; the launch reports it.
+    c.loadError = error.isEmpty() ? QString() : readErrorMessage(error);
+}
+
+QString AppState::takeCredentialsLoadError()
+{
+    CredentialsCache& c = cache();
+    std::lock_guard lock(c.mutex);
+    return std::exchange(c.loadError, QString());
 }
 
 std::optional<SecureCredentials> AppState::credentials()
@@ -178,15 +255,23 @@ bool AppState::updateCredentials(const std::function<void(SecureCredentials&)>& 
     auto& logger = DebugLogger::shared();
 
     if (c.source == CredentialsSource::unreadable) {
-        // The cache is an empty stand-in; writing it would erase whatever the item holds.
-        SecureCredentials pending = c.record.value_or(SecureCredentials{});
-        readIntoCache(c);
+        // The cache holds only the changes made since; writing it would erase whatever the item holds.
+        const SecureCredentials changesOnly = c.record.value_or(SecureCredentials{});
+        const QString readError = readIntoCache(c);
         if (c.source == CredentialsSource::unreadable) {
-            change(pending);
-            c.record = pending;
+            c.record = changesOnly;
+            CredentialsPatch patch = CredentialsPatch::of(change, *c.record);
+            patch.applyTo(*c.record);
+            c.pending.append(std::move(patch));
+            logger.logErrorMessage(readErrorMessage(readError));
             logger.logErrorMessage(QStringLiteral("Keychain is unreadable; credentials were not saved"));
             return false;
         }
+        // Read back: the kept changes go onto the stored record in the order they were made, then
+        // this one, and the record is written once.
+        for (const CredentialsPatch& patch : std::as_const(c.pending))
+            patch.applyTo(*c.record);
+        c.pending.clear();
     }
     if (!c.record)
         c.record = SecureCredentials{};
@@ -194,7 +279,8 @@ bool AppState::updateCredentials(const std::function<void(SecureCredentials&)>& 
 
     if (c.source == CredentialsSource::undecodable) {
         QString error;
-        if (!KeychainService::shared().saveSecureData(backupAccount, c.undecodableText, &error)) {
+        // The stored bytes as they are, even when they are not valid UTF-8.
+        if (!KeychainService::shared().saveSecureBytes(backupAccount, c.undecodableData, &error)) {
             logger.logErrorMessage(QStringLiteral("Could not back up the unreadable credentials record: ") + error);
             return false;
         }
@@ -208,7 +294,7 @@ bool AppState::updateCredentials(const std::function<void(SecureCredentials&)>& 
         return false;
     }
     c.source = CredentialsSource::decoded;
-    c.undecodableText.clear();
+    c.undecodableData.clear();
     return true;
 }
 
@@ -219,5 +305,7 @@ void AppState::resetCredentialsForTesting()
     c.record.reset();
     c.loaded = false;
     c.source = CredentialsSource::noItem;
-    c.undecodableText.clear();
+    c.undecodableData.clear();
+    c.pending.clear();
+    c.loadError.clear();
 }

@@ -32,12 +32,17 @@ public:
 
     // The process-wide cache of the keychain record, filled by the first AppState.
     static void loadCredentials();
+    // Why the last load could not read the keychain, as a log message; once, then "". The first
+    // load runs before the launch's first log line, so the launch logs it.
+    static QString takeCredentialsLoadError();
     static std::optional<SecureCredentials> credentials();
     static bool credentialsLoaded();
     // Stores the cloud API token ("" for none) in the cache and the keychain item.
     static void setKestrovaApiToken(const std::optional<QString>& token);
     // Applies `change` to the cached record and writes the record to the keychain. The cache always
     // takes the change; the item is written only when it is safe (see the .cpp). True when written.
+    // `change` assigns fields and sets or removes passwords without reading the record: while the
+    // keychain cannot be read, what it assigned is kept and later applied to the record read back.
     static bool updateCredentials(const std::function<void(SecureCredentials&)>& change);
 
     // Tests: forget the cache, as in a new process.

@@ -27,8 +27,12 @@ std::optional<QString> KeychainService::getSecureData(const QString& account) co
 
 bool KeychainService::saveSecureData(const QString& account, const QString& value, QString* errorText) const
 {
+    return saveSecureBytes(account, value.toUtf8(), errorText);
+}
+
+bool KeychainService::saveSecureBytes(const QString& account, const QByteArray& data, QString* errorText) const
+{
     auto& backend = platform::KeychainBackend::current();
-    const QByteArray data = value.toUtf8();
     const platform::KeychainLookup existing = backend.lookup(service, account);
     switch (existing.status) {
     case platform::KeychainStatus::Success:

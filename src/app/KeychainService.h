@@ -23,4 +23,6 @@ public:
     // Updates the item's data, or adds the item with label and description when it does not exist.
     // Writes nothing when the lookup itself fails. True on success.
     bool saveSecureData(const QString& account, const QString& value, QString* errorText = nullptr) const;
+    // As saveSecureData, with the data stored byte for byte as given.
+    bool saveSecureBytes(const QString& account, const QByteArray& data, QString* errorText = nullptr) const;
 };

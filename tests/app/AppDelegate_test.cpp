@@ -9,6 +9,7 @@
 #include "app/SettingsWindowController.h"
 #include "app/StatusBarController.h"
 #include "platform/Application.h"
+#include "platform/InMemoryKeychain.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ScreenAccess.h"
 #include "support/TestSupport.h"
@@ -241,6 +242,33 @@ TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFini
     EXPECT_TRUE(test::waitUntil([&] { return released.isNull(); }, 1s));
     test::spin(1200ms);
     EXPECT_EQ(messages().count(closed), 1);
+}
+
+TEST_F(AppDelegateTest, AnUnreadableKeychainIsReportedAfterTheStartUpLine)
+{
+    // No Secret Service: the delegate's state reads the keychain before anything is logged.
+    auto keychain = std::make_shared<platform::InMemoryKeychain>();
+    keychain->setUnavailable(true);
+    platform::KeychainBackend::setCurrent(keychain);
+    AppState::resetCredentialsForTesting();
+    delegate = std::make_unique<AppDelegate>();
+    EXPECT_TRUE(messages().isEmpty()) << messages().join('\n').toStdString();
+    delegate->applicationDidFinishLaunching();
+    const QStringList got = messages();
+    ASSERT_GE(got.size(), 3);
+    EXPECT_EQ(got[0], "applicationDidFinishLaunching: Application starting up");
+    EXPECT_EQ(got[1], "applicationDidFinishLaunching: ERROR: Keychain could not be read: the keychain is unavailable");
+    EXPECT_EQ(got.filter("Keychain could not be read").size(), 1);
+
+    // Reported once: the next launch in this process has nothing to say.
+    delegate->applicationWillTerminate();
+    delegate.reset();
+    const qsizetype before = messages().size();
+    launch(true);
+    EXPECT_EQ(messages().mid(before).filter("Keychain could not be read").size(), 0);
+
+    platform::KeychainBackend::setCurrent(std::make_shared<platform::InMemoryKeychain>());
+    AppState::resetCredentialsForTesting();
 }
 
 TEST_F(AppDelegateTest, CaptureNotificationsStartTheirFlows)

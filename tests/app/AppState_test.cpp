@@ -124,15 +124,26 @@ TEST_F(AppStateTest, SecondAppStateDoesNotReadTheKeychainAgain)
     EXPECT_EQ(AppState::credentials()->kestrovaApiToken, "");
 }
 
-TEST_F(AppStateTest, RecordWithoutAKeyBecomesTheEmptyRecordAndIsBackedUpBeforeOverwrite)
+TEST_F(AppStateTest, UndecodableRecordBecomesTheEmptyRecordAndIsBackedUpByteForByteBeforeOverwrite)
 {
-    const QByteArray broken = R"({"ftpPassword":"","yandexAccessToken":"tok","yandexRefreshToken":"","kestrovaApiToken":"k"})";
-    putRecord(broken);
-    AppState state;
-    EXPECT_EQ(AppState::credentials(), SecureCredentials{});
-    AppState::setKestrovaApiToken(QStringLiteral("new"));
-    EXPECT_EQ(keychain->item("Kestrova", kAccount + ".bak")->data, broken);
-    EXPECT_EQ(storedRecord()->kestrovaApiToken, "new");
+    const struct {
+        const char* name;
+        QByteArray stored;
+    } cases[] = {
+        {"lacks a key", R"({"ftpPassword":"","yandexAccessToken":"tok","yandexRefreshToken":"","kestrovaApiToken":"k"})"},
+        {"not UTF-8", QByteArray("{\"kestrovaApiToken\":\"\xff\xfe\xc3\"}")},
+        {"not JSON", QByteArray("\x00\x01garbage", 9)},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        putRecord(c.stored);
+        AppState state;
+        EXPECT_EQ(AppState::credentials(), SecureCredentials{}) << c.name;
+        AppState::setKestrovaApiToken(QStringLiteral("new"));
+        ASSERT_TRUE(keychain->item("Kestrova", kAccount + ".bak")) << c.name;
+        EXPECT_EQ(keychain->item("Kestrova", kAccount + ".bak")->data, c.stored) << c.name;
+        EXPECT_EQ(storedRecord()->kestrovaApiToken, "new") << c.name;
+    }
 }
 
 TEST_F(AppStateTest, SignOutStoresEmptyTokenAndKeepsTheRest)
@@ -182,6 +193,92 @@ TEST_F(AppStateTest, UnreadableKeychainIsNeverOverwrittenBlindly)
     record.kestrovaApiToken = "k2";
     EXPECT_EQ(storedRecord(), record);
     EXPECT_EQ(AppState::credentials(), record);
+}
+
+TEST_F(AppStateTest, ChangesMadeWhileTheKeychainIsUnreadableAreAllKept)
+{
+    SecureCredentials record;
+    record.kestrovaApiToken = "old cloud token";
+    record.yandexAccessToken = "ya";
+    record.yandexRefreshToken = "yr";
+    record.ftpPasswords.insert("u@h", "p");
+    record.ftpPasswords.insert("gone@h", "x");
+    putRecord(record.toJson());
+    keychain->setUnavailable(true);
+    AppState state;
+    const int writes = keychain->writeCount();
+
+    // While the keyring is locked: a sign-in, a sign-out (the value the empty stand-in already
+    // has), a sign-in again, a new password, a removed one.
+    AppState::setKestrovaApiToken(QStringLiteral("cloud"));
+    EXPECT_FALSE(AppState::updateCredentials([](SecureCredentials& r) { r.yandexAccessToken = ""; }));
+    EXPECT_FALSE(AppState::updateCredentials([](SecureCredentials& r) {
+        r.ftpPasswords.insert("new@h", "np");
+        r.ftpPasswords.insert("u@h", "p2");
+    }));
+    {
+        // What a change captures may be gone before the keychain reads again.
+        const QString refresh = QStringLiteral("refresh");
+        EXPECT_FALSE(AppState::updateCredentials([&](SecureCredentials& r) { r.yandexRefreshToken = refresh; }));
+    }
+    EXPECT_EQ(keychain->writeCount(), writes);
+    EXPECT_EQ(AppState::credentials()->kestrovaApiToken, "cloud");
+    EXPECT_EQ(AppState::credentials()->yandexRefreshToken, "refresh");
+
+    // Unlocked: the stored record takes every kept change in order, then this one, in one write.
+    keychain->setUnavailable(false);
+    EXPECT_TRUE(AppState::updateCredentials([](SecureCredentials& r) {
+        r.ftpPasswords.remove("gone@h");
+        r.ftpPassword = "single";
+    }));
+    EXPECT_EQ(keychain->writeCount(), writes + 1);
+    SecureCredentials expected = record;
+    expected.kestrovaApiToken = "cloud";
+    expected.yandexAccessToken = "";
+    expected.yandexRefreshToken = "refresh";
+    expected.ftpPassword = "single";
+    expected.ftpPasswords = {{"u@h", "p2"}, {"new@h", "np"}};
+    EXPECT_EQ(storedRecord(), expected);
+    EXPECT_EQ(AppState::credentials(), expected);
+
+    // Applied once: later writes start from the stored record alone.
+    AppState::setKestrovaApiToken(QStringLiteral("cloud 2"));
+    expected.kestrovaApiToken = "cloud 2";
+    EXPECT_EQ(storedRecord(), expected);
+}
+
+TEST_F(AppStateTest, LaterChangesOverrideEarlierOnesKeptWhileUnreadable)
+{
+    SecureCredentials stored;
+    stored.kestrovaApiToken = "stored";
+    putRecord(stored.toJson());
+    keychain->setUnavailable(true);
+    AppState state;
+    AppState::setKestrovaApiToken(QStringLiteral("first"));
+    AppState::setKestrovaApiToken(QStringLiteral("second"));
+    AppState::setKestrovaApiToken(std::nullopt); // signed out again
+    keychain->setUnavailable(false);
+    EXPECT_TRUE(AppState::updateCredentials([](SecureCredentials& r) { r.yandexAccessToken = "ya"; }));
+    SecureCredentials expected;
+    expected.yandexAccessToken = "ya";
+    EXPECT_EQ(storedRecord(), expected);
+}
+
+TEST_F(AppStateTest, AnUnreadableLoadIsReportedOnceWithoutLogging)
+{
+    keychain->setUnavailable(true);
+    DebugLogger::shared().flush();
+    QFile log(DebugLogger::shared().logFilePath());
+    const qint64 before = log.size();
+    AppState state;
+    DebugLogger::shared().flush();
+    EXPECT_EQ(QFile(DebugLogger::shared().logFilePath()).size(), before); // the launch logs it
+    EXPECT_EQ(AppState::takeCredentialsLoadError(), "Keychain could not be read: the keychain is unavailable");
+    EXPECT_EQ(AppState::takeCredentialsLoadError(), "");
+
+    keychain->setUnavailable(false);
+    AppState::loadCredentials();
+    EXPECT_EQ(AppState::takeCredentialsLoadError(), "");
 }
 
 TEST_F(AppStateTest, CredentialsCacheIsSafeAcrossThreads)
