@@ -238,13 +238,16 @@ void AppDelegate::checkPermissionsOnLaunch()
 {
     auto& logger = DebugLogger::shared();
     logger.log(QStringLiteral("Checking screen recording permissions on launch"));
-    if (platform::ScreenAccess::preflight()) {
+    // The preflight answer and, when it is no, why: one probe of the display for both.
+    const QString reason = platform::ScreenAccess::unavailableReason();
+    if (reason.isEmpty()) {
         logger.log(QStringLiteral("Screen recording permission already granted"));
         permissionsManager().setScreenRecordingPermissionGranted(true);
         platform::Application::shared().setActivationPolicy(platform::ActivationPolicy::accessory);
         return;
     }
     logger.log(QStringLiteral("Screen recording permission not granted, showing permission request window"));
+    logger.log(QStringLiteral("Screen capture is not available: ") + reason);
 
     QPointer<AppDelegate> self(this);
     // Runs at the end of every close() of the window, so it may run more than once.

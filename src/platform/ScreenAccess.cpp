@@ -32,7 +32,7 @@ QString ScreenAccess::unavailableReason()
             return probeSlot()() ? QString() : QStringLiteral("screen access denied by test probe");
     }
     if (onWayland())
-        return QStringLiteral("screen capture is not available under Wayland");
+        return QStringLiteral("this is a Wayland session, where X clients cannot read the screen");
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         return QStringLiteral("screen capture needs an X11 session (platform %1)").arg(QGuiApplication::platformName());
     QString error;

@@ -219,7 +219,12 @@ TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFini
 {
     launch(false);
     const QStringList got = messages();
-    EXPECT_TRUE(got.contains("checkPermissionsOnLaunch: Screen recording permission not granted, showing permission request window"));
+    // Followed at once by the reason.
+    const qsizetype notGranted =
+        got.indexOf("checkPermissionsOnLaunch: Screen recording permission not granted, showing permission request window");
+    ASSERT_GE(notGranted, 0) << got.join('\n').toStdString();
+    ASSERT_LT(notGranted + 1, got.size());
+    EXPECT_EQ(got[notGranted + 1], "checkPermissionsOnLaunch: Screen capture is not available: screen access denied by test probe");
     const auto finished = std::find_if(got.begin(), got.end(), [](const QString& m) { return m.contains("Lifecycle: didFinishLaunching"); });
     ASSERT_NE(finished, got.end());
     EXPECT_TRUE(finished->contains("policy=regular")) << finished->toStdString();
@@ -242,6 +247,29 @@ TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFini
     EXPECT_TRUE(test::waitUntil([&] { return released.isNull(); }, 1s));
     test::spin(1200ms);
     EXPECT_EQ(messages().count(closed), 1);
+}
+
+TEST_F(AppDelegateTest, UnderWaylandTheLaunchSaysWhyCaptureIsUnavailable)
+{
+    // The real check, not the probe: a Wayland session is recognised from its environment.
+    platform::ScreenAccess::setProbeForTesting({});
+    const QByteArray savedDisplay = qgetenv("WAYLAND_DISPLAY");
+    const bool hadDisplay = qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+    qputenv("WAYLAND_DISPLAY", "wayland-0");
+    launch(false);
+    if (hadDisplay)
+        qputenv("WAYLAND_DISPLAY", savedDisplay);
+    else
+        qunsetenv("WAYLAND_DISPLAY");
+
+    const QStringList got = messages();
+    const qsizetype notGranted =
+        got.indexOf("checkPermissionsOnLaunch: Screen recording permission not granted, showing permission request window");
+    ASSERT_GE(notGranted, 0) << got.join('\n').toStdString();
+    ASSERT_LT(notGranted + 1, got.size());
+    EXPECT_EQ(got[notGranted + 1], "checkPermissionsOnLaunch: Screen capture is not available: this is a Wayland session, "
+                                   "where X clients cannot read the screen");
+    EXPECT_TRUE(delegate->permissionRequestWindow());
 }
 
 TEST_F(AppDelegateTest, AnUnreadableKeychainIsReportedAfterTheStartUpLine)
