@@ -6,21 +6,43 @@
 #include <mutex>
 
 namespace AppLanguages {
+namespace {
+
+std::mutex providerMutex;
+std::function<QStringList()>& providerSlot()
+{
+    static std::function<QStringList()> provider;
+    return provider;
+}
+
+QStringList preferredLanguages()
+{
+    {
+        std::lock_guard lock(providerMutex);
+        if (providerSlot())
+            return providerSlot()();
+    }
+    return QLocale::system().uiLanguages();
+}
+
+} // namespace
 
 QString rawValue(AppLanguage language)
 {
     return language == AppLanguage::ru ? QStringLiteral("ru") : QStringLiteral("en");
 }
 
-AppLanguage fromPreferredLanguages(const QStringList& preferred)
+AppLanguage current()
 {
+    const QStringList preferred = preferredLanguages();
     const QString first = preferred.isEmpty() ? QStringLiteral("en") : preferred.first();
     return first.startsWith(QLatin1String("ru")) ? AppLanguage::ru : AppLanguage::en;
 }
 
-AppLanguage current()
+void setPreferredLanguagesProviderForTesting(std::function<QStringList()> provider)
 {
-    return fromPreferredLanguages(QLocale::system().uiLanguages());
+    std::lock_guard lock(providerMutex);
+    providerSlot() = std::move(provider);
 }
 
 } // namespace AppLanguages

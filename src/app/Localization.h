@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // The interface languages.
 enum class AppLanguage {
     ru,
@@ -14,7 +16,10 @@ namespace AppLanguages {
 QString rawValue(AppLanguage language);
 // The language the system prefers now: Russian when the first preferred language starts with "ru".
 AppLanguage current();
-AppLanguage fromPreferredLanguages(const QStringList& preferred);
+
+// Tests: the preferred languages come from `provider` instead of the system; an empty function
+// restores the system's list.
+void setPreferredLanguagesProviderForTesting(std::function<QStringList()> provider);
 
 } // namespace AppLanguages
 

@@ -1,10 +1,21 @@
 #include "app/Localization.h"
 
-#include <QLocale>
-
 #include <gtest/gtest.h>
 
-TEST(AppLanguage, ChoiceFromPreferredLanguages)
+namespace {
+
+class AppLanguageTest : public ::testing::Test {
+protected:
+    void TearDown() override { AppLanguages::setPreferredLanguagesProviderForTesting({}); }
+    static void prefer(const QStringList& languages)
+    {
+        AppLanguages::setPreferredLanguagesProviderForTesting([languages] { return languages; });
+    }
+};
+
+} // namespace
+
+TEST_F(AppLanguageTest, ChoiceFromPreferredLanguages)
 {
     const struct {
         QStringList preferred;
@@ -18,16 +29,24 @@ TEST(AppLanguage, ChoiceFromPreferredLanguages)
         {{"ru"}, AppLanguage::ru},
         {{"RU-ru"}, AppLanguage::en}, // the prefix test is case-sensitive
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(AppLanguages::fromPreferredLanguages(c.preferred), c.language) << c.preferred.join(",").toStdString();
+    for (const auto& c : cases) {
+        prefer(c.preferred);
+        EXPECT_EQ(AppLanguages::current(), c.language) << c.preferred.join(",").toStdString();
+    }
     EXPECT_EQ(AppLanguages::rawValue(AppLanguage::ru), "ru");
     EXPECT_EQ(AppLanguages::rawValue(AppLanguage::en), "en");
 }
 
-TEST(AppLanguage, FixedAtFirstUse)
+TEST_F(AppLanguageTest, FixedAtFirstUse)
 {
-    const AppLanguage first = L::language();
-    QLocale::setDefault(QLocale(first == AppLanguage::ru ? QLocale::English : QLocale::Russian));
-    EXPECT_EQ(L::language(), first);
-    EXPECT_EQ(L::text("Да", "Yes"), first == AppLanguage::ru ? "Да" : "Yes");
+    // Nothing in this process has asked for the language before.
+    prefer({"ru-RU", "en-US"});
+    ASSERT_EQ(L::language(), AppLanguage::ru);
+    EXPECT_EQ(L::text("Да", "Yes"), "Да");
+
+    // The system switches to English while the process runs.
+    prefer({"en-US"});
+    EXPECT_EQ(AppLanguages::current(), AppLanguage::en);
+    EXPECT_EQ(L::language(), AppLanguage::ru);
+    EXPECT_EQ(L::text("Да", "Yes"), "Да");
 }
