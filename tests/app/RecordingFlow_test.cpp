@@ -182,6 +182,28 @@ const FlowCase kCases[] = {
         [](Flow& f) { EXPECT_EQ(f.fake.count("selection"), 0); },
     },
     {
+        "HotKeyWithAPreviewOpenClosesItBeforeTheDeniedPermission",
+        true,
+        {},
+        [](Flow& f) {
+            f.record();
+            f.pressStop();
+            f.settle();
+            ASSERT_NE(f.delegate->videoPreviewWindow(), nullptr);
+            platform::ScreenAccess::setProbeForTesting([] { return false; });
+            f.hotKey();
+            test::waitUntil([&] { return f.logged("Permission denied, system will show permission dialog"); }, 2s);
+        },
+        {},
+        {"startScreenRecording: Closing previous video preview window before new recording",
+         "startScreenRecording: Screen recording permission denied, requesting permission",
+         "startScreenRecording: Permission request result: false"},
+        [](Flow& f) {
+            EXPECT_EQ(f.delegate->videoPreviewWindow(), nullptr);
+            EXPECT_EQ(f.fake.count("selection"), 1); // only the first recording's
+        },
+    },
+    {
         "CancelledSelectionEndsTheRequest",
         true,
         {},
