@@ -26,8 +26,9 @@ QDBusMessage call(const QString& method)
 void notify(QDBusConnection bus, const QString& title, const QString& body)
 {
     QDBusMessage message = call(QStringLiteral("Notify"));
-    message << QStringLiteral("Kestrova") << uint(0) << QString() << title << body << QStringList()
-            << QVariantMap() << int(-1);
+    // The desktop's default sound: the freedesktop sound theme's name for an arriving message.
+    const QVariantMap hints{{QStringLiteral("sound-name"), QStringLiteral("message-new-instant")}};
+    message << QStringLiteral("Kestrova") << uint(0) << QString() << title << body << QStringList() << hints << int(-1);
     // The reply (the notification's id) is of no use; the pending call is dropped unanswered.
     bus.asyncCall(message, kCallTimeoutMs);
 }

@@ -84,7 +84,8 @@ QWebEngineProfile* YandexOAuthWebView::signInProfile()
     return profile;
 }
 
-YandexOAuthWebView::YandexOAuthWebView(const QUrl& authURL, Callback onToken, Callback onError, QWidget* parent)
+YandexOAuthWebView::YandexOAuthWebView(const QUrl& authURL, Callback onToken, Callback onError, QWidget* parent,
+                                       std::chrono::milliseconds loadTimeLimit)
     : QWebEngineView(parent)
     , m_authURL(authURL)
     // The token is handed over from the event loop: the host usually closes (and deletes) the view
@@ -99,6 +100,12 @@ YandexOAuthWebView::YandexOAuthWebView(const QUrl& authURL, Callback onToken, Ca
           std::move(onError))
 {
     setPage(new Page(signInProfile(), &m_coordinator, this));
+    // Without a limit a server that never answers would leave the page loading for many minutes.
+    m_loadTimeLimit.setSingleShot(true);
+    m_loadTimeLimit.setInterval(loadTimeLimit);
+    connect(&m_loadTimeLimit, &QTimer::timeout, this, &QWebEngineView::stop);
+    connect(this, &QWebEngineView::loadStarted, &m_loadTimeLimit, qOverload<>(&QTimer::start));
+    connect(this, &QWebEngineView::loadFinished, &m_loadTimeLimit, &QTimer::stop);
     connect(this, &QWebEngineView::loadFinished, this, [this](bool ok) {
         if (!ok)
             return;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QTimer>
 #include <QUrl>
 #include <QVariant>
 #include <QWebEngineView>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -38,9 +40,15 @@ public:
         const Callback onError;
     };
 
+    // How long a page may take to load before it is stopped.
+    static constexpr std::chrono::milliseconds defaultLoadTimeLimit{60'000};
+
     // `onError` is kept for the host; the view never calls it. `onToken` runs on the GUI thread,
-    // after the navigation has been stopped, so the host may delete the view from it.
-    YandexOAuthWebView(const QUrl& authURL, Callback onToken, Callback onError, QWidget* parent = nullptr);
+    // after the navigation has been stopped, so the host may delete the view from it. A load that
+    // has not finished after `loadTimeLimit` is stopped and, like any failed load, reported nowhere:
+    // the page stays as it is until the host closes the view.
+    YandexOAuthWebView(const QUrl& authURL, Callback onToken, Callback onError, QWidget* parent = nullptr,
+                       std::chrono::milliseconds loadTimeLimit = defaultLoadTimeLimit);
     ~YandexOAuthWebView() override;
 
     QUrl authURL() const { return m_authURL; }
@@ -54,4 +62,5 @@ private:
 
     const QUrl m_authURL;
     Coordinator m_coordinator;
+    QTimer m_loadTimeLimit;
 };

@@ -8,8 +8,10 @@
 #include "platform/UserDefaults.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "uploads/FtpCommand.h"
+#include "uploads/MainQueue.h"
 #include "uploads/TemporaryUploadFiles.h"
 #include "uploads/UploadFileNames.h"
+#include "uploads/UploadWorkers.h"
 #include "uploads/YandexDiskUploader.h"
 #include "video/VideoProgressIndicator.h"
 #include "video/VideoSuccessBanner.h"
@@ -18,8 +20,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QStringDecoder>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUuid>
 
@@ -360,7 +362,14 @@ void VideoPreviewWindow::performSSHUpload()
         }
         const platform::ProcessRequest request = FtpCommand::uploadRequest(settings, copy, payload->name);
         const QString link = ownServerLink(settings, payload->name);
-        std::function<void(const platform::ProcessResult&)> finished = [self, copy, link, failWith](const platform::ProcessResult& result) {
+        // On quit the result below never arrives: the copy goes with the application instead. A curl
+        // that has opened it still reads it to the end.
+        QPointer<QObject> quitCleanup = new QObject(QCoreApplication::instance());
+        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, quitCleanup,
+                         [copy] { TemporaryUploadFiles::remove(copy); });
+        std::function<void(const platform::ProcessResult&)> finished = [self, copy, link, failWith,
+                                                                          quitCleanup](const platform::ProcessResult& result) {
+            delete quitCleanup.data();
             if (!self) {
                 TemporaryUploadFiles::remove(copy);
                 return;
@@ -374,12 +383,13 @@ void VideoPreviewWindow::performSSHUpload()
             TemporaryUploadFiles::remove(copy);
             failWith(curlError(result));
         };
-        // curl runs up to its 180 s on a worker, not on the GUI thread; the window stays busy meanwhile.
-        QThreadPool::globalInstance()->start([request, finished = std::move(finished)]() mutable {
+        // curl runs up to its 180 s on an upload worker: not on the GUI thread, and not on the shared
+        // pool, whose threads the GIF conversion needs and which the application waits for at exit.
+        // The result comes back to the GUI thread, where `finished` checks that the window is still there.
+        MainQueue::prepare();
+        UploadWorkers::run([request, finished = std::move(finished)] {
             platform::ProcessResult result = platform::ProcessRunner::run(request);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [finished = std::move(finished), result = std::move(result)] { finished(result); }, Qt::QueuedConnection);
+            MainQueue::post([finished, result = std::move(result)] { finished(result); });
         });
     });
 }

@@ -6,6 +6,7 @@
 
 #include <QDBusConnection>
 #include <QElapsedTimer>
+#include <QVariantMap>
 
 #include <gtest/gtest.h>
 
@@ -35,6 +36,8 @@ TEST(DesktopNotifications, PostsTitleAndBodyAsTheServerReadsThem)
         EXPECT_EQ(n.summary, "Скриншот загружен");
         EXPECT_EQ(n.body, c.expectedBody);
         EXPECT_EQ(n.expireTimeout, -1);
+        // The default sound, and nothing else asked of the server.
+        EXPECT_EQ(n.hints, (QVariantMap{{"sound-name", QString("message-new-instant")}}));
         test::spin(50ms);
         EXPECT_EQ(service.posted().size(), 1);
     }

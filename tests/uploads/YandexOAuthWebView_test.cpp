@@ -5,6 +5,11 @@
 #include "uploads/YandexDiskUploader.h"
 #include "uploads/YandexFakeServer.h"
 
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QUrlQuery>
 
 #include <gtest/gtest.h>
@@ -104,6 +109,47 @@ TEST_F(YandexOAuthWebViewTest, DeniedAccessLeavesThePageOpenAndReportsNothing)
     view.show();
     ASSERT_TRUE(test::waitUntil([&] { return !fake->requests("verification_code").empty(); }, 60s));
     test::spin(1s);
+    EXPECT_EQ(tokens, 0);
+    EXPECT_EQ(errors, 0);
+    EXPECT_TRUE(view.isVisible());
+}
+
+TEST_F(YandexOAuthWebViewTest, APageThatNeverArrivesIsStoppedAtTheTimeLimit)
+{
+    // A server that reads the request and never answers.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    std::vector<QPointer<QTcpSocket>> connections;
+    QObject::connect(&silent, &QTcpServer::newConnection, [&] {
+        while (QTcpSocket* socket = silent.nextPendingConnection())
+            connections.emplace_back(socket);
+    });
+    const auto asked = [&]() -> QTcpSocket* {
+        for (const QPointer<QTcpSocket>& socket : connections) {
+            if (socket && socket->peek(64).startsWith("GET /authorize"))
+                return socket;
+        }
+        return nullptr;
+    };
+
+    int tokens = 0;
+    int errors = 0;
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/authorize").arg(silent.serverPort()));
+    QElapsedTimer timer;
+    timer.start();
+    YandexOAuthWebView view(url, [&](const QString&) { ++tokens; }, [&](const QString&) { ++errors; }, nullptr, 500ms);
+    QSignalSpy finished(&view, &QWebEngineView::loadFinished);
+    view.show();
+
+    ASSERT_TRUE(test::waitUntil([&] { return asked() != nullptr; }, 30s));
+    QPointer<QTcpSocket> request = asked();
+    ASSERT_TRUE(test::waitUntil([&] { return !finished.isEmpty(); }, 30s));
+    EXPECT_GE(timer.elapsed(), 475); // a coarse timer may fire up to 5 % early
+    EXPECT_FALSE(finished.first().first().toBool());
+    // Stopped, not merely given up on: the browser drops the request.
+    EXPECT_TRUE(test::waitUntil([&] { return !request || request->state() == QAbstractSocket::UnconnectedState; }, 10s));
+    test::spin(300ms);
+    EXPECT_EQ(finished.size(), 1);
     EXPECT_EQ(tokens, 0);
     EXPECT_EQ(errors, 0);
     EXPECT_TRUE(view.isVisible());

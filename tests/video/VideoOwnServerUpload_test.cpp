@@ -10,10 +10,16 @@
 
 #include <QClipboard>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QRegularExpression>
+#include <QTcpServer>
+#include <QThreadPool>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 using namespace std::chrono_literals;
 using videotest::Harness;
@@ -271,5 +277,41 @@ TEST_F(OwnServerUpload, AWindowClosedAndReleasedMidUploadStillFilesTheLink)
     ASSERT_TRUE(h.history->screenshots().first().remoteURL);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), *h.history->screenshots().first().remoteURL);
     EXPECT_EQ(filesOnServer().size(), 1);
+    EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(OwnServerUpload, CurlIsWaitedForOffTheSharedPoolAndQuittingRemovesTheCopy)
+{
+    // A server that takes the connection and never greets: curl waits until it is stopped.
+    QTcpServer silent;
+    ASSERT_TRUE(silent.listen(QHostAddress::LocalHost, 0));
+    h.changeSettings([&](ServerSettings& s) { s.ftpPort = silent.serverPort(); });
+    auto window = h.window(recording);
+    window->show();
+    test::ProcessSpy spy;
+    window->uploadSSH();
+    // Connected: curl has opened its copy by then.
+    ASSERT_TRUE(test::waitUntil([&] { return !spy.snapshots().isEmpty() && silent.hasPendingConnections(); }, 30s));
+    const qint64 curl = spy.snapshots().first().pid;
+    // The pool the GIF conversion runs on, and which the application waits for at exit, stays free.
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    EXPECT_EQ(leftovers().size(), 2) << "the upload folder and its copy";
+
+    // Quitting while curl runs: the main loop ends at once and takes the copy with it.
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QElapsedTimer quitting;
+    quitting.start();
+    QCoreApplication::exec();
+    EXPECT_LT(quitting.elapsed(), 5000);
+    EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(", ").toStdString();
+    EXPECT_TRUE(window->isUploading());
+
+    // Here the process goes on: curl's end still reaches the window, as a failure.
+    ASSERT_EQ(::kill(static_cast<pid_t>(curl), SIGKILL), 0);
+    ASSERT_TRUE(test::waitUntil([&] { return !window->isUploading(); }, 30s));
+    ASSERT_EQ(h.alerts->shown.size(), 1u);
+    EXPECT_EQ(h.alerts->shown[0].messageText, "Ошибка загрузки");
+    EXPECT_FALSE(window->progressIndicator()->isVisible());
+    EXPECT_TRUE(h.history->screenshots().isEmpty());
     EXPECT_TRUE(leftovers().isEmpty());
 }
