@@ -289,6 +289,7 @@ TEST(RecordingSetupWindowController, ReturnStartsEscapeCancelsAndCloseHidesBoth)
     ASSERT_TRUE(panel);
     EXPECT_FALSE(panel->isVisible()); // nothing shown before present()
     EXPECT_EQ(panel->size(), RecordingSetupWindowController::kPanelSize);
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_AlwaysShowToolTips)); // tooltips also while inactive
     controller.present();
     EXPECT_TRUE(panel->isVisible());
     ASSERT_TRUE(controller.selectionOverlay());
@@ -327,6 +328,8 @@ TEST(RecordingControlsView, CountsSecondsAndStopsOnce)
         view->tick();
     EXPECT_EQ(view->timeLabel()->text(), "01:05");
     EXPECT_EQ(view->stopButton()->toolTip(), "Остановить запись");
+    // Hovering shows it also while another application is active.
+    EXPECT_TRUE(window.testAttribute(Qt::WA_AlwaysShowToolTips));
 
     // The stop button: once.
     QTest::mouseClick(view->stopButton(), Qt::LeftButton);
