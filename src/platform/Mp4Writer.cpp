@@ -53,6 +53,7 @@ struct Mp4Writer::State {
     QByteArray pathBytes;
     AVFormatContext* format = nullptr;
     std::atomic<Status> status{Status::Idle};
+    std::atomic<bool> indexAtEnd{false};
 
     mutable std::mutex errorMutex;
     std::optional<AppError> lastError;
@@ -576,8 +577,10 @@ Mp4Writer::AppendResult Mp4Writer::appendAudioSamples(const float* interleaved, 
     return AppendResult::Appended;
 }
 
-bool Mp4Writer::finishWriting()
+bool Mp4Writer::finishWriting(IndexPlacement placement)
 {
+    if (placement == IndexPlacement::End)
+        leaveIndexAtEnd();
     {
         std::scoped_lock lock(d->videoMutex, d->audioMutex);
         Status expected = Status::Writing;
@@ -600,6 +603,11 @@ bool Mp4Writer::finishWriting()
         result = d->drain(d->video, d->videoStream, d->videoPacket);
     if (result >= 0) {
         std::lock_guard lock(d->muxMutex);
+        // The header was written for an index in front. Without the flag now, the trailer writes
+        // the index after the media data instead of moving them all. Were the option refused,
+        // the index would still go to the front, only slower.
+        if (d->indexAtEnd.load())
+            av_opt_set(d->format->priv_data, "movflags", "-faststart", 0);
         result = av_write_trailer(d->format);
     }
     int closed = 0;
@@ -622,13 +630,18 @@ bool Mp4Writer::finishWriting()
     return true;
 }
 
-void Mp4Writer::finishWritingInBackground(std::function<void(bool)> done)
+void Mp4Writer::finishWritingInBackground(std::function<void(bool)> done, IndexPlacement placement)
 {
-    std::thread([self = shared_from_this(), done = std::move(done)] {
-        const bool success = self->finishWriting();
+    std::thread([self = shared_from_this(), done = std::move(done), placement] {
+        const bool success = self->finishWriting(placement);
         if (done)
             done(success);
     }).detach();
+}
+
+void Mp4Writer::leaveIndexAtEnd()
+{
+    d->indexAtEnd = true;
 }
 
 void Mp4Writer::cancelWriting()

@@ -28,13 +28,18 @@ struct Mp4AudioSettings {
 
 // An MP4 file with an H.264 High track (libx264, yuv420p tagged BT.709) and optionally an AAC
 // track, written in real time: video from one thread, audio from another, each appended on its
-// own time line in seconds from the start of writing. The index goes to the front of the file
-// when writing finishes, which rewrites the file: finish off the GUI thread.
+// own time line in seconds from the start of writing. The index normally goes to the front of the
+// file when writing finishes, which rewrites the file: finish off the GUI thread.
 //
 // Set-up order: create, add the tracks, startWriting, append, then finishWriting or cancelWriting.
 class Mp4Writer : public std::enable_shared_from_this<Mp4Writer> {
 public:
     enum class Status { Idle, Writing, Finishing, Completed, Failed, Cancelled };
+    // Where finishing puts the index (the moov box).
+    enum class IndexPlacement {
+        Front, // players can start before the whole file has arrived; costs a rewrite of the whole file
+        End,   // no rewrite: finishing takes no longer than flushing the encoders
+    };
     enum class AppendResult {
         Appended,
         Dropped, // not written: its time slot is taken or it lies before the start
@@ -78,11 +83,14 @@ public:
     // overlap what was written are dropped. Frames of the AAC encoder are cut from the stream here.
     AppendResult appendAudioSamples(const float* interleaved, int frames, double seconds);
 
-    // Flushes the encoders and finishes the file. Blocking (the whole file is rewritten to move the
-    // index to the front). Appends made meanwhile are refused; an append under way is waited for.
-    bool finishWriting();
+    // Flushes the encoders and finishes the file. Blocking (with the index in front the whole file
+    // is rewritten). Appends made meanwhile are refused; an append under way is waited for.
+    bool finishWriting(IndexPlacement placement = IndexPlacement::Front);
     // finishWriting on a thread of its own; `done` is called there with the result.
-    void finishWritingInBackground(std::function<void(bool success)> done);
+    void finishWritingInBackground(std::function<void(bool success)> done, IndexPlacement placement = IndexPlacement::Front);
+    // Any thread: a finish to come, or one under way that has not begun writing the index yet,
+    // leaves the index at the end. For when time runs short, as when quitting.
+    void leaveIndexAtEnd();
     // Stops and removes the file.
     void cancelWriting();
 

@@ -18,6 +18,8 @@ RecordingControlsWindow::RecordingControlsWindow(std::function<void()> onStop)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setAttribute(Qt::WA_QuitOnClose, false);
+    // The user works in another application while recording: the stop button's tooltip shows anyway.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     m_translucent = ScreenBackdrop::compositingAvailable();
     if (m_translucent)
         setAttribute(Qt::WA_TranslucentBackground);

@@ -36,6 +36,8 @@ public:
         , m_translucent(translucent)
     {
         setAttribute(Qt::WA_QuitOnClose, false);
+        // Tooltips show on hover also while another application is active.
+        setAttribute(Qt::WA_AlwaysShowToolTips);
         if (translucent)
             setAttribute(Qt::WA_TranslucentBackground);
         new WindowBackgroundDrag(this);

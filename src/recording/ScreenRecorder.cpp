@@ -343,7 +343,7 @@ private:
     ScreenRecorder::Report m_completion;
 };
 
-void ScreenRecorder::finishRecording(Report completion)
+void ScreenRecorder::finishRecording(Report completion, bool indexAtEnd)
 {
     if (!m_writer || !m_writer->hasVideoTrack()) {
         completion(false, error(NoAssetWriter));
@@ -353,18 +353,21 @@ void ScreenRecorder::finishRecording(Report completion)
     auto finish = std::make_shared<FinishState>();
     m_finish = finish;
     auto* relay = new FinishRelay(this, finish, m_frameCount.load(), std::move(completion));
+    m_finishRelay = relay;
     std::shared_ptr<platform::Mp4Writer> writer = m_writer;
-    writer->finishWritingInBackground([finish, writer, relay](bool success) {
-        {
+    writer->finishWritingInBackground(
+        [finish, writer, relay](bool success) {
             std::lock_guard lock(finish->mutex);
             finish->done = true;
             finish->success = success;
             if (!success)
                 finish->error = writer->error();
-        }
-        finish->finished.notify_all();
-        relay->post();
-    });
+            finish->finished.notify_all();
+            // Under the lock: a wait that gave up has deleted the relay, and the application may be gone.
+            if (!finish->abandoned)
+                relay->post();
+        },
+        indexAtEnd ? platform::Mp4Writer::IndexPlacement::End : platform::Mp4Writer::IndexPlacement::Front);
 }
 
 ScreenRecorder::ShutdownResult ScreenRecorder::stopRecordingAndWait(std::chrono::milliseconds timeout)
@@ -381,17 +384,27 @@ ScreenRecorder::ShutdownResult ScreenRecorder::stopRecordingAndWait(std::chrono:
             cleanup();
             return ShutdownResult::TooShort;
         }
-        finishRecording([](bool success, std::optional<AppError> finishError) {
-            log(QStringLiteral("ScreenRecorder: finishRecording completed - success: ") + boolText(success)
-                + QStringLiteral(", error: ") + errorText(finishError));
-        });
+        finishRecording(
+            [](bool success, std::optional<AppError> finishError) {
+                log(QStringLiteral("ScreenRecorder: finishRecording completed - success: ") + boolText(success)
+                    + QStringLiteral(", error: ") + errorText(finishError));
+            },
+            /*indexAtEnd=*/true);
     }
     if (m_phase != Phase::Finishing || !m_finish)
         return ShutdownResult::NothingToStop;
+    // A finish under way from an ordinary stop skips the rewrite too, unless it is at it already.
+    if (m_writer)
+        m_writer->leaveIndexAtEnd();
     std::shared_ptr<FinishState> finish = m_finish;
     std::unique_lock lock(finish->mutex);
-    if (!finish->finished.wait_until(lock, deadline, [&] { return finish->done; }))
+    if (!finish->finished.wait_until(lock, deadline, [&] { return finish->done; })) {
+        // The process may end before the writer's thread does: from here on that thread reports nothing.
+        finish->abandoned = true;
+        lock.unlock();
+        delete m_finishRelay.data();
         return ShutdownResult::TimedOut;
+    }
     return finish->success ? ShutdownResult::Finished : ShutdownResult::Failed;
 }
 

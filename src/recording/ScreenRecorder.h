@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointF>
+#include <QPointer>
 #include <QRect>
 #include <QRectF>
 #include <QSize>
@@ -23,6 +24,7 @@
 #include <optional>
 #include <thread>
 
+class FinishRelay;
 class QPainter;
 
 namespace platform {
@@ -94,7 +96,10 @@ public:
     // answered later, on the GUI thread.
     void stopRecording(StopCompletion completion);
     // For quitting: stops a recording (or waits for one being finished) and finishes the file,
-    // blocking at most `timeout`. The answer of an earlier stopRecording still comes later.
+    // blocking at most `timeout`. The index stays at the end of the file, so finishing takes no
+    // rewrite of the whole file. The answer of an earlier stopRecording still comes later, unless
+    // the time runs out: from then on the finish goes on alone on the writer's thread and nothing
+    // of it comes back to the GUI thread, whose objects may be gone by then.
     ShutdownResult stopRecordingAndWait(std::chrono::milliseconds timeout);
 
     bool isRecording() const { return m_isRecording; }
@@ -130,11 +135,12 @@ private:
         bool done = false;
         bool success = false;
         std::optional<platform::AppError> error;
+        bool abandoned = false; // a timed-out wait gave up on the finish: no report goes back
     };
     friend class FinishRelay;
 
     void setupAssetWriter(const Report& completion);
-    void finishRecording(Report completion);
+    void finishRecording(Report completion, bool indexAtEnd = false);
     void startDisplayLink();
     void stopDisplayLink();
     void runFrameTimer();
@@ -161,6 +167,7 @@ private:
     std::unique_ptr<platform::MicrophoneSource> m_microphone;
     std::optional<QString> m_microphoneError;
     std::shared_ptr<FinishState> m_finish;
+    QPointer<FinishRelay> m_finishRelay;
     // Written before the frame thread starts and before audio is accepted; constant while they run.
     double m_startTime = 0;
     QRectF m_recordingArea;

@@ -24,13 +24,32 @@ namespace {
 constexpr int kGrabRetryIntervalMs = 25;
 constexpr int kGrabAttempts = 40;
 
+// The events the selection handles, by the system's codes of their types. Moves reach it only
+// with the left button held, so a move is a left drag.
+constexpr struct {
+    QEvent::Type type;
+    int code;
+} kEventTypeCodes[] = {
+    {QEvent::MouseButtonPress, 1},
+    {QEvent::MouseButtonRelease, 2},
+    {QEvent::MouseMove, 6},
+    {QEvent::KeyPress, 10},
+};
+
 void log(const QString& message, std::source_location where = std::source_location::current())
 {
     DebugLogger::shared().log(QStringLiteral("ScreenRecordingSelectionWindow: ") + message, where);
 }
 
-
 } // namespace
+
+int ScreenRecordingSelectionWindow::eventTypeCode(QEvent::Type type)
+{
+    for (const auto& entry : kEventTypeCodes)
+        if (entry.type == type)
+            return entry.code;
+    return 0;
+}
 
 QRectF ScreenRecordingSelectionWindow::spannedRect(const QPointF& a, const QPointF& b)
 {
@@ -198,7 +217,7 @@ void ScreenRecordingSelectionWindow::handleEvent(QEvent* event)
 {
     if (!m_acceptingEvents)
         return;
-    log(QStringLiteral("handleEvent called with type: ") + QString::number(static_cast<int>(event->type())));
+    log(QStringLiteral("handleEvent called with type: ") + QString::number(eventTypeCode(event->type())));
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const QPointF point = static_cast<QMouseEvent*>(event)->position();
@@ -235,7 +254,7 @@ void ScreenRecordingSelectionWindow::handleEvent(QEvent* event)
         break;
     }
     default:
-        log(QStringLiteral("Unhandled event type: ") + QString::number(static_cast<int>(event->type())));
+        log(QStringLiteral("Unhandled event type: ") + QString::number(eventTypeCode(event->type())));
         break;
     }
 }
@@ -296,7 +315,7 @@ void ScreenRecordingSelectionWindow::hideWindow()
     hide();
 }
 
-void ScreenRecordingSelectionWindow::report(std::optional<QRectF> area, bool logged)
+void ScreenRecordingSelectionWindow::report(std::optional<QRectF> area, bool logged, std::source_location where)
 {
     // The delegate of this moment is the one told, whatever is set meanwhile.
     ScreenRecordingSelectionDelegate* delegate = selectionDelegate();
@@ -304,9 +323,9 @@ void ScreenRecordingSelectionWindow::report(std::optional<QRectF> area, bool log
     const bool guarded = delegate && m_delegateIsObject;
     hideWindow();
     // The report needs nothing of the window, which its owner may drop meanwhile.
-    QTimer::singleShot(kReportDelayMs, QCoreApplication::instance(), [delegate, guard, guarded, area, logged] {
+    QTimer::singleShot(kReportDelayMs, QCoreApplication::instance(), [delegate, guard, guarded, area, logged, where] {
         if (logged)
-            log(QStringLiteral("Notifying delegate with rect: ") + NumberFormat::rect(*area));
+            log(QStringLiteral("Notifying delegate with rect: ") + NumberFormat::rect(*area), where);
         if (!delegate || (guarded && !guard))
             return;
         delegate->screenRecordingSelectionDidFinish(area);

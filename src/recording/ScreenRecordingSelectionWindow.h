@@ -2,12 +2,15 @@
 
 #include "recording/ScreenRecordingSelectionDelegate.h"
 
+#include <QEvent>
 #include <QPointF>
 #include <QPointer>
 #include <QRect>
 #include <QRectF>
 #include <QTimer>
 #include <QWidget>
+
+#include <source_location>
 
 class SelectionOverlayView;
 
@@ -40,6 +43,9 @@ public:
     bool isAcceptingEvents() const { return m_acceptingEvents; }
     int level() const { return kWindowLevel; }
 
+    // The system's code of an event type as the log writes it (left mouse-down 1, left mouse-up 2,
+    // left mouse-dragged 6, key-down 10); 0 for a type without one.
+    static int eventTypeCode(QEvent::Type type);
     // The rectangle spanned by two points, whatever their order.
     static QRectF spannedRect(const QPointF& a, const QPointF& b);
     // A selection in the window's coordinates as a recording area: main-screen points relative to
@@ -62,7 +68,8 @@ private:
     void cancelSelection();
     // Stops taking events and hides the window: the end of every selection.
     void hideWindow();
-    void report(std::optional<QRectF> area, bool logged);
+    // The report's log line names the operation that ended the selection, given by `where`.
+    void report(std::optional<QRectF> area, bool logged, std::source_location where = std::source_location::current());
     void tryGrabInput();
     void releaseInput();
 

@@ -265,6 +265,52 @@ TEST(Mp4Writer, NothingIsAppendedOnceFinishing)
     EXPECT_EQ(media::videoFrames(writer->path()).size(), 5u);
 }
 
+// With the index at the end nothing is moved when finishing: the index follows the media data
+// and the file reads as it is.
+TEST(Mp4Writer, TheIndexGoesInFrontUnlessAskedToStayAtTheEnd)
+{
+    using Placement = Mp4Writer::IndexPlacement;
+    const struct {
+        const char* what;
+        Placement placement;
+        bool leaveAtEndFirst;
+        bool indexInFront;
+    } cases[] = {
+        {"an ordinary finish", Placement::Front, false, true},
+        {"a finish with the index at the end", Placement::End, false, false},
+        {"asked before an ordinary finish", Placement::Front, true, false},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("index.mp4");
+        const QSize size(128, 96);
+        auto writer = startedWriter(path, size, true);
+        ASSERT_TRUE(writer) << c.what;
+        const int frames = 45;
+        const int samplesPerFrame = rate / 30;
+        for (int i = 0; i < frames; ++i) {
+            ASSERT_EQ(writer->appendVideoFrame(quadrantFrame(size, i), i / 30.0), Mp4Writer::AppendResult::Appended);
+            const auto block = sine(samplesPerFrame, 440, 2, qint64(i) * samplesPerFrame);
+            ASSERT_EQ(writer->appendAudioSamples(block.data(), samplesPerFrame, i / 30.0), Mp4Writer::AppendResult::Appended);
+        }
+        if (c.leaveAtEndFirst)
+            writer->leaveIndexAtEnd();
+        ASSERT_TRUE(writer->finishWriting(c.placement)) << c.what;
+
+        const QStringList boxes = media::topLevelBoxes(path);
+        ASSERT_TRUE(boxes.contains("moov") && boxes.contains("mdat")) << c.what << ": " << boxes.join(' ').toStdString();
+        EXPECT_EQ(boxes.indexOf("moov") < boxes.indexOf("mdat"), c.indexInFront) << c.what << ": " << boxes.join(' ').toStdString();
+        const media::Output checked = media::runTool("/usr/bin/ffprobe", {"-v", "error", path});
+        EXPECT_TRUE(checked.ok) << c.what;
+        EXPECT_TRUE(checked.err.isEmpty()) << c.what << ": " << checked.err.toStdString();
+        EXPECT_EQ(int(media::videoFrames(path).size()), frames) << c.what;
+        const QJsonObject probed = media::probe(path);
+        EXPECT_EQ(media::streamCount(probed, "audio"), 1) << c.what;
+        EXPECT_NEAR(media::number(probed.value("format").toObject(), "duration"), 1.5, 0.1) << c.what;
+        EXPECT_EQ(media::dominantFrequency(media::decodeAudio(path), rate), 440) << c.what;
+    }
+}
+
 // A flash in the picture and a click in the sound given the same time come out together, also
 // when the audio starts late and has a gap.
 TEST(Mp4Writer, PictureAndSoundStayInStep)

@@ -1,6 +1,7 @@
 // The recording windows' own behaviour on the offscreen platform: the selection and its single
-// report, the veil's pixels, the setup panel's toggles and keys, the controls and their one stop,
+// report and its log lines, the veil's pixels, the setup panel's toggles and keys, the controls and their one stop,
 // the frame's geometry and the click rings.
+#include "app/DebugLogger.h"
 #include "platform/ScreenGeometry.h"
 #include "recording/ClickIndicatorOverlay.h"
 #include "recording/ClickIndicatorView.h"
@@ -14,6 +15,7 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -52,6 +54,26 @@ void key(QWidget* window, int code)
 {
     QKeyEvent event(QEvent::KeyPress, code, Qt::NoModifier);
     QCoreApplication::sendEvent(window, &event);
+}
+
+QString logText()
+{
+    DebugLogger::shared().flush();
+    QFile file(DebugLogger::shared().logFilePath());
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+// "function: message" of every selection window line written after the first `from` characters of the log.
+QStringList selectionLogLines(qsizetype from)
+{
+    QStringList result;
+    for (const QString& line : logText().mid(from).split('\n', Qt::SkipEmptyParts)) {
+        // "[time] [file:line] function: message"
+        const qsizetype afterFile = line.indexOf("] ", line.indexOf("] ") + 2);
+        if (afterFile >= 0 && line.contains("ScreenRecordingSelectionWindow: "))
+            result << line.mid(afterFile + 2);
+    }
+    return result;
 }
 
 QImage render(QWidget& view)
@@ -121,6 +143,40 @@ TEST(ScreenRecordingSelectionWindow, EscapeCancelsAndTheDelegateOfTheEndIsTold)
     drag(window.get(), {0, 0}, {100, 100});
     gone.reset();
     test::spin(150ms);
+}
+
+TEST(ScreenRecordingSelectionWindow, LogLinesGiveTheSystemEventCodesAndTheOperationThatEnded)
+{
+    const struct {
+        QEvent::Type type;
+        int code;
+    } cases[] = {
+        {QEvent::MouseButtonPress, 1}, {QEvent::MouseButtonRelease, 2}, {QEvent::MouseMove, 6},
+        {QEvent::KeyPress, 10},        {QEvent::KeyRelease, 0},         {QEvent::Wheel, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ScreenRecordingSelectionWindow::eventTypeCode(c.type), c.code) << c.type;
+
+    const qsizetype start = logText().size();
+    RecordingDelegate delegate;
+    auto window = std::make_unique<ScreenRecordingSelectionWindow>();
+    window->setSelectionDelegate(&delegate);
+    key(window.get(), Qt::Key_A);
+    drag(window.get(), {100, 200}, {300, 400});
+    test::spin(150ms);
+    ASSERT_EQ(delegate.reports.size(), 1u);
+    const QStringList lines = selectionLogLines(start);
+    QStringList handled;
+    for (const QString& line : lines)
+        if (line.contains("handleEvent called with type: "))
+            handled << line;
+    const QString prefix = "handleEvent: ScreenRecordingSelectionWindow: handleEvent called with type: ";
+    EXPECT_EQ(handled, QStringList({prefix + "10", prefix + "1", prefix + "6", prefix + "6", prefix + "2"}))
+        << lines.join('\n').toStdString();
+    // The delayed report is written in the name of the operation that ended the selection.
+    EXPECT_TRUE(lines.contains(
+        "finishSelection: ScreenRecordingSelectionWindow: Notifying delegate with rect: (100.0, 200.0, 200.0, 200.0)"))
+        << lines.join('\n').toStdString();
 }
 
 TEST(ScreenRecordingSelectionWindow, TheViewFollowsTheDragAndShowsTheHintWhileEmpty)
@@ -233,6 +289,7 @@ TEST(RecordingSetupWindowController, ReturnStartsEscapeCancelsAndCloseHidesBoth)
     ASSERT_TRUE(panel);
     EXPECT_FALSE(panel->isVisible()); // nothing shown before present()
     EXPECT_EQ(panel->size(), RecordingSetupWindowController::kPanelSize);
+    EXPECT_TRUE(panel->testAttribute(Qt::WA_AlwaysShowToolTips)); // tooltips also while inactive
     controller.present();
     EXPECT_TRUE(panel->isVisible());
     ASSERT_TRUE(controller.selectionOverlay());
@@ -271,6 +328,8 @@ TEST(RecordingControlsView, CountsSecondsAndStopsOnce)
         view->tick();
     EXPECT_EQ(view->timeLabel()->text(), "01:05");
     EXPECT_EQ(view->stopButton()->toolTip(), "Остановить запись");
+    // Hovering shows it also while another application is active.
+    EXPECT_TRUE(window.testAttribute(Qt::WA_AlwaysShowToolTips));
 
     // The stop button: once.
     QTest::mouseClick(view->stopButton(), Qt::LeftButton);
