@@ -1,6 +1,7 @@
 #include "screenshots/ScreenCapture.h"
 
 #include "app/PermissionsManager.h"
+#include "platform/Application.h"
 #include "platform/Console.h"
 #include "platform/ScreenAccess.h"
 #include "screenshots/ScreenCaptureWindow.h"
@@ -126,11 +127,15 @@ void ScreenCapture::performCapture(Completion completion)
             }
             completion(std::move(image));
             QTimer::singleShot(kRestoreDelayMs, qApp, [mainWindow] {
-                if (!mainWindow)
-                    return;
-                mainWindow->show();
-                mainWindow->raise();
-                mainWindow->activateWindow();
+                // The application is activated also when there was no main window. Activation
+                // raises one of our shown windows while none is active, and focus requests are
+                // asynchronous: asked before the main window comes back, it cannot end up above it.
+                platform::Application::shared().activateIgnoringOtherApps();
+                if (mainWindow) {
+                    mainWindow->show();
+                    mainWindow->raise();
+                    mainWindow->activateWindow();
+                }
             });
         });
     });

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 #include <QWindow>
@@ -172,7 +173,7 @@ std::optional<ScreenInfo> ScreenCaptureWindow::mainScreen()
 QRect ScreenCaptureWindow::selectionToGlobalPixels(const QRectF& selection, const QRect& windowFrame, const ScreenInfo& screen)
 {
     const QRectF onScreen = selection.translated(QPointF(windowFrame.topLeft() - screen.geometry.topLeft()));
-    return ScreenGeometry::rootToGlobalTopLeftPixels(ScreenGeometry::screenPointsToRootPixels(onScreen, screen));
+    return ScreenGeometry::rootToGlobalTopLeftPixels(ScreenGeometry::screenAreaToRootPixels(onScreen, screen));
 }
 
 QRect ScreenCaptureWindow::screenToGlobalPixels(const ScreenInfo& screen)
@@ -588,6 +589,33 @@ std::optional<QImage> ScreenCaptureWindow::captureExcludingOurApp(const QRect& r
     return std::nullopt;
 }
 
+std::optional<ScreenCaptureWindow::ScreenGrabRequest> ScreenCaptureWindow::screenGrabRequest(const QRect& rootRect,
+                                                                                          const QRect& screenNative,
+                                                                                          double ratio,
+                                                                                          const QRect& rootWindow)
+{
+    QRect visible = rootRect.intersected(screenNative);
+    if (!rootWindow.isEmpty())
+        visible = visible.intersected(rootWindow);
+    if (visible.isEmpty())
+        return std::nullopt;
+    const double f = ratio > 0 ? ratio : 1.0;
+    // Qt turns the points into pixels as qRound(v * f) each and reads from the screen's native
+    // top-left on. Points rounded down give an origin at or before the wanted pixel; the size in
+    // points rounded up then reaches past the wanted end.
+    const QPoint local = visible.topLeft() - screenNative.topLeft();
+    const QPoint points(static_cast<int>(std::floor(local.x() / f)), static_cast<int>(std::floor(local.y() / f)));
+    const QPoint readFrom(qRound(points.x() * f), qRound(points.y() * f));
+    const QSize pointSize(static_cast<int>(std::ceil((local.x() + visible.width() - readFrom.x()) / f - 1e-9)),
+                          static_cast<int>(std::ceil((local.y() + visible.height() - readFrom.y()) / f - 1e-9)));
+    ScreenGrabRequest request;
+    request.points = QRect(points, pointSize);
+    request.grabbedSize = QSize(qRound(pointSize.width() * f), qRound(pointSize.height() * f));
+    request.source = QRect(local - readFrom, visible.size());
+    request.target = visible.topLeft() - rootRect.topLeft();
+    return request;
+}
+
 std::optional<QImage> ScreenCaptureWindow::captureAllVisibleWindows(const QRect& rect, const ScreenInfo& screen)
 {
     if (!onX11() || rect.isEmpty())
@@ -595,32 +623,29 @@ std::optional<QImage> ScreenCaptureWindow::captureAllVisibleWindows(const QRect&
     QScreen* qscreen = qscreenFor(screen);
     if (!qscreen)
         return std::nullopt;
-    // grabWindow(0, ...) reads the root window; Qt scales its arguments by the screen's factor
-    // (rounding each), so ask for the nearest point area that covers the pixels and crop.
+    // grabWindow(0, ...) counts from the native top-left of the screen it is called on, which is
+    // the real screen found here (an injected list may name one the display does not have).
     const QRect root = ScreenGeometry::globalTopLeftPixelsToRoot(rect);
-    const double f = qscreen->devicePixelRatio();
-    QPixmap pixmap;
-    QPoint origin = root.topLeft();
-    if (std::abs(f - 1.0) < 1e-9) {
-        pixmap = qscreen->grabWindow(0, root.x(), root.y(), root.width(), root.height());
-    } else {
-        QPoint logical(static_cast<int>(std::floor(root.x() / f)), static_cast<int>(std::floor(root.y() / f)));
-        origin = (QPointF(logical) * f).toPoint();
-        if (origin.x() > root.x())
-            origin.rx() = static_cast<int>(std::lround((logical.rx() -= 1) * f));
-        if (origin.y() > root.y())
-            origin.ry() = static_cast<int>(std::lround((logical.ry() -= 1) * f));
-        const QSize logicalSize(static_cast<int>(std::ceil((root.right() + 1 - origin.x()) / f)) + 1,
-                                static_cast<int>(std::ceil((root.bottom() + 1 - origin.y()) / f)) + 1);
-        pixmap = qscreen->grabWindow(0, logical.x(), logical.y(), logicalSize.width(), logicalSize.height());
-    }
+    const ScreenInfo grabbed = ScreenGeometry::describe(*qscreen);
+    const auto request = screenGrabRequest(root, grabbed.nativeGeometry, grabbed.devicePixelRatio, ScreenGeometry::rootGeometry());
+    if (!request)
+        return std::nullopt;
+    const QRect& p = request->points;
+    const QPixmap pixmap = qscreen->grabWindow(0, p.x(), p.y(), p.width(), p.height());
     if (pixmap.isNull())
         return std::nullopt;
-    QImage grabbed = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
-    grabbed.setDevicePixelRatio(1.0);
-    if (origin != root.topLeft() || grabbed.size() != root.size())
-        grabbed = grabbed.copy(QRect(root.topLeft() - origin, root.size()));
-    if (grabbed.isNull())
+    QImage pixels = pixmap.toImage().convertToFormat(QImage::Format_RGB32);
+    pixels.setDevicePixelRatio(1.0);
+    // The server leaves whatever it could not copy undefined: only the visible part is taken, the
+    // rest of the rectangle is black.
+    const QRect source = request->source.intersected(pixels.rect());
+    if (source.isEmpty())
         return std::nullopt;
-    return grabbed;
+    QImage image(rect.size(), QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(request->target + (source.topLeft() - request->source.topLeft()), pixels, source);
+    painter.end();
+    return image;
 }

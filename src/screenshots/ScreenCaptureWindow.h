@@ -78,8 +78,22 @@ public:
     static std::optional<QImage> fallbackToDisplayCapture(const QRect& rect, const std::optional<platform::ScreenInfo>& screen);
     // 3: the other processes' top-level windows composed bottom to top; `rootRect` in root pixels.
     static std::optional<QImage> captureExcludingOurApp(const QRect& rootRect, qint32 ourPID);
-    // 4: whatever the display shows there, through Qt's own screen grab.
+    // 4: whatever the display shows there, through Qt's own screen grab; black where the
+    // rectangle leaves the screen the grab runs on.
     static std::optional<QImage> captureAllVisibleWindows(const QRect& rect, const platform::ScreenInfo& screen);
+
+    // Arguments of QScreen::grabWindow(0, x, y, w, h) on a screen: Qt counts x and y from that
+    // screen's native top-left and multiplies all four by its ratio, rounding each.
+    struct ScreenGrabRequest {
+        QRect points;      // x, y, w, h to pass
+        QSize grabbedSize; // the pixels Qt will read
+        QRect source;      // the wanted pixels within them
+        QPoint target;     // where those go in the image of the requested rectangle
+    };
+    // The request for the part of `rootRect` (root pixels) on the screen `screenNative` and inside
+    // `rootWindow` (none: not cut); nullopt when no such part exists.
+    static std::optional<ScreenGrabRequest> screenGrabRequest(const QRect& rootRect, const QRect& screenNative, double ratio,
+                                                              const QRect& rootWindow);
     // The screen's output name; none for a screen the display does not name.
     static std::optional<QString> getDisplayIDForScreenStatic(const platform::ScreenInfo& screen);
 

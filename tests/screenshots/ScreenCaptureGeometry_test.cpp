@@ -73,6 +73,85 @@ TEST(ScreenCaptureGeometry, SelectionToGlobalPixels)
     }
 }
 
+TEST(ScreenCaptureGeometry, FullSelectionOnAFractionalScreenCoversItsPixelsExactly)
+{
+    // 2560 x 1440 pixels at 1.5 are 1707 x 960 points; the whole overlay is the whole monitor.
+    const ScreenInfo wide = ScreenGeometry::describe({0, 0, 1707, 960}, 1.5, true, "wide", {0, 0, 2560, 1440});
+    const ScreenInfo laptop = ScreenGeometry::describe({2560, 0, 911, 512}, 1.5, false, "laptop", {2560, 0, 1366, 768});
+    InjectedScreens injected({wide, laptop});
+    EXPECT_EQ(ScreenCaptureWindow::selectionToGlobalPixels({0, 0, 1707, 960}, wide.geometry, wide), QRect(0, 0, 2560, 1440));
+    EXPECT_EQ(ScreenCaptureWindow::screenToGlobalPixels(wide), QRect(0, 0, 2560, 1440));
+    EXPECT_EQ(ScreenCaptureWindow::selectionToGlobalPixels({0, 0, 911, 512}, laptop.geometry, laptop),
+              QRect(2560, 0, 1366, 768));
+    EXPECT_EQ(ScreenCaptureWindow::screenToGlobalPixels(laptop), QRect(2560, 0, 1366, 768));
+}
+
+TEST(ScreenCaptureGeometry, ScreenGrabArgumentsCountFromTheScreensOwnOrigin)
+{
+    using Request = ScreenCaptureWindow::ScreenGrabRequest;
+    const QRect primaryAt1280(1280, 0, 1920, 1080);
+    const QRect leftMonitor(0, 100, 1280, 1024);
+    const QRect root(0, 0, 3200, 1124);
+    const struct {
+        const char* what;
+        QRect rootRect, screen;
+        double ratio;
+        QRect rootWindow;
+        std::optional<Request> expected;
+    } cases[] = {
+        {"primary not at the root origin", {1300, 10, 100, 50}, primaryAt1280, 1.0, root,
+         Request{{20, 10, 100, 50}, {100, 50}, {0, 0, 100, 50}, {0, 0}}},
+        {"monitor left of the primary, rect over its corner", {1200, 90, 200, 100}, leftMonitor, 1.0, root,
+         Request{{1200, 0, 80, 90}, {80, 90}, {0, 0, 80, 90}, {0, 10}}},
+        {"ratio 1.25 on the offset primary", {1405, 12, 125, 126}, primaryAt1280, 1.25, root,
+         Request{{100, 9, 100, 102}, {125, 128}, {0, 1, 125, 126}, {0, 0}}},
+        {"ratio 1.25 past the screen's bottom-right", {3100, 1000, 200, 200}, primaryAt1280, 1.25, root,
+         Request{{1456, 800, 80, 64}, {100, 80}, {0, 0, 100, 80}, {0, 0}}},
+        {"ratio 1.5 between points", {1, 1, 3, 3}, {0, 0, 2560, 1440}, 1.5, {0, 0, 2560, 1440},
+         Request{{0, 0, 3, 3}, {5, 5}, {1, 1, 3, 3}, {0, 0}}},
+        {"estimated screen a pixel past the root", {2500, 0, 100, 10}, {0, 0, 2561, 1440}, 1.5, {0, 0, 2560, 1440},
+         Request{{1666, 0, 41, 7}, {62, 11}, {1, 0, 60, 10}, {0, 0}}},
+        {"wholly on another screen", {10, 200, 50, 50}, primaryAt1280, 1.0, root, std::nullopt},
+        {"wholly outside the root", {-100, 200, 50, 50}, {-200, 0, 400, 400}, 1.0, {0, 0, 400, 400}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto request = ScreenCaptureWindow::screenGrabRequest(c.rootRect, c.screen, c.ratio, c.rootWindow);
+        ASSERT_EQ(request.has_value(), c.expected.has_value()) << c.what;
+        if (!request)
+            continue;
+        EXPECT_EQ(request->points, c.expected->points) << c.what;
+        EXPECT_EQ(request->grabbedSize, c.expected->grabbedSize) << c.what;
+        EXPECT_EQ(request->source, c.expected->source) << c.what;
+        EXPECT_EQ(request->target, c.expected->target) << c.what;
+    }
+}
+
+TEST(ScreenCaptureGeometry, ScreenGrabReadsEveryWantedPixelAtAnyRatio)
+{
+    // What Qt reads for the request (its own rounding) must hold the wanted pixels where the
+    // request says they are.
+    const QRect screen(-1280, 100, 1280, 1024);
+    for (double ratio : {1.0, 1.1, 1.25, 1.5, 1.75, 2.0, 2.5}) {
+        for (int x = -1290; x < -1250; x += 3) {
+            for (int size : {1, 2, 7, 64}) {
+                const QRect wanted(x, 100 + (x & 7), size, size + 1);
+                const auto request = ScreenCaptureWindow::screenGrabRequest(wanted, screen, ratio, {});
+                const QRect visible = wanted.intersected(screen);
+                ASSERT_EQ(request.has_value(), !visible.isEmpty());
+                if (!request)
+                    continue;
+                const QPoint readFrom(qRound(request->points.x() * ratio), qRound(request->points.y() * ratio));
+                const QSize read(qRound(request->points.width() * ratio), qRound(request->points.height() * ratio));
+                EXPECT_EQ(read, request->grabbedSize);
+                EXPECT_TRUE(QRect(QPoint(0, 0), read).contains(request->source)) << ratio << " " << x;
+                EXPECT_EQ(screen.topLeft() + readFrom + request->source.topLeft(), visible.topLeft()) << ratio << " " << x;
+                EXPECT_EQ(request->source.size(), visible.size());
+                EXPECT_EQ(wanted.topLeft() + request->target, visible.topLeft());
+            }
+        }
+    }
+}
+
 TEST(ScreenCaptureGeometry, DisplayCropAndWholeScreenRectangles)
 {
     const ScreenInfo retina = ScreenGeometry::describe({0, 0, 1440, 900}, 2.0, true, "retina");

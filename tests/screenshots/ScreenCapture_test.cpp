@@ -281,6 +281,10 @@ TEST_F(ScreenCaptureFlow, CompletionRunsOnceWhateverFollows)
 
 TEST_F(ScreenCaptureFlow, MainWindowIsHiddenDuringTheCaptureAndComesBackAfter)
 {
+    // Another window of ours stays up meanwhile; the main window must still end up the active one.
+    QWidget tool(nullptr, Qt::Tool);
+    tool.setGeometry(500, 100, 200, 100);
+    tool.show();
     QWidget mainWindow;
     mainWindow.setGeometry(100, 100, 300, 200);
     mainWindow.show();
@@ -303,6 +307,28 @@ TEST_F(ScreenCaptureFlow, MainWindowIsHiddenDuringTheCaptureAndComesBackAfter)
     EXPECT_FALSE(visibleAtCompletion);
     ASSERT_TRUE(test::waitUntil([&] { return mainWindow.isVisible(); }, 3s));
     EXPECT_GE(sinceCompletion.elapsed(), 45);
+    EXPECT_TRUE(tool.isVisible());
+    EXPECT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &mainWindow; }, 3s));
+    test::spin(100ms);
+    EXPECT_EQ(QApplication::activeWindow(), &mainWindow);
+}
+
+TEST_F(ScreenCaptureFlow, ApplicationIsActivatedAfterTheCaptureAlsoWithoutAMainWindow)
+{
+    // A tool window is not a main window: it stays up, and nothing of ours is active at the start.
+    QWidget tool(nullptr, Qt::Tool);
+    tool.setGeometry(100, 100, 200, 100);
+    tool.show();
+    QApplication::setActiveWindow(nullptr);
+    ASSERT_EQ(QApplication::activeWindow(), nullptr);
+
+    ScreenCaptureWindow* window = startAreaCapture();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(tool.isVisible());
+    escape(window);
+    EXPECT_EQ(calls, 1);
+    // The delayed restore activates the application, which brings our window forward.
+    EXPECT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &tool; }, 3s));
 }
 
 TEST_F(ScreenCaptureFlow, OverlayCoversTheScreenUnderThePointerAndPaints)

@@ -4,6 +4,7 @@
 #include "platform/CompositingManager.h"
 #include "platform/PixelGrabber.h"
 #include "platform/ScreenAccess.h"
+#include "platform/ScreenGeometry.h"
 #include "screenshots/CaptureOverlayView.h"
 #include "screenshots/CaptureTestSupport.h"
 #include "screenshots/ScreenCapture.h"
@@ -79,6 +80,61 @@ private:
     xcb_connection_t* m_connection = nullptr;
     xcb_window_t m_window = 0;
 };
+
+// Two monitors carved out of the root with RandR for the length of a test: 1366 x 768 at the
+// root's origin and 554 x 768 to its right. At a ratio of 1.5 the first is 911 points wide, which
+// times 1.5 is 1366.5: only the monitor itself says where its pixels end.
+class ScaledMonitors {
+public:
+    static constexpr const char* kLeft = "kestrova-left";
+    static constexpr const char* kRight = "kestrova-right";
+    static inline const QRect kLeftPixels{0, 0, 1366, 768};
+    static inline const QRect kRightPixels{1366, 0, 554, 768};
+
+    ScaledMonitors()
+    {
+        m_ok = xrandr({"--setmonitor", kLeft, "1366/361x768/203+0+0", "none"})
+            && xrandr({"--setmonitor", kRight, "554/146x768/203+1366+0", "none"});
+    }
+    ~ScaledMonitors()
+    {
+        xrandr({"--delmonitor", kLeft});
+        xrandr({"--delmonitor", kRight});
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    static bool xrandr(const QStringList& arguments)
+    {
+        const auto result = test::run(QStringLiteral("/usr/bin/xrandr"), arguments, 10s);
+        return result.finished && result.exitCode == 0;
+    }
+    bool m_ok = false;
+};
+
+// Runs this test binary's `filter` in a child process with `environment` added, while the event
+// loop keeps running here (our pattern window must stay painted); its output and exit code.
+test::ProcessResult runChild(const QString& filter, const QMap<QString, QString>& environment)
+{
+    QProcess process;
+    auto env = QProcessEnvironment::systemEnvironment();
+    for (auto it = environment.begin(); it != environment.end(); ++it)
+        env.insert(it.key(), it.value());
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=" + filter, "--gtest_also_run_disabled_tests"});
+    test::ProcessResult result;
+    if (!process.waitForStarted(5000))
+        return result;
+    result.finished = test::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 30s);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished(2000);
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.output = process.readAll();
+    return result;
+}
 
 class ScreenCaptureX11 : public ::testing::Test {
 protected:
@@ -257,4 +313,55 @@ TEST_F(ScreenCaptureX11, WithACompositingManagerTheOverlayIsTranslucent)
         EXPECT_TRUE(result->convertToFormat(QImage::Format_RGB32) == background->pattern().copy(500, 600, 120, 100));
     }
     EXPECT_TRUE(test::waitUntil([] { return !platform::CompositingManager::isRunning(); }, 2s));
+}
+
+TEST_F(ScreenCaptureX11, FractionallyScaledMonitorsAreCapturedToTheirExactPixels)
+{
+    ScaledMonitors monitors;
+    ASSERT_TRUE(monitors.ok());
+    const auto child = runChild("ScaledMonitorsChild.*", {{"QT_SCALE_FACTOR", "1.5"}});
+    EXPECT_TRUE(child.finished);
+    EXPECT_EQ(child.exitCode, 0) << child.output.toStdString();
+}
+
+// Runs in a child at a ratio of 1.5 while ScaledMonitors exist and the parent shows the pattern.
+TEST(ScaledMonitorsChild, DISABLED_CapturesTheMonitorsPixels)
+{
+    const QImage pattern = capturetest::patternImage(kScreen.size());
+    std::optional<platform::ScreenInfo> left, right;
+    for (const platform::ScreenInfo& screen : platform::ScreenGeometry::screens()) {
+        if (screen.name == QLatin1String(ScaledMonitors::kLeft))
+            left = screen;
+        if (screen.name == QLatin1String(ScaledMonitors::kRight))
+            right = screen;
+    }
+    ASSERT_TRUE(left && right);
+    EXPECT_EQ(left->devicePixelRatio, 1.5);
+    EXPECT_EQ(left->geometry.size(), QSize(911, 512));
+    EXPECT_EQ(left->nativeGeometry, ScaledMonitors::kLeftPixels);
+    EXPECT_EQ(right->nativeGeometry, ScaledMonitors::kRightPixels);
+    const QPoint origin = platform::ScreenGeometry::primaryNativeOrigin();
+
+    // The whole monitor through the chain, and the whole overlay as a selection.
+    const QRect whole = ScreenCaptureWindow::screenToGlobalPixels(*left);
+    EXPECT_EQ(whole, ScaledMonitors::kLeftPixels.translated(-origin));
+    const auto image = ScreenCaptureWindow::captureScreenRectStatic(whole, left);
+    ASSERT_TRUE(image);
+    EXPECT_TRUE(image->convertToFormat(QImage::Format_RGB32) == pattern.copy(ScaledMonitors::kLeftPixels));
+    EXPECT_EQ(ScreenCaptureWindow::selectionToGlobalPixels(QRectF(QPointF(0, 0), left->geometry.size()), left->geometry, *left),
+              whole);
+
+    // Qt's screen grab on the monitor right of the root's origin.
+    const QRect onRight(1400, 100, 100, 50);
+    const auto grabbed = ScreenCaptureWindow::captureAllVisibleWindows(onRight.translated(-origin), *right);
+    ASSERT_TRUE(grabbed);
+    EXPECT_TRUE(*grabbed == pattern.copy(onRight));
+    // Partly beyond the monitor and the root: the part on it, black elsewhere.
+    const QRect overEdge(1900, 700, 40, 100);
+    const auto edge = ScreenCaptureWindow::captureAllVisibleWindows(overEdge.translated(-origin), *right);
+    ASSERT_TRUE(edge);
+    ASSERT_EQ(edge->size(), overEdge.size());
+    EXPECT_TRUE(edge->copy(0, 0, 20, 68) == pattern.copy(1900, 700, 20, 68));
+    EXPECT_EQ(edge->pixel(30, 10), qRgb(0, 0, 0));
+    EXPECT_EQ(edge->pixel(10, 80), qRgb(0, 0, 0));
 }
