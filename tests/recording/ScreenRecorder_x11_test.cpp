@@ -252,7 +252,8 @@ TEST(ScreenRecorderX11, RecordsAMovingBarAtThirtyFramesASecond)
         EXPECT_GT(infos[i].time, infos[i - 1].time);
         worstGap = std::max(worstGap, infos[i].time - infos[i - 1].time);
     }
-    EXPECT_LT(worstGap, 0.1);
+    // A stalled frame timer shows as a long hole; a loaded machine may merge a few deadlines.
+    EXPECT_LT(worstGap, 0.25);
 
     const auto frames = media::decodeFrames(path, QSize(400, 300));
     ASSERT_EQ(frames.size(), infos.size());
