@@ -195,8 +195,16 @@ TEST_F(PreviewView, SaveWritesTheAnnotatedPictureInTheFormatOfItsName)
         {"shot.jpg", "shot.jpg", "jpeg"},
         {"Shot.JPEG", "Shot.JPEG", "jpeg"},
         {"shot", "shot.png", "png"},
-        {"shot.gif", "shot.gif.png", "png"},
+        // Any other suffix: PNG bytes under the name as chosen.
+        {"shot.gif", "shot.gif", "png"},
+        {"shot.v2.tiff", "shot.v2.tiff", "png"},
+        {"shot.", "shot.", "png"},
     };
+    // A file the panel never asked about stays as it is.
+    QFile bystander(dir.path() + "/shot.gif.png");
+    ASSERT_TRUE(bystander.open(QIODevice::WriteOnly));
+    bystander.write("keep");
+    bystander.close();
     int entries = 0;
     for (const auto& c : cases) {
         panel->answer = dir.path() + "/" + c.chosen;
@@ -216,6 +224,8 @@ TEST_F(PreviewView, SaveWritesTheAnnotatedPictureInTheFormatOfItsName)
         EXPECT_EQ(history->screenshots().size(), ++entries);
         EXPECT_FALSE(view->saveError());
     }
+    ASSERT_TRUE(bystander.open(QIODevice::ReadOnly));
+    EXPECT_EQ(bystander.readAll(), QByteArray("keep"));
     EXPECT_EQ(panel->asked.last().title, QString("Сохранить скриншот"));
     EXPECT_EQ(panel->asked.last().proposedName, QString("screenshot_1733700000.123.png"));
     EXPECT_TRUE(controller->isShowingPreview()); // save leaves the window open
