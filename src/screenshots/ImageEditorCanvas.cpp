@@ -2,6 +2,7 @@
 
 #include "screenshots/AnnotationPainter.h"
 #include "screenshots/ImageEditorModel.h"
+#include "screenshots/ImageEditorScaler.h"
 
 #include <QMouseEvent>
 #include <QPainter>
@@ -44,15 +45,8 @@ void ImageEditorCanvas::ensureCache()
     const QSize wanted = cacheSizeFor();
     if (m_cacheValid && m_cache.size() == wanted)
         return;
-    const QImage& picture = m_model->displayedImage();
-    if (picture.isNull()) {
-        m_cache = QImage();
-    } else {
-        // The same pixels when no scaling is needed (QImage::scaled returns the picture itself).
-        m_cache = picture.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                      .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        m_cache.setDevicePixelRatio(1.0);
-    }
+    // Shares the picture's pixels when no scaling is needed.
+    m_cache = ImageEditorScaler::scaled(m_model->displayedImage(), wanted);
     m_cacheValid = true;
 }
 
@@ -67,30 +61,20 @@ void ImageEditorCanvas::pictureChanged(const QRect& pixelRect)
     if (!m_model)
         return;
     const QImage& picture = m_model->displayedImage();
-    if (pixelRect.isNull() || !m_cacheValid || m_cache.isNull() || picture.isNull()) {
+    if (pixelRect.isNull() || !m_cacheValid || m_cache.isNull() || picture.isNull() || m_cache.size() != cacheSizeFor()) {
         m_cacheValid = false;
         update();
         return;
     }
-    // Redraw the changed pixels into the scaled copy, a pixel of margin for the filter's reach.
-    const double kx = double(m_cache.width()) / picture.width();
-    const double ky = double(m_cache.height()) / picture.height();
-    const QRect target = QRectF(pixelRect.x() * kx, pixelRect.y() * ky, pixelRect.width() * kx, pixelRect.height() * ky)
-                             .toAlignedRect()
-                             .adjusted(-1, -1, 1, 1)
-                             .intersected(m_cache.rect());
+    // Recompute the cache pixels the change reaches, with the filter that made the whole cache.
+    const QRect target = ImageEditorScaler::reach(picture.size(), m_cache.size(), pixelRect.intersected(picture.rect()));
     if (target.isEmpty())
         return;
-    if (kx == 1.0 && ky == 1.0 && picture.format() == m_cache.format()) {
+    if (m_cache.size() == picture.size() && picture.format() == m_cache.format()) {
         for (int y = target.top(); y <= target.bottom(); ++y)
             std::memcpy(m_cache.scanLine(y) + 4 * target.left(), picture.constScanLine(y) + 4 * target.left(), 4 * size_t(target.width()));
     } else {
-        QPainter painter(&m_cache);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.setClipRect(target);
-        const QRectF source(target.x() / kx, target.y() / ky, target.width() / kx, target.height() / ky);
-        painter.drawImage(QRectF(target), picture, source);
+        ImageEditorScaler::scaleArea(picture, m_cache, target);
     }
     const auto fit = ImageEditorModel::aspectFit(size(), m_model->imageSize());
     const double dpr = devicePixelRatioF();

@@ -10,9 +10,10 @@ class ImageEditorModel;
 // The editor's drawing area: the displayed picture fitted into it, the annotations over it, and
 // the mouse gestures (a drag once the pointer has moved 1 point with the button down, else a tap).
 //
-// The picture is drawn from a cached copy scaled to the canvas's device pixels. A blur segment
-// refreshes only the part of that copy it changed, so a live brush on a 4K picture repaints
-// without rescaling the whole picture on every mouse move.
+// The picture is drawn from a cached copy scaled to the canvas's device pixels (ImageEditorScaler).
+// A blur segment recomputes only the part of that copy it changed, with the same filter, so a live
+// brush on a 4K picture repaints without rescaling the whole picture on every mouse move and
+// without a seam around the refreshed part.
 class ImageEditorCanvas : public QWidget {
     Q_OBJECT
 public:

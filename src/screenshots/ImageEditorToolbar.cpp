@@ -272,8 +272,7 @@ ImageEditorToolbar::ImageEditorToolbar(ImageEditorModel* model, QWidget* parent)
     actions->setSpacing(6);
     m_undoButton = new ActionButton(QStringLiteral("arrow.uturn.backward"), this);
     m_undoButton->setObjectName(QStringLiteral("undo"));
-    // The text as written for the product, keyboard sign included; the shortcut itself is Ctrl+Z
-    // (ImageEditorView).
+    // The tooltip names the shortcut as it is on Linux, Ctrl+Z (set up in ImageEditorView).
     m_undoButton->setToolTip(QStringLiteral("Отменить (Ctrl+Z)"));
     connect(m_undoButton, &QAbstractButton::clicked, this, [this] {
         if (m_model)

@@ -312,10 +312,13 @@ void ScreenshotPreviewView::refreshStatusMenu()
 
 ScreenshotPreviewView::SaveTarget ScreenshotPreviewView::saveTarget(const QString& chosenPath)
 {
-    const QString suffix = QFileInfo(chosenPath).suffix().toLower();
+    const QFileInfo chosen(chosenPath);
+    const QString suffix = chosen.suffix().toLower();
     if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
         return {chosenPath, "jpeg"};
-    if (suffix == QLatin1String("png"))
+    // Any other name is written as chosen: the panel confirmed replacing that file, not another
+    // one with ".png" added.
+    if (chosen.fileName().contains(QLatin1Char('.')))
         return {chosenPath, "png"};
     return {chosenPath + QStringLiteral(".png"), "png"};
 }

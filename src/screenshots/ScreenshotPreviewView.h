@@ -86,7 +86,8 @@ public:
     // "screenshot_1733700000.123456.png"
     static QString uploadFileName(const QDateTime& time);
     // The file actually written for a name chosen in the save panel, and the format it gets: JPEG
-    // for ".jpg"/".jpeg", PNG for ".png"; any other name gets ".png" appended.
+    // for ".jpg"/".jpeg", PNG for any other suffix, at the path as chosen; a name without any
+    // suffix gets ".png" appended.
     struct SaveTarget {
         QString path;
         QByteArray format; // "png" or "jpeg"

@@ -5,6 +5,7 @@
 #include "screenshots/AnnotatedImageRenderer.h"
 #include "screenshots/ImageEditorCanvas.h"
 #include "screenshots/ImageEditorModel.h"
+#include "screenshots/ImageEditorScaler.h"
 #include "screenshots/ImageEditorToolbar.h"
 #include "screenshots/InlineTextEditorView.h"
 
@@ -24,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -329,6 +332,89 @@ TEST_F(ImageEditorViewTest, NoPictureIsHandledQuietly)
     EXPECT_EQ(state.annotations().size(), AnnotationTypes::allCases().size() - 1);
     EXPECT_TRUE(AnnotatedImageRenderer::renderImageWithAnnotations(QImage(), state.annotations()).isNull());
     view->grab();
+}
+
+namespace {
+
+// Fine detail that any change of filter shows: one-pixel lines in three colours on a dark ground.
+QImage lines(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, x % 4 == 0 ? qRgb(255, 240, 40) : y % 3 == 0 ? qRgb(40, 200, 255) : (x + y) % 7 == 0 ? qRgb(250, 250, 250) : qRgb(20, 24, 30));
+    return image;
+}
+
+struct ChannelDifference {
+    int max = 0;
+    double mean = 0; // over the pixels that differ at all
+};
+
+ChannelDifference channelDifference(const QImage& a, const QImage& b)
+{
+    ChannelDifference d;
+    qint64 sum = 0, count = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            const int m = std::max({std::abs(qRed(p) - qRed(q)), std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q)),
+                                    std::abs(qAlpha(p) - qAlpha(q))});
+            if (m > 0) {
+                sum += m;
+                ++count;
+            }
+            d.max = std::max(d.max, m);
+        }
+    d.mean = count ? double(sum) / count : 0;
+    return d;
+}
+
+} // namespace
+
+// A live blur refreshes only the area of the scaled copy it changed, with the filter of the whole
+// copy: after a few segments the copy is exactly a new scaling of the blurred picture, and close
+// to what QImage::scaled makes of it (a refresh by another filter differed by 50 on average).
+TEST(ImageEditorCanvas, TheScaledCopyStaysARescaleOfTheBlurredPicture)
+{
+    const struct {
+        QSize picture, canvas;
+        int tolerance; // against QImage::scaled, which enlarges with 8-bit weights
+    } cases[] = {
+        {{1920, 1080}, {800, 450}, 2}, // 2.4 : 1
+        {{1000, 700}, {437, 400}, 2},  // an uneven ratio
+        {{1280, 720}, {1279, 720}, 2}, // barely reduced: no part but the whole lines up with the cache
+        {{150, 100}, {437, 300}, 4},   // enlarged
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(QStringLiteral("%1x%2 in %3x%4")
+                         .arg(c.picture.width()).arg(c.picture.height()).arg(c.canvas.width()).arg(c.canvas.height())
+                         .toStdString());
+        AppState state;
+        ImageEditorModel model(lines(c.picture.width(), c.picture.height()), &state);
+        ImageEditorCanvas canvas(&model);
+        canvas.resize(c.canvas);
+        canvas.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&canvas));
+        const QImage before = canvas.scaledPicture().copy();
+        ASSERT_NE(before.size(), model.displayedImage().size());
+        model.setSelectedTool(AnnotationType::blur);
+        model.setLineWidth(2);
+        const QPointF start(c.canvas.width() * 0.2, c.canvas.height() * 0.3);
+        for (const QPointF& to : {QPointF(0.35, 0.4), QPointF(0.5, 0.35), QPointF(0.6, 0.6), QPointF(0.7, 0.5)})
+            model.dragChanged(start, QPointF(c.canvas.width() * to.x(), c.canvas.height() * to.y()), canvas.size());
+        model.dragEnded();
+
+        const QImage& shown = canvas.scaledPicture();
+        EXPECT_GT(channelDifference(shown, before).max, 40); // the blur did reach the copy
+        const auto fresh = fixtures::difference(shown, ImageEditorScaler::scaled(model.displayedImage(), shown.size()));
+        EXPECT_FALSE(fresh) << fresh->toStdString();
+        const QImage rescaled = model.displayedImage().scaled(shown.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        ASSERT_EQ(shown.size(), rescaled.size());
+        const ChannelDifference d = channelDifference(shown, rescaled);
+        EXPECT_LE(d.max, c.tolerance);
+        EXPECT_LE(d.mean, 1.5);
+    }
 }
 
 namespace {

@@ -3,6 +3,7 @@
 #include "screenshots/ScreenshotPreviewView.h"
 
 #include "app/AppState.h"
+#include "app/DebugLogger.h"
 #include "app/Localization.h"
 #include "app/ToastManager.h"
 #include "platform/NotificationCenter.h"
@@ -22,6 +23,7 @@
 #include <QImageReader>
 #include <QMimeData>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -44,6 +46,26 @@ QString clipboardText()
 {
     const QMimeData* data = QGuiApplication::clipboard()->mimeData();
     return data && data->hasText() && !data->hasImage() ? data->text() : QString();
+}
+
+// The lines of the diagnostic log, once every queued line is written.
+QStringList logLines()
+{
+    DebugLogger::shared().flush();
+    QFile file(DebugLogger::shared().logFilePath());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// The log's lines after the first `from`, as "function: message" without time and source place.
+QStringList logMessagesSince(qsizetype from)
+{
+    static const QRegularExpression prefix(R"(^\[[^\]]+\] \[[^\]]+:\d+\] )");
+    QStringList messages;
+    for (const QString& line : logLines().mid(from))
+        messages.append(QString(line).remove(prefix));
+    return messages;
 }
 
 void post(const QVariantMap& userInfo)
@@ -173,8 +195,16 @@ TEST_F(PreviewView, SaveWritesTheAnnotatedPictureInTheFormatOfItsName)
         {"shot.jpg", "shot.jpg", "jpeg"},
         {"Shot.JPEG", "Shot.JPEG", "jpeg"},
         {"shot", "shot.png", "png"},
-        {"shot.gif", "shot.gif.png", "png"},
+        // Any other suffix: PNG bytes under the name as chosen.
+        {"shot.gif", "shot.gif", "png"},
+        {"shot.v2.tiff", "shot.v2.tiff", "png"},
+        {"shot.", "shot.", "png"},
     };
+    // A file the panel never asked about stays as it is.
+    QFile bystander(dir.path() + "/shot.gif.png");
+    ASSERT_TRUE(bystander.open(QIODevice::WriteOnly));
+    bystander.write("keep");
+    bystander.close();
     int entries = 0;
     for (const auto& c : cases) {
         panel->answer = dir.path() + "/" + c.chosen;
@@ -194,6 +224,8 @@ TEST_F(PreviewView, SaveWritesTheAnnotatedPictureInTheFormatOfItsName)
         EXPECT_EQ(history->screenshots().size(), ++entries);
         EXPECT_FALSE(view->saveError());
     }
+    ASSERT_TRUE(bystander.open(QIODevice::ReadOnly));
+    EXPECT_EQ(bystander.readAll(), QByteArray("keep"));
     EXPECT_EQ(panel->asked.last().title, QString("Сохранить скриншот"));
     EXPECT_EQ(panel->asked.last().proposedName, QString("screenshot_1733700000.123.png"));
     EXPECT_TRUE(controller->isShowingPreview()); // save leaves the window open
@@ -271,6 +303,39 @@ TEST_F(PreviewView, CloudSuccessFilesTheLinkCopiesItAndClosesAfterEightTenths)
     EXPECT_TRUE(controller->isShowingPreview());
     ASSERT_TRUE(test::waitUntil([&] { return !controller->isShowingPreview(); }, 3s));
     EXPECT_GE(clock.elapsed(), 750);
+}
+
+TEST_F(PreviewView, CloudUploadsWriteTheirStepsToTheDiagnosticLog)
+{
+    open();
+    fake.account.setIsAuthenticated(true);
+    qsizetype mark = logLines().size();
+    post("kestrova");
+    fake.cloud.finish(UploadResult::success("https://kestrova.example/s/abc"));
+    EXPECT_EQ(logMessagesSince(mark), QStringList({
+                                          "uploadToKestrovaCloud: === BUTTON PRESSED: uploadToKestrovaCloud ===",
+                                          "performKestrovaUpload: appState.isEditing: true",
+                                          "performKestrovaUpload: finalImage size: 120.0 x 80.0",
+                                          "performKestrovaUpload: finalImage representations: 1",
+                                          "performKestrovaUpload: === UPLOAD SUCCESS: https://kestrova.example/s/abc ===",
+                                      }));
+
+    open();
+    mark = logLines().size();
+    post("kestrova");
+    fake.cloud.finish(UploadResult::error({"UploadError", "Нет сети", "networkError(\"offline\")",
+                                           QString("UploadError.networkError: offline")}));
+    EXPECT_EQ(logMessagesSince(mark), QStringList({
+                                          "uploadToKestrovaCloud: === BUTTON PRESSED: uploadToKestrovaCloud ===",
+                                          "performKestrovaUpload: appState.isEditing: true",
+                                          "performKestrovaUpload: finalImage size: 120.0 x 80.0",
+                                          "performKestrovaUpload: finalImage representations: 1",
+                                          "performKestrovaUpload: === UPLOAD FAILURE ===",
+                                          "performKestrovaUpload: Error type: UploadError",
+                                          "performKestrovaUpload: Error description: Нет сети",
+                                          "performKestrovaUpload: Error: networkError(\"offline\")",
+                                          "reportUploadError: ERROR: Нет сети",
+                                      }));
 }
 
 TEST_F(PreviewView, TheDelayedCloseSparesAPreviewOpenedMeanwhile)

@@ -1,7 +1,10 @@
 // The application's screenshot preview with the real cloud account and uploader, against the
 // local fake of the service: the cloud is offered once the account is signed in, and an upload
-// from the tool bar files the service's link. And the program's own check of its token at launch.
+// from the tool bar files the service's link. The same preview has the real own-server and Yandex
+// Disk uploaders: an own-server upload goes through curl to a local FTP server. And the program's
+// own check of its token at launch.
 #include "app/AppDelegate.h"
+#include "app/AppState.h"
 #include "app/ProcessSession.h"
 #include "app/StatusBarController.h"
 #include "cloud/APIClient.h"
@@ -10,12 +13,18 @@
 #include "platform/ScreenAccess.h"
 #include "screenshots/EditorFixtures.h"
 #include "screenshots/ScreenshotHistoryManager.h"
+#include "screenshots/ScreenshotPreviewView.h"
 #include "screenshots/ScreenshotPreviewWindowController.h"
 #include "screenshots/ScreenshotToolbar.h"
+#include "uploads/FileUploader.h"
 #include "uploads/KestrovaCloudAccount.h"
 #include "uploads/KestrovaUploader.h"
+#include "uploads/YandexDiskUploader.h"
+
+#include "LocalServers.h"
 
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QPushButton>
@@ -131,6 +140,54 @@ TEST_F(KestrovaCloudPreview, CloudIsOfferedWhileSignedInAndItsUploadFilesTheServ
     ASSERT_TRUE(test::waitUntil([&] { return signedOut; }, 15s));
     EXPECT_FALSE(services.account->isAuthenticated());
     EXPECT_FALSE(controller->getAvailableProviders().contains(UploadProvider::kestrovaCloud));
+}
+
+TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnServerLink)
+{
+    const QString password = "pw-" + test::randomHex(12);
+    test::LocalFtpServer server("anna", password);
+    ASSERT_GT(server.port(), 0) << server.log().toStdString();
+
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    // Signed out (the stored token, if any, is refused): the own server is the only provider.
+    ASSERT_FALSE(AuthManager::shared().isAuthenticated());
+    ServerSettings settings = delegate->appState().serverSettings();
+    settings.ftpHost = "127.0.0.1";
+    settings.ftpPort = server.port();
+    settings.ftpUsername = "anna";
+    settings.ftpPassword = password;
+    settings.ftpDirectory = "/shots";
+    settings.baseURL = "https://shots.example.test/";
+    delegate->appState().setServerSettings(settings);
+
+    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
+    ASSERT_TRUE(controller);
+    controller->showPreview(fixtures::noise(160, 90, 6));
+    ASSERT_TRUE(test::waitUntil([&] { return controller->view() && controller->toolbar(); }, 2s));
+    ScreenshotPreviewView* view = controller->view();
+    EXPECT_TRUE(qobject_cast<FileUploader*>(view->fileUploader()));
+    EXPECT_TRUE(qobject_cast<YandexDiskUploader*>(view->yandexUploader()));
+    EXPECT_EQ(view->cloudUploader(), &KestrovaUploader::shared());
+
+    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->toolTip(), QString("Загрузить в SSH/SFTP (⌘U)"));
+    ScreenshotHistoryManager& history = delegate->historyManager();
+    const qsizetype filed = history.screenshots().size();
+    QGuiApplication::clipboard()->setText("earlier");
+    button->click();
+
+    ASSERT_TRUE(test::waitUntil([&] { return history.screenshots().size() > filed; }, 60s))
+        << (view->fileUploader() && view->fileUploader()->lastError() ? view->fileUploader()->lastError()->toStdString() : "");
+    const QStringList stored = QDir(server.root() + "/shots").entryList({"screenshot_*.png"}, QDir::Files);
+    ASSERT_EQ(stored.size(), 1);
+    const QString link = "https://shots.example.test/shots/" + stored.first();
+    EXPECT_EQ(history.screenshots().first().remoteURL, link);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    EXPECT_EQ(QImage(server.root() + "/shots/" + stored.first()).size(), QSize(160, 90));
+    // The window closes 0.8 s after the success.
+    ASSERT_TRUE(test::waitUntil([&] { return !controller->isShowingPreview(); }, 3s));
 }
 
 TEST_F(KestrovaCloudPreview, TheProgramChecksItsStoredTokenAtLaunchWithTheServiceItIsGiven)
