@@ -19,7 +19,7 @@
 
 class AppState;
 class QAbstractButton;
-class QPushButton;
+class PreviewToolbarItems;
 class ScreenshotHistoryManager;
 
 // The one screenshot preview of the process: sizes and places its window, builds the tool bar
@@ -59,9 +59,6 @@ public:
 
     // The providers the tool bar offers, in case order.
     QList<UploadProvider> getAvailableProviders() const;
-    // The provider the split button shows and its main part uploads to: the last used one when
-    // offered, else the first offered.
-    static UploadProvider activeProvider(const QList<UploadProvider>& providers, UploadProvider lastUsed);
 
     // Tool bar actions.
     void saveLocally();
@@ -95,7 +92,7 @@ public:
     ScreenshotPreviewView* view() const { return m_view; }
     ScreenshotToolbar* toolbar() const { return m_toolbar; }
     // The split button's provider menu, while the tool bar has one.
-    QMenu* providerMenu() const { return m_providerMenu; }
+    QMenu* providerMenu() const;
 
     // The status menu is built above this library; the call to it is compiled on the caller's side.
     static RecentCapturesRefresher recentCapturesRefresher(StatusBarController* statusBarController)
@@ -116,8 +113,8 @@ private:
     void windowWillClose();
     void clearScreenshotState();
     void post(const QString& action);
-    QWidget* createSplitUploadButton(const QList<UploadProvider>& providers, UploadProvider activeProvider);
-    void styleUploadButton(QPushButton* button, UploadProvider provider);
+    // The last used provider by the settings (the cloud without them).
+    UploadProvider lastUsedProvider() const;
     // Keeps the split button on the provider its click uploads to.
     void followLastUsedProvider();
 
@@ -131,10 +128,8 @@ private:
     ScreenshotPreviewView::Environment m_viewEnvironment;
     QPointer<ScreenshotPreviewView> m_view;
     QPointer<ScreenshotToolbar> m_toolbar;
-    // The providers the tool bar was built with, and the split button's parts.
-    QList<UploadProvider> m_toolbarProviders;
-    QPointer<QPushButton> m_splitMainButton;
-    QPointer<QMenu> m_providerMenu;
+    // The upload item's providers and split button, which follow the last used provider.
+    PreviewToolbarItems* m_toolbarItems = nullptr;
     // Counts showPreview calls: a delayed creation that a later call superseded does not run.
     quint64 m_showGeneration = 0;
 };

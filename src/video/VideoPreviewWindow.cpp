@@ -7,10 +7,10 @@
 #include "cloud/APIClient.h"
 #include "cloud/AuthManager.h"
 #include "platform/Console.h"
-#include "platform/ImageAssets.h"
 #include "platform/MediaFrameReader.h"
 #include "platform/SystemColors.h"
 #include "platform/UserDefaults.h"
+#include "screenshots/PreviewToolbarItems.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotToolbar.h"
 #include "uploads/UploadFileNames.h"
@@ -38,99 +38,11 @@ const QString VideoPreviewWindow::toolbarIdentifier = QStringLiteral("VideoToolb
 
 namespace {
 
-const char* const kDropdownMenuProperty = "dropdownMenu";
-constexpr double kToolbarSymbolSize = 20;
-
-QPalette darkPalette()
+// The upload buttons' and the format segments' bezel; the chosen segment is lighter.
+QString bezelStyle()
 {
-    QPalette palette;
-    const QColor window(30, 30, 32);
-    const QColor text(Qt::white);
-    const QColor disabledText(255, 255, 255, 90);
-    palette.setColor(QPalette::Window, window);
-    palette.setColor(QPalette::WindowText, text);
-    palette.setColor(QPalette::Base, QColor(40, 40, 43));
-    palette.setColor(QPalette::AlternateBase, window);
-    palette.setColor(QPalette::Text, text);
-    palette.setColor(QPalette::Button, QColor(58, 58, 62));
-    palette.setColor(QPalette::ButtonText, text);
-    palette.setColor(QPalette::BrightText, text);
-    palette.setColor(QPalette::Highlight, platform::SystemColors::accent());
-    palette.setColor(QPalette::HighlightedText, text);
-    palette.setColor(QPalette::ToolTipBase, QColor(50, 50, 54));
-    palette.setColor(QPalette::ToolTipText, text);
-    palette.setColor(QPalette::Light, QColor(80, 80, 84));
-    palette.setColor(QPalette::Midlight, QColor(66, 66, 70));
-    palette.setColor(QPalette::Mid, QColor(48, 48, 52));
-    palette.setColor(QPalette::Dark, QColor(20, 20, 22));
-    palette.setColor(QPalette::Shadow, Qt::black);
-    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
-        palette.setColor(QPalette::Disabled, role, disabledText);
-    return palette;
+    return PreviewToolbarItems::bezelStyle + QStringLiteral("QPushButton:checked { background: rgba(255, 255, 255, 70); }");
 }
-
-QIcon iconOf(const std::optional<QImage>& image)
-{
-    return image ? QIcon(QPixmap::fromImage(*image)) : QIcon();
-}
-
-std::optional<QImage> toolbarSymbol(const QString& name, const QColor& tint, double opacity)
-{
-    auto image = platform::ImageAssets::named(name, kToolbarSymbolSize);
-    if (!image)
-        return std::nullopt;
-    return ScreenshotToolbar::tinted(*image, tint, opacity);
-}
-
-QToolButton* iconItem(const QString& identifier, const QString& label, const QString& toolTip, const std::optional<QImage>& image)
-{
-    auto* button = new QToolButton;
-    button->setObjectName(identifier);
-    button->setText(label);
-    button->setAccessibleName(label);
-    button->setToolTip(toolTip);
-    button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    button->setAutoRaise(true);
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setIcon(iconOf(image));
-    button->setIconSize(QSize(int(kToolbarSymbolSize), int(kToolbarSymbolSize)));
-    button->setFixedSize(32, 28);
-    return button;
-}
-
-// The provider's image on an upload button: own server and WebDAV in their colour.
-std::optional<QImage> buttonImage(UploadProvider provider)
-{
-    auto image = UploadProviders::getImage(provider, 14);
-    if (image && (provider == UploadProvider::ssh || provider == UploadProvider::webdav))
-        return ScreenshotToolbar::tinted(*image, UploadProviders::color(provider), 0.8);
-    return image;
-}
-
-std::optional<QImage> menuImage(UploadProvider provider)
-{
-    auto image = UploadProviders::getImage(provider, 16);
-    if (!image)
-        return image;
-    if (provider == UploadProvider::ssh)
-        return ScreenshotToolbar::tinted(*image, platform::SystemColors::orange(), 1.0);
-    if (provider == UploadProvider::webdav)
-        return ScreenshotToolbar::tinted(*image, platform::SystemColors::gray(), 1.0);
-    return image;
-}
-
-QString uploadToolTip(UploadProvider provider)
-{
-    return QStringLiteral("Загрузить в ") + UploadProviders::displayName(provider) + QStringLiteral(" (⌘U)");
-}
-
-const QString kBezelStyle = QStringLiteral(
-    "QPushButton { color: white; background: rgba(255, 255, 255, 22); border: 1px solid rgba(255, 255, 255, 45);"
-    " border-radius: 6px; padding: 0 6px; text-align: center; }"
-    "QPushButton:hover { background: rgba(255, 255, 255, 34); }"
-    "QPushButton:pressed { background: rgba(255, 255, 255, 14); }"
-    "QPushButton:checked { background: rgba(255, 255, 255, 70); }");
-
 
 } // namespace
 
@@ -155,7 +67,7 @@ VideoPreviewWindow::VideoPreviewWindow(const QString& videoURL, AppState* appSta
 
     setObjectName(QStringLiteral("VideoPreviewWindow"));
     setAttribute(Qt::WA_QuitOnClose, false);
-    setPalette(darkPalette());
+    setPalette(PreviewToolbarItems::darkPalette());
     setAutoFillBackground(true);
 
     auto* column = new QVBoxLayout(this);
@@ -188,6 +100,10 @@ VideoPreviewWindow::VideoPreviewWindow(const QString& videoURL, AppState* appSta
         move(frame.x() + (frame.width() - width()) / 2, frame.y() + (frame.height() - height()) / 2);
     }
 
+    m_toolbarItems = new PreviewToolbarItems(&PreviewToolbarItems::darkPalette, bezelStyle(),
+                                             {[this](UploadProvider provider) { runUploadAction(provider); },
+                                              [this] { uploadWithLastProvider(); }},
+                                             this);
     buildToolbar();
     if (m_appState)
         connect(m_appState, &AppState::serverSettingsChanged, this, &VideoPreviewWindow::followLastUsedProvider);
@@ -317,13 +233,6 @@ QList<UploadProvider> VideoPreviewWindow::getAvailableProviders() const
     return providers;
 }
 
-UploadProvider VideoPreviewWindow::activeProvider(const QList<UploadProvider>& providers, UploadProvider lastUsed)
-{
-    if (providers.contains(lastUsed) || providers.isEmpty())
-        return lastUsed;
-    return providers.first();
-}
-
 QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
 {
     using platform::SystemColors;
@@ -349,7 +258,7 @@ QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
             segment->setChecked(index == 0);
             segment->setFixedSize(50, 28);
             segment->setFocusPolicy(Qt::NoFocus);
-            segment->setStyleSheet(kBezelStyle);
+            segment->setStyleSheet(bezelStyle());
             group->addButton(segment, index++);
             row->addWidget(segment);
         }
@@ -357,135 +266,47 @@ QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
         return item;
     }
     if (identifier == QLatin1String("save")) {
-        auto* item = iconItem(identifier, QStringLiteral("Сохранить"), QStringLiteral("Сохранить видео на диск (⌘S)"),
-                              toolbarSymbol(QStringLiteral("square.and.arrow.down"), SystemColors::blue(), 0.7));
+        auto* item = PreviewToolbarItems::iconItem(
+            identifier, QStringLiteral("Сохранить"), QStringLiteral("Сохранить видео на диск (⌘S)"),
+            PreviewToolbarItems::symbol(QStringLiteral("square.and.arrow.down"), SystemColors::blue(), 0.7));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::saveLocally);
         return item;
     }
     if (identifier == QLatin1String("done")) {
-        auto* item = iconItem(identifier, QStringLiteral("Готово"), QStringLiteral("Удалить временный файл и закрыть (⏎)"),
-                              toolbarSymbol(QStringLiteral("checkmark.circle.fill"), SystemColors::green(), 0.7));
+        auto* item = PreviewToolbarItems::iconItem(
+            identifier, QStringLiteral("Готово"), QStringLiteral("Удалить временный файл и закрыть (⏎)"),
+            PreviewToolbarItems::symbol(QStringLiteral("checkmark.circle.fill"), SystemColors::green(), 0.7));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::done);
         return item;
     }
     if (identifier != QLatin1String("upload"))
         return nullptr;
-
-    const QList<UploadProvider> providers = getAvailableProviders();
-    m_toolbarProviders = providers;
-    if (providers.isEmpty()) {
-        auto* item = iconItem(identifier, QStringLiteral("Загрузить"), QStringLiteral("Настройте провайдер загрузки в настройках"),
-                              // Untinted symbols take the bar's text colour.
-                              platform::ImageAssets::symbol(QStringLiteral("icloud.slash"), kToolbarSymbolSize, Qt::white));
-        item->setEnabled(false);
-        return item;
-    }
-    if (providers.size() == 1) {
-        const UploadProvider provider = providers.first();
-        QPushButton* button = makeUploadButton(provider);
-        button->setObjectName(identifier);
-        button->setMinimumSize(110, 28);
-        button->setMaximumSize(120, 28);
-        button->resize(110, 28);
-        connect(button, &QPushButton::clicked, this, [this, provider] { runUploadAction(provider); });
-        return button;
-    }
-    const UploadProvider active = activeProvider(providers, currentSettings().lastUsedUploadProvider);
-    // 130 x 28, inside the item's 120 to 140 points.
-    QWidget* split = createSplitUploadButton(providers, active);
-    split->setObjectName(identifier);
-    return split;
+    return m_toolbarItems->uploadItem(identifier, getAvailableProviders(), currentSettings().lastUsedUploadProvider);
 }
 
-QPushButton* VideoPreviewWindow::makeUploadButton(UploadProvider provider)
+QMenu* VideoPreviewWindow::providerMenu() const
 {
-    auto* button = new QPushButton;
-    styleUploadButton(button, provider);
-    return button;
+    return m_toolbarItems->providerMenu();
 }
 
-void VideoPreviewWindow::styleUploadButton(QPushButton* button, UploadProvider provider)
+const QList<UploadProvider>& VideoPreviewWindow::toolbarProviders() const
 {
-    QFont font = button->font();
-    font.setPixelSize(12);
-    font.setWeight(QFont::Medium);
-    button->setFont(font);
-    button->setText(QStringLiteral("Загрузить"));
-    button->setAccessibleName(QStringLiteral("Загрузить"));
-    button->setIcon(iconOf(buttonImage(provider)));
-    button->setIconSize(QSize(14, 14));
-    button->setToolTip(uploadToolTip(provider));
-    button->setProperty("provider", UploadProviders::rawValue(provider));
-    button->setFocusPolicy(Qt::NoFocus);
-    button->setStyleSheet(kBezelStyle);
-}
-
-QWidget* VideoPreviewWindow::createSplitUploadButton(const QList<UploadProvider>& providers, UploadProvider activeProvider)
-{
-    auto* container = new QWidget;
-    container->setFixedSize(130, 28);
-
-    QPushButton* main = makeUploadButton(activeProvider);
-    main->setParent(container);
-    main->setObjectName(QStringLiteral("uploadMain"));
-    main->setGeometry(0, 0, 105, 28);
-    connect(main, &QPushButton::clicked, this, &VideoPreviewWindow::uploadWithLastProvider);
-
-    auto* arrow = new QPushButton(container);
-    arrow->setObjectName(QStringLiteral("uploadArrow"));
-    arrow->setGeometry(105, 0, 25, 28);
-    arrow->setAccessibleName(QStringLiteral("Выбрать"));
-    arrow->setToolTip(QStringLiteral("Выбрать хранилище"));
-    arrow->setFocusPolicy(Qt::NoFocus);
-    arrow->setStyleSheet(kBezelStyle);
-    if (auto chevron = platform::ImageAssets::symbol(QStringLiteral("chevron.down"), 9, Qt::white))
-        arrow->setIcon(QIcon(QPixmap::fromImage(*chevron)));
-    arrow->setIconSize(QSize(9, 9));
-    connect(arrow, &QPushButton::clicked, this, [this, arrow] { showProviderMenu(arrow); });
-
-    // Owned by the arrow button, whose menu it is.
-    auto* menu = new QMenu(arrow);
-    menu->setPalette(darkPalette());
-    for (UploadProvider provider : providers) {
-        QAction* action = menu->addAction(iconOf(menuImage(provider)), UploadProviders::displayName(provider));
-        action->setCheckable(true);
-        action->setChecked(provider == activeProvider);
-        action->setData(UploadProviders::rawValue(provider));
-        connect(action, &QAction::triggered, this, [this, provider] { runUploadAction(provider); });
-    }
-    arrow->setProperty(kDropdownMenuProperty, QVariant::fromValue<QObject*>(menu));
-
-    m_splitMainButton = main;
-    m_providerMenu = menu;
-    return container;
+    return m_toolbarItems->providers();
 }
 
 void VideoPreviewWindow::followLastUsedProvider()
 {
-    // What the main half shows is where its click sends the recording.
-    if (!m_splitMainButton)
-        return;
-    const UploadProvider active = activeProvider(m_toolbarProviders, currentSettings().lastUsedUploadProvider);
-    if (m_splitMainButton->property("provider").toString() != UploadProviders::rawValue(active))
-        styleUploadButton(m_splitMainButton, active);
-    if (m_providerMenu)
-        for (QAction* action : m_providerMenu->actions())
-            action->setChecked(action->data().toString() == UploadProviders::rawValue(active));
+    m_toolbarItems->followLastUsedProvider(currentSettings().lastUsedUploadProvider);
 }
 
 void VideoPreviewWindow::showProviderMenu(QAbstractButton* sender)
 {
-    if (!sender)
-        return;
-    auto* menu = qobject_cast<QMenu*>(sender->property(kDropdownMenuProperty).value<QObject*>());
-    if (!menu)
-        return;
-    menu->popup(sender->mapToGlobal(QPoint(0, sender->height() + 2)));
+    PreviewToolbarItems::showProviderMenu(sender);
 }
 
 void VideoPreviewWindow::uploadWithLastProvider()
 {
-    runUploadAction(activeProvider(m_toolbarProviders, currentSettings().lastUsedUploadProvider));
+    runUploadAction(m_toolbarItems->activeProvider(currentSettings().lastUsedUploadProvider));
 }
 
 void VideoPreviewWindow::runUploadAction(UploadProvider provider)

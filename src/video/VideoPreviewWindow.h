@@ -28,6 +28,7 @@
 
 class APIClient;
 class AppState;
+class PreviewToolbarItems;
 class QAbstractButton;
 class ScreenshotHistoryManager;
 class ScreenshotToolbar;
@@ -94,9 +95,9 @@ public:
     VideoPlayerView* playerView() const { return m_playerView; }
     ScreenshotToolbar* toolbar() const { return m_toolbar; }
     // The split button's provider menu, when the tool bar has one.
-    QMenu* providerMenu() const { return m_providerMenu; }
+    QMenu* providerMenu() const;
     // The providers the tool bar was built with.
-    const QList<UploadProvider>& toolbarProviders() const { return m_toolbarProviders; }
+    const QList<UploadProvider>& toolbarProviders() const;
 
     // "Видео (12 сек)": the duration truncated to whole seconds.
     static QString titleForDuration(double duration);
@@ -113,10 +114,6 @@ public:
     QWidget* toolbarItem(const QString& identifier);
     // The providers offered for upload, in case order, by the current settings and account.
     QList<UploadProvider> getAvailableProviders() const;
-    // The provider the split button shows and its main half uploads to: the last used one when it
-    // is offered, else the first offered.
-    static UploadProvider activeProvider(const QList<UploadProvider>& providers, UploadProvider lastUsed);
-    QWidget* createSplitUploadButton(const QList<UploadProvider>& providers, UploadProvider activeProvider);
 
     // Tool bar actions.
     void formatChanged(int selectedSegment);
@@ -169,8 +166,6 @@ private:
     using PayloadDone = std::function<void(const std::optional<Payload>&, const std::optional<PayloadFailure>&)>;
 
     void buildToolbar();
-    QPushButton* makeUploadButton(UploadProvider provider);
-    void styleUploadButton(QPushButton* button, UploadProvider provider);
     void followLastUsedProvider();
     void runUploadAction(UploadProvider provider);
     void layoutOverlays();
@@ -206,9 +201,8 @@ private:
     QWidget* m_content = nullptr;
     VideoPlayerView* m_playerView = nullptr;
     ScreenshotToolbar* m_toolbar = nullptr;
-    QList<UploadProvider> m_toolbarProviders;
-    QPointer<QPushButton> m_splitMainButton;
-    QPointer<QMenu> m_providerMenu;
+    // The upload item's providers and split button, which follow the last used provider.
+    PreviewToolbarItems* m_toolbarItems = nullptr;
     // Cloud and own-server uploads under way: they keep a released window alive until they end.
     int m_runningTasks = 0;
     bool m_released = false;
