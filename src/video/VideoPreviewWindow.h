@@ -4,7 +4,7 @@
 #include "app/UploadProvider.h"
 #include "platform/AppError.h"
 #include "platform/ProcessRunner.h"
-#include "screenshots/ScreenshotPreviewView.h"
+#include "screenshots/ScreenshotPreviewWindowController.h"
 #include "video/GIFConverter.h"
 #include "video/VideoAlertPresenter.h"
 #include "video/VideoExportFormat.h"
@@ -64,22 +64,12 @@ public:
                        RecentCapturesRefresher statusBarController, Environment environment = {}, QWidget* parent = nullptr);
     VideoPreviewWindow(const QString& videoURL, AppState* appState, ScreenshotHistoryManager* historyManager,
                        StatusBarController* statusBarController, Environment environment = {}, QWidget* parent = nullptr)
-        : VideoPreviewWindow(videoURL, appState, historyManager, recentCapturesRefresher(statusBarController),
+        : VideoPreviewWindow(videoURL, appState, historyManager,
+                             ScreenshotPreviewWindowController::recentCapturesRefresher(statusBarController),
                              std::move(environment), parent)
     {
     }
     ~VideoPreviewWindow() override;
-
-    // The status menu is built above this library; the call to it is compiled on the caller's side.
-    static RecentCapturesRefresher recentCapturesRefresher(StatusBarController* statusBarController)
-    {
-        if (!statusBarController)
-            return {};
-        return [bar = QPointer<StatusBarController>(statusBarController)](const QList<Screenshot>& screenshots) {
-            if (bar)
-                bar->updateRecentScreenshots(screenshots);
-        };
-    }
 
     // The owner gives the window up: it deletes itself as soon as it is closed and idle.
     void release();
