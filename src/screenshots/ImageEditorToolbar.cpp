@@ -47,16 +47,21 @@ void drawSymbol(QPainter& painter, const QRectF& box, const QString& name, const
     }
 }
 
-// A 36 x 36 tool square: accent fill and a white symbol for the current tool.
-class ToolButton : public QAbstractButton {
+// A symbol on a faint rounded square. A tool (36 x 36) is checkable: the current tool is an accent
+// square with a white symbol. An action (undo and clear, 32 x 32) fades while disabled.
+class SymbolButton : public QAbstractButton {
 public:
-    ToolButton(const QString& symbol, QWidget* parent)
+    enum class Kind { tool, action };
+
+    SymbolButton(const QString& symbol, Kind kind, QWidget* parent)
         : QAbstractButton(parent)
         , m_symbol(symbol)
+        , m_kind(kind)
     {
-        setFixedSize(36, 36);
+        const int side = kind == Kind::tool ? 36 : 32;
+        setFixedSize(side, side);
         setFocusPolicy(Qt::NoFocus);
-        setCheckable(true);
+        setCheckable(kind == Kind::tool);
     }
 
 protected:
@@ -64,14 +69,18 @@ protected:
     {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
+        if (m_kind == Kind::action && !isEnabled())
+            p.setOpacity(0.4);
         p.setPen(Qt::NoPen);
         p.setBrush(isChecked() ? platform::SystemColors::accent() : withOpacity(primaryColor(this), 0.05));
-        p.drawRoundedRect(QRectF(rect()), 8, 8);
+        const double radius = m_kind == Kind::tool ? 8 : 6;
+        p.drawRoundedRect(QRectF(rect()), radius, radius);
         drawSymbol(p, QRectF(rect()), m_symbol, isChecked() ? QColor(Qt::white) : primaryColor(this));
     }
 
 private:
     QString m_symbol;
+    Kind m_kind;
 };
 
 // A 28 x 28 colour swatch: a 20-point circle, ringed in white when selected.
@@ -104,34 +113,6 @@ protected:
 
 private:
     QColor m_color;
-};
-
-// Undo and clear: 32 x 32 on a faint rounded square.
-class ActionButton : public QAbstractButton {
-public:
-    ActionButton(const QString& symbol, QWidget* parent)
-        : QAbstractButton(parent)
-        , m_symbol(symbol)
-    {
-        setFixedSize(32, 32);
-        setFocusPolicy(Qt::NoFocus);
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        if (!isEnabled())
-            p.setOpacity(0.4);
-        p.setPen(Qt::NoPen);
-        p.setBrush(withOpacity(primaryColor(this), 0.05));
-        p.drawRoundedRect(QRectF(rect()), 6, 6);
-        drawSymbol(p, QRectF(rect()), m_symbol, primaryColor(this));
-    }
-
-private:
-    QString m_symbol;
 };
 
 // The width menu's label: a bar as high as the width, then its name, on a faint rounded plate.
@@ -221,7 +202,7 @@ ImageEditorToolbar::ImageEditorToolbar(ImageEditorModel* model, QWidget* parent)
     auto* tools = new QHBoxLayout;
     tools->setSpacing(4);
     for (const auto& info : ImageEditorModel::tools()) {
-        auto* button = new ToolButton(info.symbol, this);
+        auto* button = new SymbolButton(info.symbol, SymbolButton::Kind::tool, this);
         button->setToolTip(info.toolTip);
         button->setObjectName(QStringLiteral("tool.") + AnnotationTypes::rawValue(info.tool));
         const AnnotationType tool = info.tool;
@@ -270,7 +251,7 @@ ImageEditorToolbar::ImageEditorToolbar(ImageEditorModel* model, QWidget* parent)
 
     auto* actions = new QHBoxLayout;
     actions->setSpacing(6);
-    m_undoButton = new ActionButton(QStringLiteral("arrow.uturn.backward"), this);
+    m_undoButton = new SymbolButton(QStringLiteral("arrow.uturn.backward"), SymbolButton::Kind::action, this);
     m_undoButton->setObjectName(QStringLiteral("undo"));
     // The tooltip names the shortcut as it is on Linux, Ctrl+Z (set up in ImageEditorView).
     m_undoButton->setToolTip(QStringLiteral("Отменить (Ctrl+Z)"));
@@ -278,7 +259,7 @@ ImageEditorToolbar::ImageEditorToolbar(ImageEditorModel* model, QWidget* parent)
         if (m_model)
             m_model->undoLastAnnotation();
     });
-    m_clearButton = new ActionButton(QStringLiteral("trash"), this);
+    m_clearButton = new SymbolButton(QStringLiteral("trash"), SymbolButton::Kind::action, this);
     m_clearButton->setObjectName(QStringLiteral("clear"));
     m_clearButton->setToolTip(QStringLiteral("Очистить"));
     connect(m_clearButton, &QAbstractButton::clicked, this, [this] {
