@@ -113,6 +113,18 @@ QToolButton* PreviewToolbarItems::iconItem(const QString& identifier, const QStr
     return button;
 }
 
+QToolButton* PreviewToolbarItems::saveItem(const QString& toolTip)
+{
+    return iconItem(QStringLiteral("save"), QStringLiteral("Сохранить"), toolTip,
+                    symbol(QStringLiteral("square.and.arrow.down"), platform::SystemColors::blue(), 0.7));
+}
+
+QToolButton* PreviewToolbarItems::doneItem(const QString& toolTip)
+{
+    return iconItem(QStringLiteral("done"), QStringLiteral("Готово"), toolTip,
+                    symbol(QStringLiteral("checkmark.circle.fill"), platform::SystemColors::green(), 0.7));
+}
+
 UploadProvider PreviewToolbarItems::activeProvider(const QList<UploadProvider>& providers, UploadProvider lastUsed)
 {
     if (providers.contains(lastUsed) || providers.isEmpty())

@@ -63,6 +63,10 @@ public:
     // A 32 x 28 symbol-only button named `identifier`, labelled `label` for accessibility.
     static QToolButton* iconItem(const QString& identifier, const QString& label, const QString& toolTip,
                                  const std::optional<QImage>& image);
+    // The "save" item (a blue tray arrow) and the "done" item (a green check mark), with the
+    // window's own tool tip.
+    static QToolButton* saveItem(const QString& toolTip);
+    static QToolButton* doneItem(const QString& toolTip);
     // A tool bar symbol tinted the way the bar's items are: covered by `tint` at `opacity`.
     static std::optional<QImage> symbol(const QString& name, const QColor& tint, double opacity);
     // The preview windows' dark palette.

@@ -4,7 +4,6 @@
 #include "platform/Application.h"
 #include "platform/Console.h"
 #include "platform/NotificationCenter.h"
-#include "platform/SystemColors.h"
 #include "platform/UserDefaults.h"
 #include "screenshots/PreviewToolbarItems.h"
 #include "screenshots/ScreenshotHistoryManager.h"
@@ -240,11 +239,8 @@ QStringList ScreenshotPreviewWindowController::toolbarAllowedItemIdentifiers()
 
 QWidget* ScreenshotPreviewWindowController::toolbarItem(const QString& identifier)
 {
-    using platform::SystemColors;
     if (identifier == QLatin1String("save")) {
-        auto* item = PreviewToolbarItems::iconItem(
-            identifier, QStringLiteral("Сохранить"), QStringLiteral("Сохранить скриншот на диск (⌘S)"),
-            PreviewToolbarItems::symbol(QStringLiteral("square.and.arrow.down"), SystemColors::blue(), 0.7));
+        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить скриншот на диск (⌘S)"));
         connect(item, &QToolButton::clicked, this, &ScreenshotPreviewWindowController::saveLocally);
         return item;
     }
@@ -256,9 +252,7 @@ QWidget* ScreenshotPreviewWindowController::toolbarItem(const QString& identifie
         return item;
     }
     if (identifier == QLatin1String("done")) {
-        auto* item = PreviewToolbarItems::iconItem(
-            identifier, QStringLiteral("Готово"), QStringLiteral("Сохранить в историю и закрыть (⏎)"),
-            PreviewToolbarItems::symbol(QStringLiteral("checkmark.circle.fill"), SystemColors::green(), 0.7));
+        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Сохранить в историю и закрыть (⏎)"));
         connect(item, &QToolButton::clicked, this, &ScreenshotPreviewWindowController::done);
         return item;
     }

@@ -8,7 +8,6 @@
 #include "cloud/AuthManager.h"
 #include "platform/Console.h"
 #include "platform/MediaFrameReader.h"
-#include "platform/SystemColors.h"
 #include "platform/UserDefaults.h"
 #include "screenshots/PreviewToolbarItems.h"
 #include "screenshots/ScreenshotHistoryManager.h"
@@ -235,7 +234,6 @@ QList<UploadProvider> VideoPreviewWindow::getAvailableProviders() const
 
 QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
 {
-    using platform::SystemColors;
     if (identifier == QLatin1String("format")) {
         if (!offersGIF(m_videoDuration))
             return nullptr;
@@ -266,16 +264,12 @@ QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
         return item;
     }
     if (identifier == QLatin1String("save")) {
-        auto* item = PreviewToolbarItems::iconItem(
-            identifier, QStringLiteral("Сохранить"), QStringLiteral("Сохранить видео на диск (⌘S)"),
-            PreviewToolbarItems::symbol(QStringLiteral("square.and.arrow.down"), SystemColors::blue(), 0.7));
+        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить видео на диск (⌘S)"));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::saveLocally);
         return item;
     }
     if (identifier == QLatin1String("done")) {
-        auto* item = PreviewToolbarItems::iconItem(
-            identifier, QStringLiteral("Готово"), QStringLiteral("Удалить временный файл и закрыть (⏎)"),
-            PreviewToolbarItems::symbol(QStringLiteral("checkmark.circle.fill"), SystemColors::green(), 0.7));
+        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Удалить временный файл и закрыть (⏎)"));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::done);
         return item;
     }
