@@ -42,7 +42,8 @@ public:
     PreviewToolbarItems(std::function<QPalette()> menuPalette, const QString& buttonStyle, Actions actions,
                         QObject* parent = nullptr);
 
-    // The upload item for `providers` (kept as the item's providers), or null.
+    // The upload item named `identifier` for `providers`, which it keeps; `lastUsed` picks the split
+    // button's active provider.
     QWidget* uploadItem(const QString& identifier, const QList<UploadProvider>& providers, UploadProvider lastUsed);
     // Restyles the split button and rechecks the menu for the active provider by `lastUsed`.
     void followLastUsedProvider(UploadProvider lastUsed);
