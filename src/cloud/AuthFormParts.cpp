@@ -1,8 +1,12 @@
 #include "cloud/AuthFormParts.h"
 
+#include "cloud/AuthErrorBox.h"
+#include "cloud/AuthFormModel.h"
+#include "cloud/AuthPrimaryButton.h"
 #include "platform/ImageAssets.h"
 #include "platform/SystemColors.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
@@ -134,4 +138,84 @@ QLabel* AuthFormParts::secondaryLabel(const QString& text, const QFont& font, QW
     palette.setColor(QPalette::WindowText, secondaryColor());
     label->setPalette(palette);
     return label;
+}
+
+AuthFormParts::Frame AuthFormParts::frame(QWidget* view, const QString& symbol, const QString& title,
+                                          const QString& subtitle)
+{
+    Frame frame;
+    frame.root = new QVBoxLayout(view);
+    frame.root->setContentsMargins(0, 8, 0, 20);
+    frame.root->setSpacing(20);
+
+    auto* topBar = new QHBoxLayout;
+    topBar->setContentsMargins(0, 0, 8, 0);
+    topBar->addStretch(1);
+    frame.close = closeButton(view);
+    topBar->addWidget(frame.close);
+    frame.root->addLayout(topBar);
+
+    frame.root->addWidget(header(symbol, title, subtitle, view));
+
+    frame.form = new QWidget(view);
+    frame.formLayout = new QVBoxLayout(frame.form);
+    frame.formLayout->setContentsMargins(20, 0, 20, 0);
+    frame.formLayout->setSpacing(16);
+    frame.root->addWidget(frame.form);
+    return frame;
+}
+
+QLineEdit* AuthFormParts::addField(QVBoxLayout* layout, const char* objectName, const QString& caption,
+                                   const QString& placeholder, bool secure, QWidget* parent)
+{
+    QLineEdit* field = textField(placeholder, secure, parent);
+    field->setObjectName(QString::fromLatin1(objectName));
+    layout->addWidget(fieldGroup(caption, field, parent));
+    return field;
+}
+
+AuthFormParts::Actions AuthFormParts::addActions(QVBoxLayout* layout, const QString& question, const QString& linkText,
+                                                 const char* linkName, QWidget* parent)
+{
+    Actions actions;
+    actions.errorBox = new AuthErrorBox(parent);
+    layout->addWidget(actions.errorBox);
+    actions.primary = new AuthPrimaryButton(parent);
+    layout->addWidget(actions.primary);
+
+    auto* row = new QHBoxLayout;
+    row->setSpacing(4);
+    row->addStretch(1);
+    row->addWidget(secondaryLabel(question, captionFont(), parent));
+    actions.link = linkButton(linkText, captionFont(), parent);
+    actions.link->setObjectName(QString::fromLatin1(linkName));
+    row->addWidget(actions.link);
+    row->addStretch(1);
+    layout->addLayout(row);
+    return actions;
+}
+
+QLabel* AuthFormParts::termsLabel(const QString& text, QWidget* parent)
+{
+    QLabel* terms = secondaryLabel(text, smallCaptionFont(), parent);
+    terms->setAlignment(Qt::AlignCenter);
+    terms->setWordWrap(true);
+    terms->setContentsMargins(20, 0, 20, 0);
+    return terms;
+}
+
+void AuthFormParts::syncText(QLineEdit* field, const QString& text)
+{
+    if (field->text() != text)
+        field->setText(text);
+}
+
+void AuthFormParts::showState(const AuthFormModel& model, AuthPrimaryButton* primary, AuthErrorBox* errorBox)
+{
+    primary->setEnabled(model.isPrimaryEnabled());
+    primary->setText(model.primaryTitle());
+    primary->setBusy(model.isLoading());
+    const auto error = model.errorText();
+    errorBox->setVisible(error.has_value());
+    errorBox->setMessage(error.value_or(QString()));
 }

@@ -27,6 +27,16 @@ QString fixed(double value, int precision)
     return QString::fromLatin1(buffer.data(), static_cast<qsizetype>(result.ptr - buffer.data()));
 }
 
+// Stores `value`; true when it differs from what was there, so that only a change is announced.
+template <typename T>
+bool changed(T& field, const T& value)
+{
+    if (field == value)
+        return false;
+    field = value;
+    return true;
+}
+
 } // namespace
 
 AuthManager& AuthManager::shared()
@@ -63,10 +73,8 @@ AuthManager::Done AuthManager::guarded(QObject* context, std::function<void()> d
 
 void AuthManager::setIsAuthenticated(bool value)
 {
-    if (m_isAuthenticated == value)
-        return;
-    m_isAuthenticated = value;
-    emit isAuthenticatedChanged();
+    if (changed(m_isAuthenticated, value))
+        emit isAuthenticatedChanged();
 }
 
 void AuthManager::setCurrentUser(const std::optional<User>& user)
@@ -83,18 +91,14 @@ void AuthManager::setStorageUsage(const std::optional<StorageUsage>& usage)
 
 void AuthManager::setIsLoading(bool value)
 {
-    if (m_isLoading == value)
-        return;
-    m_isLoading = value;
-    emit isLoadingChanged();
+    if (changed(m_isLoading, value))
+        emit isLoadingChanged();
 }
 
 void AuthManager::setErrorMessage(const std::optional<QString>& message)
 {
-    if (m_errorMessage == message)
-        return;
-    m_errorMessage = message;
-    emit errorMessageChanged();
+    if (changed(m_errorMessage, message))
+        emit errorMessageChanged();
 }
 
 QString AuthManager::storageInfo() const
@@ -120,12 +124,7 @@ void AuthManager::checkAuthStatus(QObject* context, std::function<void()> done)
         finish();
         return;
     }
-    const quint64 session = m_session;
-    m_apiClient->getCurrentUser(this, [this, session, finish](Expected<User, CloudError> result) {
-        if (session != m_session) {
-            finish();
-            return;
-        }
+    getCurrentUserInSession(finish, [this, finish](Expected<User, CloudError> result) {
         if (!result) {
             // Every failure, a network failure included, counts as a token the service refused.
             m_apiClient->setAuthToken(std::nullopt);
@@ -241,13 +240,7 @@ void AuthManager::refreshUser(QObject* context, std::function<void()> done)
         finish();
         return;
     }
-    const quint64 session = m_session;
-    m_apiClient->getCurrentUser(this, [this, session, finish](Expected<User, CloudError> result) {
-        if (session != m_session) {
-            // Signed out, or signed in again, while the request was out: its answer is stale.
-            finish();
-            return;
-        }
+    getCurrentUserInSession(finish, [this, finish](Expected<User, CloudError> result) {
         if (result) {
             setCurrentUser(*result);
             print(QStringLiteral("AuthManager: User data refreshed"));
@@ -260,6 +253,19 @@ void AuthManager::refreshUser(QObject* context, std::function<void()> done)
             logout(nullptr, finish);
         else
             finish();
+    });
+}
+
+void AuthManager::getCurrentUserInSession(const Done& done, std::function<void(Expected<User, CloudError>)> handle)
+{
+    const quint64 session = m_session;
+    m_apiClient->getCurrentUser(this, [this, session, done, handle = std::move(handle)](Expected<User, CloudError> result) {
+        if (session != m_session) {
+            // Signed out, or signed in again, while the request was out: its answer is stale.
+            done();
+            return;
+        }
+        handle(std::move(result));
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/CloudError.h"
+#include "cloud/Expected.h"
 #include "cloud/StorageUsage.h"
 #include "cloud/User.h"
 
@@ -81,6 +82,9 @@ private:
     void completeSignIn(const std::optional<User>& answerUser, const QString& successLine, const QString& failurePrefix,
                         const QString& failureLine, const Done& done);
     void failSignIn(const CloudError& error, const QString& failurePrefix, const QString& failureLine, const Done& done);
+    // The service's account record for the session of now; when a sign-in, sign-up or sign-out
+    // takes effect before it arrives, the answer is stale and only `done` runs.
+    void getCurrentUserInSession(const Done& done, std::function<void(Expected<User, CloudError>)> handle);
     void startUserRefreshTimer();
     void stopUserRefreshTimer();
     static Done guarded(QObject* context, std::function<void()> done);

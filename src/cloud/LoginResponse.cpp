@@ -21,14 +21,20 @@ struct Direct {
         return accessToken;
     }
 
+    // The members of an answer that may stand at its top level or inside "data".
+    void read(JSONObjectDecoder& d)
+    {
+        token = d.optionalString("token");
+        access_token = d.optionalString("access_token");
+        accessToken = d.optionalString("accessToken");
+        user = d.optionalModel<User>("user", User::decode);
+    }
+
     static Expected<Direct, DecodingError> decode(const nlohmann::json& json, const QString& path)
     {
         JSONObjectDecoder d(json, path);
         Direct r;
-        r.token = d.optionalString("token");
-        r.access_token = d.optionalString("access_token");
-        r.accessToken = d.optionalString("accessToken");
-        r.user = d.optionalModel<User>("user", User::decode);
+        r.read(d);
         if (d.failed())
             return d.error();
         return r;
@@ -38,20 +44,14 @@ struct Direct {
 // The answer wrapped in a "data" envelope, possibly with members at the top level as well.
 struct Wrapper {
     std::optional<Direct> data;
-    std::optional<QString> token;
-    std::optional<QString> access_token;
-    std::optional<QString> accessToken;
-    std::optional<User> user;
+    Direct top;
 
     static Expected<Wrapper, DecodingError> decode(const nlohmann::json& json, const QString& path)
     {
         JSONObjectDecoder d(json, path);
         Wrapper r;
         r.data = d.optionalModel<Direct>("data", Direct::decode);
-        r.token = d.optionalString("token");
-        r.access_token = d.optionalString("access_token");
-        r.accessToken = d.optionalString("accessToken");
-        r.user = d.optionalModel<User>("user", User::decode);
+        r.top.read(d);
         if (d.failed())
             return d.error();
         return r;
@@ -71,22 +71,16 @@ Expected<LoginResponse, DecodingError> LoginResponse::decode(const nlohmann::jso
     if (!wrapper)
         return wrapper.error();
     const Wrapper& w = *wrapper;
-    QString token;
-    if (w.token)
-        token = *w.token;
-    else if (w.access_token)
-        token = *w.access_token;
-    else if (w.accessToken)
-        token = *w.accessToken;
-    else if (auto inner = w.data ? w.data->firstToken() : std::nullopt)
-        token = *inner;
-    else
+    std::optional<QString> token = w.top.firstToken();
+    if (!token && w.data)
+        token = w.data->firstToken();
+    if (!token)
         return DecodingError::dataCorrupted(path, QStringLiteral("Missing token in login response"));
 
-    std::optional<User> user = w.user;
+    std::optional<User> user = w.top.user;
     if (!user && w.data)
         user = w.data->user;
-    return LoginResponse{token, user};
+    return LoginResponse{*token, user};
 }
 
 nlohmann::json LoginResponse::toJson() const

@@ -8,11 +8,8 @@
 #include <QTimer>
 
 LoginViewModel::LoginViewModel(AuthManager* authManager, QObject* parent)
-    : QObject(parent)
-    , m_authManager(authManager ? authManager : &AuthManager::shared())
+    : AuthFormModel(authManager, parent)
 {
-    connect(m_authManager, &AuthManager::isLoadingChanged, this, &LoginViewModel::changed);
-    connect(m_authManager, &AuthManager::errorMessageChanged, this, &LoginViewModel::changed);
     // Only a change to signed in counts: a form opened while signed in stays open.
     connect(m_authManager, &AuthManager::isAuthenticatedChanged, this, [this] {
         if (!m_authManager->isAuthenticated())
@@ -25,18 +22,12 @@ LoginViewModel::LoginViewModel(AuthManager* authManager, QObject* parent)
 
 void LoginViewModel::setEmail(const QString& email)
 {
-    if (m_email == email)
-        return;
-    m_email = email;
-    emit changed();
+    setField(m_email, email);
 }
 
 void LoginViewModel::setPassword(const QString& password)
 {
-    if (m_password == password)
-        return;
-    m_password = password;
-    emit changed();
+    setField(m_password, password);
 }
 
 bool LoginViewModel::isFormValid() const
@@ -44,20 +35,10 @@ bool LoginViewModel::isFormValid() const
     return !m_email.isEmpty() && !m_password.isEmpty() && m_email.contains(QLatin1Char('@'));
 }
 
-bool LoginViewModel::isLoading() const
-{
-    return m_authManager->isLoading();
-}
-
 QString LoginViewModel::primaryTitle() const
 {
     return isLoading() ? L::text(QStringLiteral("Вход..."), QStringLiteral("Signing in..."))
                        : L::text(QStringLiteral("Войти"), QStringLiteral("Sign In"));
-}
-
-std::optional<QString> LoginViewModel::errorText() const
-{
-    return m_authManager->errorMessage();
 }
 
 QUrl LoginViewModel::passwordResetURL() const
@@ -70,13 +51,6 @@ void LoginViewModel::handleLogin()
     if (!isPrimaryEnabled())
         return;
     QTimer::singleShot(0, this, [this] { m_authManager->login(m_email, m_password); });
-}
-
-void LoginViewModel::close()
-{
-    if (onClose)
-        onClose();
-    emit dismissRequested();
 }
 
 void LoginViewModel::showRegister()

@@ -7,43 +7,32 @@
 #include <QTimer>
 
 RegisterViewModel::RegisterViewModel(AuthManager* authManager, QObject* parent)
-    : QObject(parent)
-    , m_authManager(authManager ? authManager : &AuthManager::shared())
+    : AuthFormModel(authManager, parent)
 {
-    connect(m_authManager, &AuthManager::isLoadingChanged, this, &RegisterViewModel::changed);
-    connect(m_authManager, &AuthManager::errorMessageChanged, this, &RegisterViewModel::changed);
     connect(m_authManager, &AuthManager::isAuthenticatedChanged, this, [this] {
         if (m_authManager->isAuthenticated())
             close();
     });
 }
 
-void RegisterViewModel::set(QString& field, const QString& value)
-{
-    if (field == value)
-        return;
-    field = value;
-    emit changed();
-}
-
 void RegisterViewModel::setName(const QString& name)
 {
-    set(m_name, name);
+    setField(m_name, name);
 }
 
 void RegisterViewModel::setEmail(const QString& email)
 {
-    set(m_email, email);
+    setField(m_email, email);
 }
 
 void RegisterViewModel::setPassword(const QString& password)
 {
-    set(m_password, password);
+    setField(m_password, password);
 }
 
 void RegisterViewModel::setPasswordConfirmation(const QString& confirmation)
 {
-    set(m_passwordConfirmation, confirmation);
+    setField(m_passwordConfirmation, confirmation);
 }
 
 int RegisterViewModel::characterCount(const QString& text)
@@ -61,20 +50,10 @@ bool RegisterViewModel::isFormValid() const
            && characterCount(m_password) >= 8 && m_password == m_passwordConfirmation;
 }
 
-bool RegisterViewModel::isLoading() const
-{
-    return m_authManager->isLoading();
-}
-
 QString RegisterViewModel::primaryTitle() const
 {
     return isLoading() ? L::text(QStringLiteral("Создание аккаунта..."), QStringLiteral("Creating Account..."))
                        : L::text(QStringLiteral("Создать аккаунт"), QStringLiteral("Create Account"));
-}
-
-std::optional<QString> RegisterViewModel::errorText() const
-{
-    return m_authManager->errorMessage();
 }
 
 RegisterViewModel::PasswordMatch RegisterViewModel::passwordMatch() const
@@ -104,11 +83,4 @@ void RegisterViewModel::handleRegister()
     QTimer::singleShot(0, this, [this] {
         m_authManager->registerAccount(m_name, m_email, m_password, m_passwordConfirmation);
     });
-}
-
-void RegisterViewModel::close()
-{
-    if (onClose)
-        onClose();
-    emit dismissRequested();
 }

@@ -1,15 +1,12 @@
 #pragma once
 
-#include <QObject>
+#include "cloud/AuthFormModel.h"
+
 #include <QString>
 
-#include <functional>
-#include <optional>
-
-class AuthManager;
-
-// The state and rules of the sign-up form; RegisterView draws it.
-class RegisterViewModel : public QObject {
+// The state and rules of the sign-up form; RegisterView draws it. It closes itself, calling
+// `onClose`, from its close button, from "Sign In" and once the sign-up completes.
+class RegisterViewModel : public AuthFormModel {
     Q_OBJECT
 public:
     enum class PasswordMatch {
@@ -21,10 +18,6 @@ public:
     // `authManager` nullptr: AuthManager::shared().
     explicit RegisterViewModel(AuthManager* authManager = nullptr, QObject* parent = nullptr);
 
-    // Called whenever the form closes itself: its close button, "Sign In", a completed sign-up.
-    std::function<void()> onClose;
-
-    AuthManager* authManager() const { return m_authManager; }
     const QString& name() const { return m_name; }
     const QString& email() const { return m_email; }
     const QString& password() const { return m_password; }
@@ -36,12 +29,8 @@ public:
 
     // Name, e-mail with an at sign, a password of at least 8 characters as the user sees them,
     // and a confirmation equal to it.
-    bool isFormValid() const;
-    bool isLoading() const;
-    bool isPrimaryEnabled() const { return !isLoading() && isFormValid(); }
-    bool areInputsEnabled() const { return !isLoading(); }
-    QString primaryTitle() const;
-    std::optional<QString> errorText() const;
+    bool isFormValid() const override;
+    QString primaryTitle() const override;
     PasswordMatch passwordMatch() const;
     QString passwordMatchText() const;
 
@@ -49,17 +38,8 @@ public:
     static int characterCount(const QString& text);
 
     void handleRegister();
-    // The close button and "Sign In" alike.
-    void close();
-
-signals:
-    void changed();
-    void dismissRequested();
 
 private:
-    void set(QString& field, const QString& value);
-
-    AuthManager* m_authManager;
     QString m_name;
     QString m_email;
     QString m_password;

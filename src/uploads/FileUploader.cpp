@@ -52,16 +52,20 @@ QString joined(const QString& directory, const QString& name)
     return directory + QLatin1Char('/') + name;
 }
 
-// Hands a test's outcome to its caller on the GUI thread, unless the caller's context has gone.
-void deliver(const QPointer<QObject>& context, bool hadContext, const FileUploader::TestCompletion& completion,
-             const ConnectionTestResult& result)
+// A completion that hands a test's outcome to `completion` on the GUI thread, unless `context`
+// was given and has gone.
+FileUploader::TestCompletion delivered(QObject* context, FileUploader::TestCompletion completion)
 {
-    MainQueue::post([context, hadContext, completion, result] {
-        if (hadContext && !context)
-            return;
-        if (completion)
-            completion(result);
-    });
+    const QPointer<QObject> guard(context);
+    const bool hadContext = context != nullptr;
+    return [guard, hadContext, completion = std::move(completion)](const ConnectionTestResult& result) {
+        MainQueue::post([guard, hadContext, completion, result] {
+            if (hadContext && !guard)
+                return;
+            if (completion)
+                completion(result);
+        });
+    };
 }
 
 } // namespace
@@ -101,6 +105,9 @@ void FileUploader::setUploadCompleted(bool value)
 FileUploader::Validation FileUploader::validateSettings(const ServerSettings& settings)
 {
     const auto invalid = [](const char* text) { return Validation{false, QString::fromUtf8(text)}; };
+    const Validation valid{true, std::nullopt};
+    // A provider that needs one setting fails on its absence alone.
+    const auto required = [&](const QString& value, const char* text) { return value.isEmpty() ? invalid(text) : valid; };
     switch (settings.uploadProvider) {
     case UploadProvider::kestrovaCloud:
         break;
@@ -118,23 +125,15 @@ FileUploader::Validation FileUploader::validateSettings(const ServerSettings& se
         break;
     }
     case UploadProvider::yandexDisk:
-        if (settings.yandexAccessToken.isEmpty())
-            return invalid("Необходима авторизация в Яндекс.Диске");
-        break;
+        return required(settings.yandexAccessToken, "Необходима авторизация в Яндекс.Диске");
     case UploadProvider::dropbox:
-        if (settings.dropboxAccessToken.isEmpty())
-            return invalid("Необходима авторизация в Dropbox");
-        break;
+        return required(settings.dropboxAccessToken, "Необходима авторизация в Dropbox");
     case UploadProvider::googleDrive:
-        if (settings.googleDriveAccessToken.isEmpty())
-            return invalid("Необходима авторизация в Google Drive");
-        break;
+        return required(settings.googleDriveAccessToken, "Необходима авторизация в Google Drive");
     case UploadProvider::webdav:
-        if (settings.webdavURL.isEmpty())
-            return invalid("Не указан URL WebDAV сервера");
-        break;
+        return required(settings.webdavURL, "Не указан URL WebDAV сервера");
     }
-    return {true, std::nullopt};
+    return valid;
 }
 
 QString FileUploader::createFileURL(const QString& filename, const ServerSettings& settings)
@@ -275,9 +274,7 @@ void FileUploader::uploadViaFTP(const Job& job, const QByteArray& data, const QS
         return;
     }
 
-    platform::ProcessRequest request = FtpCommand::uploadRequest(settings, copyPath, filename);
-    request.onStarted = [processId = job.processId](qint64 pid) { processId->store(pid); };
-    const platform::ProcessResult result = platform::ProcessRunner::run(request);
+    const platform::ProcessResult result = runTransfer(job, FtpCommand::uploadRequest(settings, copyPath, filename));
 
     if (result.outcome == platform::ProcessResult::Outcome::failedToStart) {
         const QString text = QStringLiteral("Ошибка запуска curl: ") + result.errorText;
@@ -291,16 +288,7 @@ void FileUploader::uploadViaFTP(const Job& job, const QByteArray& data, const QS
         return;
     }
 
-    const bool stored = result.succeeded();
-    const QString output = decodedOutput(result.output);
-    const int status = statusOf(result);
-    publish(job, [stored, output, status, filename, settings](FileUploader& u) {
-        u.m_currentProcessId->store(0);
-        u.setIsUploading(false);
-        if (stored) {
-            u.publishTransferSuccess(filename, settings);
-            return;
-        }
+    publishTransferEnd(job, result, filename, settings, false, [](FileUploader& u, const QString& output, int status) {
         u.setUploadCompleted(false);
         // curl's own message, as it printed it.
         u.setLastError(!output.isEmpty() ? output : QStringLiteral("Ошибка FTP (код %1)").arg(status));
@@ -368,30 +356,45 @@ void FileUploader::uploadViaSFTP(const Job& job, const QByteArray& data, const Q
         return;
     }
 
-    platform::ProcessRequest request = SftpScript::request(settings, scriptPath, batchPath);
-    request.onStarted = [processId = job.processId](qint64 pid) { processId->store(pid); };
-    const platform::ProcessResult result = platform::ProcessRunner::run(request);
+    const platform::ProcessResult result = runTransfer(job, SftpScript::request(settings, scriptPath, batchPath));
     if (result.outcome == platform::ProcessResult::Outcome::failedToStart) {
         removeAll();
         preparationFailure(error(4, QStringLiteral("Ошибка запуска процесса загрузки: ") + result.errorText).localizedDescription);
         return;
     }
 
-    const bool stored = result.succeeded();
-    const QString output = decodedOutput(result.output);
-    const int status = statusOf(result);
-    publish(job, [stored, output, status, filename, settings](FileUploader& u) {
-        u.m_currentProcessId->store(0);
-        u.setIsUploading(false);
-        if (stored) {
-            u.publishTransferSuccess(filename, settings);
-            showSuccessNotification(filename, createFileURL(filename, settings));
-            return;
-        }
+    publishTransferEnd(job, result, filename, settings, true, [](FileUploader& u, const QString& output, int status) {
         const QString detail = output.isEmpty() ? QStringLiteral("Неизвестная ошибка SFTP") : output.trimmed();
         u.setLastError(QStringLiteral("Ошибка SFTP (код %1): ").arg(status) + detail);
     });
     removeAll();
+}
+
+// --- Transfers by a program (worker thread) ---
+
+platform::ProcessResult FileUploader::runTransfer(const Job& job, platform::ProcessRequest request)
+{
+    request.onStarted = [processId = job.processId](qint64 pid) { processId->store(pid); };
+    return platform::ProcessRunner::run(request);
+}
+
+void FileUploader::publishTransferEnd(const Job& job, const platform::ProcessResult& result, const QString& filename,
+                                      const ServerSettings& settings, bool notify, TransferFailure failure)
+{
+    const bool stored = result.succeeded();
+    const QString output = decodedOutput(result.output);
+    const int status = statusOf(result);
+    publish(job, [stored, output, status, filename, settings, notify, failure = std::move(failure)](FileUploader& u) {
+        u.m_currentProcessId->store(0);
+        u.setIsUploading(false);
+        if (!stored) {
+            failure(u, output, status);
+            return;
+        }
+        u.publishTransferSuccess(filename, settings);
+        if (notify)
+            showSuccessNotification(filename, createFileURL(filename, settings));
+    });
 }
 
 // --- Yandex Disk ---
@@ -484,11 +487,7 @@ void FileUploader::showSuccessNotification(const QString& filename, const QStrin
 
 void FileUploader::testConnection(const ServerSettings& settings, QObject* context, TestCompletion completion)
 {
-    const QPointer<QObject> guard(context);
-    const bool hadContext = context != nullptr;
-    auto done = [guard, hadContext, completion](const ConnectionTestResult& result) {
-        deliver(guard, hadContext, completion, result);
-    };
+    const TestCompletion done = delivered(context, completion);
     switch (settings.uploadProvider) {
     case UploadProvider::kestrovaCloud:
         done(ConnectionTestResult::reached(true));
@@ -509,11 +508,7 @@ void FileUploader::testConnection(const ServerSettings& settings, QObject* conte
 
 void FileUploader::testSSHConnection(const ServerSettings& settings, QObject* context, TestCompletion completion)
 {
-    const QPointer<QObject> guard(context);
-    const bool hadContext = context != nullptr;
-    auto done = [guard, hadContext, completion](const ConnectionTestResult& result) {
-        deliver(guard, hadContext, completion, result);
-    };
+    const TestCompletion done = delivered(context, completion);
     if (settings.useSFTP)
         testSFTPConnection(settings, done);
     else

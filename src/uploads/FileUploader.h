@@ -2,6 +2,7 @@
 
 #include "app/ServerSettings.h"
 #include "platform/AppError.h"
+#include "platform/ProcessRunner.h"
 #include "screenshots/OwnServerUploader.h"
 #include "uploads/ConnectionTestResult.h"
 
@@ -88,6 +89,14 @@ private:
                               const ServerSettings& settings);
     static void uploadViaYandexDisk(const Job& job, const QByteArray& data, const QString& filename,
                                     const ServerSettings& settings);
+    // Runs a transfer program with its process id stored in the job while it runs.
+    static platform::ProcessResult runTransfer(const Job& job, platform::ProcessRequest request);
+    // Writes the error of a transfer that ran and failed, from the program's output and status.
+    using TransferFailure = std::function<void(FileUploader&, const QString& output, int status)>;
+    // The end of a transfer that ran: the process id cleared and the flag lowered, then the link of
+    // the stored file (with a notification when `notify`) or `failure`.
+    static void publishTransferEnd(const Job& job, const platform::ProcessResult& result, const QString& filename,
+                                   const ServerSettings& settings, bool notify, TransferFailure failure);
 
     // The Yandex Disk client's calls, on the GUI thread: the link or the error's description.
     using YandexCompletion = std::function<void(std::optional<QString> link, QString errorDescription)>;

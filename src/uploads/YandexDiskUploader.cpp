@@ -295,45 +295,60 @@ QNetworkRequest apiRequest(const QUrl& url, const QByteArray& authorization, int
     return request;
 }
 
+// Sends `request`; a transport failure goes to `failed`, any answer of the service to `answered`.
+void exchange(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body,
+              std::function<void(const platform::AppError&)> failed, std::function<void(const YandexDiskResponse&)> answered)
+{
+    send(request, verb, body, [failed = std::move(failed), answered = std::move(answered)](const YandexDiskResponse& response) {
+        if (response.transportError) {
+            failed(*response.transportError);
+            return;
+        }
+        answered(response);
+    });
+}
+
+// "<what> (HTTP <status>). Ответ: <body>".
+platform::AppError statusError(const QString& what, const YandexDiskResponse& response)
+{
+    return inlineError(what + QStringLiteral(" (HTTP ") + response.statusText() + QStringLiteral("). Ответ: ")
+                       + response.bodyText());
+}
+
 } // namespace
+
+void YandexDiskUploader::callAPI(const RequestContext& context, const QString& relative,
+                                 const QList<std::pair<QString, QString>>& queryItems, const QByteArray& verb,
+                                 std::function<void(const platform::AppError&)> failed,
+                                 std::function<void(const YandexDiskResponse&)> answered)
+{
+    const auto url = apiAddress(context.apiURL, relative, queryItems);
+    if (!url) {
+        failed(YandexDiskErrors::toAppError(YandexDiskError::invalidURL));
+        return;
+    }
+    exchange(apiRequest(*url, context.authorization, scaled(apiTimeoutMs, context.timeoutScale)), verb, {},
+             std::move(failed), std::move(answered));
+}
 
 void YandexDiskUploader::ensureFolderExists(const RequestContext& context, const QString& path, StepDone completion)
 {
-    const auto url = apiAddress(context.apiURL, QStringLiteral("/resources"), {{QStringLiteral("path"), path}});
-    if (!url) {
-        completion(YandexDiskErrors::toAppError(YandexDiskError::invalidURL));
-        return;
-    }
-    send(apiRequest(*url, context.authorization, scaled(apiTimeoutMs, context.timeoutScale)), "PUT", {},
-         [completion](const YandexDiskResponse& response) {
-        if (response.transportError) {
-            completion(*response.transportError);
-            return;
-        }
+    callAPI(context, QStringLiteral("/resources"), {{QStringLiteral("path"), path}}, "PUT", completion,
+            [completion](const YandexDiskResponse& response) {
         // 409: the folder is already there.
         if (response.isHTTP && (response.status == 201 || response.status == 409)) {
             completion(std::nullopt);
             return;
         }
-        completion(inlineError(QStringLiteral("Ошибка создания папки (HTTP ") + response.statusText()
-                               + QStringLiteral("). Ответ: ") + response.bodyText()));
+        completion(statusError(QStringLiteral("Ошибка создания папки"), response));
     });
 }
 
 void YandexDiskUploader::getUploadURL(const RequestContext& context, const QString& path, TextDone completion)
 {
-    const auto url = apiAddress(context.apiURL, QStringLiteral("/resources/upload"),
-                                {{QStringLiteral("path"), path}, {QStringLiteral("overwrite"), QStringLiteral("true")}});
-    if (!url) {
-        completion(YandexDiskErrors::toAppError(YandexDiskError::invalidURL));
-        return;
-    }
-    send(apiRequest(*url, context.authorization, scaled(apiTimeoutMs, context.timeoutScale)), "GET", {},
-         [completion](const YandexDiskResponse& response) {
-        if (response.transportError) {
-            completion(*response.transportError);
-            return;
-        }
+    callAPI(context, QStringLiteral("/resources/upload"),
+            {{QStringLiteral("path"), path}, {QStringLiteral("overwrite"), QStringLiteral("true")}}, "GET", completion,
+            [completion](const YandexDiskResponse& response) {
         if (!response.isHTTP) {
             completion(inlineError(QStringLiteral("Неизвестный ответ сервера при получении upload URL")));
             return;
@@ -374,34 +389,20 @@ void YandexDiskUploader::performUpload(const RequestContext& context, const QByt
     QNetworkRequest request(*url);
     request.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("image/png"));
     request.setTransferTimeout(scaled(transferTimeoutMs, context.timeoutScale));
-    send(request, "PUT", data, [completion](const YandexDiskResponse& response) {
-        if (response.transportError) {
-            completion(*response.transportError);
-            return;
-        }
+    exchange(request, "PUT", data, completion, [completion](const YandexDiskResponse& response) {
         if (response.isHTTP && response.status >= 200 && response.status <= 299) {
             completion(std::nullopt);
             return;
         }
-        completion(inlineError(QStringLiteral("Ошибка загрузки (HTTP ") + response.statusText()
-                               + QStringLiteral("). Ответ: ") + response.bodyText()));
+        completion(statusError(QStringLiteral("Ошибка загрузки"), response));
     });
 }
 
 void YandexDiskUploader::publishAndFetchPublicURL(const RequestContext& context, const QString& path,
                                                   TextDone completion)
 {
-    const auto url = apiAddress(context.apiURL, QStringLiteral("/resources/publish"), {{QStringLiteral("path"), path}});
-    if (!url) {
-        completion(YandexDiskErrors::toAppError(YandexDiskError::invalidURL));
-        return;
-    }
-    send(apiRequest(*url, context.authorization, scaled(apiTimeoutMs, context.timeoutScale)), "PUT", {},
-         [context, path, completion](const YandexDiskResponse& response) {
-        if (response.transportError) {
-            completion(*response.transportError);
-            return;
-        }
+    callAPI(context, QStringLiteral("/resources/publish"), {{QStringLiteral("path"), path}}, "PUT", completion,
+            [context, path, completion](const YandexDiskResponse& response) {
         const int status = response.isHTTP ? response.status : -1;
         std::optional<QString> href;
         if (const auto object = response.jsonObjectIfAny())
@@ -423,8 +424,7 @@ void YandexDiskUploader::publishAndFetchPublicURL(const RequestContext& context,
             fetchLink();
             return;
         }
-        completion(inlineError(QStringLiteral("Ошибка публикации (HTTP ") + response.statusText()
-                               + QStringLiteral("). Ответ: ") + response.bodyText()));
+        completion(statusError(QStringLiteral("Ошибка публикации"), response));
     });
 }
 
@@ -489,20 +489,9 @@ void YandexDiskUploader::fetchPublicURLWithRetries(const RequestContext& context
 void YandexDiskUploader::fetchResourceInfo(const RequestContext& context, const QString& path,
                                            std::function<void(std::variant<nlohmann::json, platform::AppError>)> completion)
 {
-    const auto url = apiAddress(context.apiURL, QStringLiteral("/resources"),
-                                {{QStringLiteral("path"), path}, {QStringLiteral("fields"), QStringLiteral("public_url")}});
-    if (!url) {
-        completion(YandexDiskErrors::toAppError(YandexDiskError::invalidURL));
-        return;
-    }
-    send(apiRequest(*url, context.authorization, scaled(apiTimeoutMs, context.timeoutScale)), "GET", {},
-         [completion](const YandexDiskResponse& response) {
-        if (response.transportError) {
-            completion(*response.transportError);
-            return;
-        }
-        completion(response.jsonObject());
-    });
+    callAPI(context, QStringLiteral("/resources"),
+            {{QStringLiteral("path"), path}, {QStringLiteral("fields"), QStringLiteral("public_url")}}, "GET", completion,
+            [completion](const YandexDiskResponse& response) { completion(response.jsonObject()); });
 }
 
 void YandexDiskUploader::testConnection(TestCompletion completion)

@@ -14,7 +14,10 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <variant>
+
+struct YandexDiskResponse;
 
 // Client of the Yandex Disk REST API: stores one file in the application folder of the user's Disk,
 // publishes it and hands back its public link; tests whether the stored token is accepted.
@@ -96,6 +99,12 @@ private:
     };
 
 
+    // One request to the Disk API with the context's token. An address that cannot be formed and a
+    // transport failure go to `failed`, any answer of the service to `answered`.
+    static void callAPI(const RequestContext& context, const QString& relative,
+                        const QList<std::pair<QString, QString>>& queryItems, const QByteArray& verb,
+                        std::function<void(const platform::AppError&)> failed,
+                        std::function<void(const YandexDiskResponse&)> answered);
     static void finishUpload(QPointer<YandexDiskUploader> uploader, const Result& result, const Completion& completion);
     static QString directoryPart(const QString& path);
     static void runUpload(const RequestContext& context, const QByteArray& data, const QString& filename,

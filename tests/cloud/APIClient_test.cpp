@@ -37,6 +37,18 @@ struct Await {
     const CloudError& error() const { return result->error(); }
 };
 
+// An error answer of the fake, what the caller must get from it, and what the log must show in the
+// form its test checks.
+template <typename Log>
+struct ErrorCase {
+    const char* name;
+    int status;
+    std::string body;
+    const char* contentType;
+    std::function<void(const CloudError&)> check;
+    Log log;
+};
+
 class APIClientTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -200,14 +212,7 @@ TEST_F(APIClientTest, UnauthorizedAnswerKeepsATokenThatReplacedTheRefusedOne)
 TEST_F(APIClientTest, ErrorAnswersOfJsonRequests)
 {
     signIn();
-    struct Case {
-        const char* name;
-        int status;
-        std::string body;
-        const char* contentType;
-        std::function<void(const CloudError&)> check;
-        QString logLine; // the first line of the request's log message
-    };
+    using Case = ErrorCase<QString>; // log: the start of the request's first log message
     const std::string html = "<html><body>Server Error</body></html>";
     const std::string validation = R"({"message":"M","errors":{"email":["E"]}})";
     const std::vector<Case> cases = {
@@ -248,7 +253,7 @@ TEST_F(APIClientTest, ErrorAnswersOfJsonRequests)
         c.check(me.error());
         const QStringList messages = mark.messages();
         ASSERT_FALSE(messages.isEmpty()) << c.name;
-        EXPECT_TRUE(messages[0].startsWith(c.logLine)) << c.name << ": " << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].startsWith(c.log)) << c.name << ": " << messages[0].toStdString();
         EXPECT_TRUE(client->authToken()) << c.name << ": only a 401 clears the token";
     }
     // The decoding line carries the body on its second line.
@@ -595,14 +600,7 @@ TEST_F(APIClientTest, UploadFailures)
     EXPECT_EQ(mark.messages().last(), "uploadFile: ERROR: HTTP 401 POST /files: Unauthorized");
 
     signIn();
-    struct Case {
-        const char* name;
-        int status;
-        std::string body;
-        const char* contentType;
-        std::function<void(const CloudError&)> check;
-        QStringList lastLines;
-    };
+    using Case = ErrorCase<QStringList>; // log: the last messages of the upload
     const std::string page = "<html>Too Large</html>";
     const std::vector<Case> cases = {
         {"413 web page", 413, page, "text/html",
@@ -624,7 +622,7 @@ TEST_F(APIClientTest, UploadFailures)
         auto answer = upload("abc", "a.png");
         ASSERT_FALSE(answer) << c.name;
         c.check(answer.error());
-        EXPECT_EQ(m.messages().mid(m.messages().size() - c.lastLines.size()), c.lastLines) << c.name;
+        EXPECT_EQ(m.messages().mid(m.messages().size() - c.log.size()), c.log) << c.name;
         EXPECT_TRUE(client->authToken()) << c.name;
     }
 

@@ -25,7 +25,6 @@ Control endpoints (not recorded):
   POST /__fake/reset      forget the recorded requests
 """
 
-import argparse
 import base64
 import hashlib
 import json
@@ -35,7 +34,8 @@ import sys
 import threading
 import time
 import urllib.parse
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+import fake_http
 
 LOCK = threading.Lock()
 CSRF_TOKEN = "eyJpdiI6Ikp2a1ZrT0E9PSIsInZhbHVlIjoiZmFrZSJ9=="
@@ -116,31 +116,17 @@ def parse_multipart(content_type, body):
     }, None
 
 
-class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class Handler(fake_http.QuietHandler):
     # -- plumbing --------------------------------------------------------------------------
-    def read_body(self):
-        length = int(self.headers.get("Content-Length") or 0)
-        return self.rfile.read(length) if length > 0 else b""
-
     def answer(self, status, body=b"", content_type="application/json", cookies=()):
         if isinstance(body, (dict, list)):
             body = json.dumps(body).encode()
         elif isinstance(body, str):
             body = body.encode()
-        self.send_response(status)
-        for cookie in cookies:
-            self.send_header("Set-Cookie", cookie)
+        fields = [("Set-Cookie", cookie) for cookie in cookies]
         if body or status not in (204, 304):
-            self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        if body:
-            self.wfile.write(body)
+            fields.append(("Content-Type", content_type))
+        self.send_all(status, fields, body)
 
     def bearer(self):
         value = self.headers.get("Authorization")
@@ -364,13 +350,9 @@ class Handler(BaseHTTPRequestHandler):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--lifetime", type=float, default=120.0)
-    args = parser.parse_args()
-
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    threading.Timer(args.lifetime, lambda: os._exit(0)).start()
+    lifetime = fake_http.lifetime()
+    server = fake_http.loopback_server(Handler)
+    threading.Timer(lifetime, lambda: os._exit(0)).start()
 
     def watch_stdin():
         try:
@@ -379,7 +361,7 @@ def main():
             os._exit(0)
 
     threading.Thread(target=watch_stdin, daemon=True).start()
-    print("PORT %d" % server.server_address[1], flush=True)
+    fake_http.announce(server)
     server.serve_forever()
 
 

@@ -32,15 +32,15 @@ Control (tests only):
                           path, query (raw), headers, body_size, time
   GET  /_control/files    JSON map from Disk path to byte count
 """
-import argparse
 import base64
 import json
 import sys
 import threading
 import time
 import uuid
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
+
+import fake_http
 
 DEFAULTS = {
     "token": "test-token",
@@ -79,28 +79,15 @@ def parent_of(path):
     return "app:/" if head in ("app:", "") else head
 
 
-class Handler(BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class Handler(fake_http.QuietHandler):
     # -- plumbing -------------------------------------------------------------------------------
-    def body(self):
-        length = int(self.headers.get("Content-Length") or 0)
-        return self.rfile.read(length) if length else b""
-
     def answer(self, status, payload=None, raw=None, headers=None):
         data = raw if raw is not None else (b"" if payload is None else json.dumps(payload, ensure_ascii=False).encode())
-        self.send_response(status)
+        fields = []
         if data and "Content-Type" not in (headers or {}):
-            self.send_header("Content-Type", "application/json; charset=utf-8" if raw is None else "text/plain; charset=utf-8")
-        for name, value in (headers or {}).items():
-            self.send_header(name, value)
-        self.send_header("Content-Length", str(len(data)))
-        self.end_headers()
-        if data:
-            self.wfile.write(data)
+            fields.append(("Content-Type", "application/json; charset=utf-8" if raw is None else "text/plain; charset=utf-8"))
+        fields.extend((headers or {}).items())
+        self.send_all(status, fields, data)
 
     def override(self, route):
         with STATE.lock:
@@ -169,7 +156,7 @@ class Handler(BaseHTTPRequestHandler):
         self.dispatch()
 
     def dispatch(self):
-        payload = self.body()
+        payload = self.read_body()
         parts = urlsplit(self.path)
         path = parts.path
         query = {k: v[0] for k, v in parse_qs(parts.query, keep_blank_values=True).items()}
@@ -332,14 +319,10 @@ class Handler(BaseHTTPRequestHandler):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--lifetime", type=float, default=120.0)
-    args = parser.parse_args()
-
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    print("PORT %d" % server.server_address[1], flush=True)
-    stopper = threading.Timer(args.lifetime, server.shutdown)
+    lifetime = fake_http.lifetime()
+    server = fake_http.loopback_server(Handler)
+    fake_http.announce(server)
+    stopper = threading.Timer(lifetime, server.shutdown)
     stopper.daemon = True
     stopper.start()
     try:

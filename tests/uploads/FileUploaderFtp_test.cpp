@@ -7,7 +7,6 @@
 
 #include <QClipboard>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
@@ -55,16 +54,6 @@ protected:
 
     static bool settle(FileUploader& uploader) { return test::waitUntil([&] { return !uploader.isUploading(); }, 60s); }
 
-    QStringList filesOnServer() const
-    {
-        QStringList files;
-        QDirIterator it(server->root(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << QDir(server->root()).relativeFilePath(it.next());
-        return files;
-    }
-
-
     std::unique_ptr<test::LocalFtpServer> server;
 };
 
@@ -82,7 +71,7 @@ TEST_F(FtpUpload, StoresTheScreenshotAndPublishesItsLink)
     EXPECT_EQ(uploader.uploadProgress(), 1.0);
     EXPECT_EQ(uploader.currentProcessId(), 0);
 
-    const QStringList files = filesOnServer();
+    const QStringList files = server->files();
     ASSERT_EQ(files.size(), 1);
     EXPECT_TRUE(files.first().startsWith("shots/screenshot_")) << files.first().toStdString();
     const QString name = files.first().mid(6);
@@ -136,7 +125,7 @@ TEST_F(FtpUpload, HostileDirectoryNamesLandWhereTyped)
         ASSERT_FALSE(uploader.lastError()) << uploader.lastError()->toStdString();
         const QString folder = server->root() + (c.folder[0] ? "/" + QString::fromUtf8(c.folder) : QString());
         const QStringList stored = QDir(folder).entryList({"screenshot_*.png"}, QDir::Files);
-        ASSERT_EQ(stored.size(), 1) << filesOnServer().join(", ").toStdString();
+        ASSERT_EQ(stored.size(), 1) << server->files().join(", ").toStdString();
         EXPECT_EQ(*uploader.lastUploadedURL(), "https://shots.example.test" + QString::fromUtf8(c.linkPart) + stored.first());
         QFile::remove(folder + "/" + stored.first());
     }
@@ -176,7 +165,7 @@ TEST_F(FtpUpload, FailuresShowCurlsOwnMessage)
         EXPECT_EQ(uploader.lastUploadedURL(), earlierLink);
         EXPECT_FALSE(uploader.lastError()->contains(kPassword));
     }
-    EXPECT_EQ(filesOnServer().size(), 1);
+    EXPECT_EQ(server->files().size(), 1);
 }
 
 TEST_F(FtpUpload, ASecondRequestWhileOneRunsIsRefused)
@@ -190,7 +179,7 @@ TEST_F(FtpUpload, ASecondRequestWhileOneRunsIsRefused)
     EXPECT_EQ(uploader.lastError(), "Дождитесь завершения текущей загрузки");
     EXPECT_TRUE(uploader.uploadCompleted());
     ASSERT_TRUE(uploader.lastUploadedURL());
-    const QStringList files = filesOnServer();
+    const QStringList files = server->files();
     ASSERT_EQ(files.size(), 1);
     EXPECT_EQ(QImage(server->root() + "/" + files.first()).convertToFormat(QImage::Format_ARGB32), picture(1));
 
@@ -198,7 +187,7 @@ TEST_F(FtpUpload, ASecondRequestWhileOneRunsIsRefused)
     uploader.uploadImage(picture(3), settings());
     EXPECT_FALSE(uploader.lastError());
     ASSERT_TRUE(settle(uploader));
-    EXPECT_EQ(filesOnServer().size(), 2);
+    EXPECT_EQ(server->files().size(), 2);
 }
 
 TEST_F(FtpUpload, ConnectionTestListsTheDirectory)

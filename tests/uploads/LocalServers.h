@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -132,6 +133,15 @@ public:
 
     int port() const { return m_port; }
     QString root() const { return m_root.path(); }
+    // Every file stored, relative to the root.
+    QStringList files() const
+    {
+        QStringList files;
+        QDirIterator it(root(), QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << QDir(root()).relativeFilePath(it.next());
+        return files;
+    }
     QString log() const
     {
         QFile f(m_private.path() + "/server.log");

@@ -2,7 +2,7 @@
 
 #include "app/AppState.h"
 #include "support/TestSupport.h"
-#include "uploads/YandexFakeServer.h"
+#include "uploads/YandexFakeTest.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -20,8 +20,6 @@ using nlohmann::json;
 using namespace std::chrono_literals;
 
 namespace {
-
-test::YandexFakeServer* fake = nullptr;
 
 void setToken(const QString& token)
 {
@@ -79,28 +77,19 @@ using Routes = std::vector<std::string>;
 
 } // namespace
 
-class YandexDiskUploaderTest : public ::testing::Test {
+class YandexDiskUploaderTest : public test::YandexFakeTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        fake = new test::YandexFakeServer;
-        ASSERT_TRUE(fake->start()) << fake->error.toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete fake;
-        fake = nullptr;
-    }
     void SetUp() override
     {
-        ASSERT_TRUE(fake->reset());
-        YandexDiskUploader::setOriginsForTesting(fake->origin(), fake->origin());
+        YandexFakeTest::SetUp();
+        if (HasFatalFailure())
+            return;
         YandexDiskUploader::setTimeoutScaleForTesting(1.0);
         setToken(QStringLiteral("test-token"));
     }
     void TearDown() override
     {
-        YandexDiskUploader::setOriginsForTesting({}, {});
+        YandexFakeTest::TearDown();
         YandexDiskUploader::setTimeoutScaleForTesting(1.0);
     }
 

@@ -3,7 +3,7 @@
 
 #include "support/TestSupport.h"
 #include "uploads/YandexDiskUploader.h"
-#include "uploads/YandexFakeServer.h"
+#include "uploads/YandexFakeTest.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -19,13 +19,7 @@
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-namespace {
-
-test::YandexFakeServer* fake = nullptr;
-
-} // namespace
-
-class YandexOAuthWebViewTest : public ::testing::Test {
+class YandexOAuthWebViewTest : public test::YandexFakeTest {
 protected:
     static void SetUpTestSuite()
     {
@@ -34,20 +28,8 @@ protected:
             qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
             qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-        fake = new test::YandexFakeServer;
-        ASSERT_TRUE(fake->start()) << fake->error.toStdString();
+        YandexFakeTest::SetUpTestSuite();
     }
-    static void TearDownTestSuite()
-    {
-        delete fake;
-        fake = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(fake->reset());
-        YandexDiskUploader::setOriginsForTesting(fake->origin(), fake->origin());
-    }
-    void TearDown() override { YandexDiskUploader::setOriginsForTesting({}, {}); }
 };
 
 TEST_F(YandexOAuthWebViewTest, RedirectWithTheTokenIsCaughtBeforeItsPageLoads)

@@ -60,14 +60,6 @@ protected:
             qputenv("TMPDIR", savedTmp);
     }
 
-    QStringList filesOnServer() const
-    {
-        QStringList files;
-        QDirIterator it(server->root(), QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << QDir(server->root()).relativeFilePath(it.next());
-        return files;
-    }
     QStringList leftovers() const
     {
         QStringList found;
@@ -154,7 +146,7 @@ TEST_F(OwnServerUpload, TheRecordingReachesTheServerAndItsLinkTheClipboardAndHis
     EXPECT_FALSE(window->progressIndicator()->isVisible());
     EXPECT_TRUE(h.alerts->shown.empty());
 
-    const QStringList files = filesOnServer();
+    const QStringList files = server->files();
     ASSERT_EQ(files.size(), 1);
     EXPECT_TRUE(QRegularExpression(R"(^clips/video-\d+\.\d+\.mp4$)").match(files.first()).hasMatch()) << files.first().toStdString();
     EXPECT_EQ(bytes(server->root() + "/" + files.first()), bytes(recording));
@@ -194,7 +186,7 @@ TEST_F(OwnServerUpload, AGIFIsConvertedAndTheHistoryKeepsTheRecording)
     ASSERT_TRUE(test::waitUntil([&] { return !window->isUploading(); }, 60s));
     ASSERT_TRUE(h.alerts->shown.empty()) << h.alerts->shown[0].informativeText.toStdString();
 
-    const QStringList files = filesOnServer();
+    const QStringList files = server->files();
     ASSERT_EQ(files.size(), 1);
     EXPECT_TRUE(QRegularExpression(R"(^clips/video-\d+\.\d+\.gif$)").match(files.first()).hasMatch()) << files.first().toStdString();
     const QString stored = server->root() + "/" + files.first();
@@ -257,7 +249,7 @@ TEST_F(OwnServerUpload, FailuresShowCurlsMessageAndLeaveTheWindowReady)
         EXPECT_TRUE(h.history->screenshots().isEmpty());
         EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(", ").toStdString();
     }
-    EXPECT_TRUE(filesOnServer().isEmpty());
+    EXPECT_TRUE(server->files().isEmpty());
 }
 
 TEST_F(OwnServerUpload, AWindowClosedAndReleasedMidUploadStillFilesTheLink)
@@ -276,7 +268,7 @@ TEST_F(OwnServerUpload, AWindowClosedAndReleasedMidUploadStillFilesTheLink)
     ASSERT_EQ(h.history->screenshots().size(), 1);
     ASSERT_TRUE(h.history->screenshots().first().remoteURL);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), *h.history->screenshots().first().remoteURL);
-    EXPECT_EQ(filesOnServer().size(), 1);
+    EXPECT_EQ(server->files().size(), 1);
     EXPECT_TRUE(leftovers().isEmpty());
 }
 

@@ -5,7 +5,7 @@
 #include "cloud/CloudTestSupport.h"
 #include "platform/UserDefaults.h"
 #include "uploads/YandexDiskUploader.h"
-#include "uploads/YandexFakeServer.h"
+#include "uploads/YandexFakeTest.h"
 #include "video/VideoTestSupport.h"
 
 #include <QClipboard>
@@ -18,47 +18,30 @@ using namespace std::chrono_literals;
 using nlohmann::json;
 using videotest::Harness;
 
-namespace {
-
-test::YandexFakeServer* fake = nullptr;
-
-// The one file on the fake Disk: its name under "app:/" and its size.
-std::pair<QString, qint64> storedFile()
-{
-    const json files = fake->files();
-    if (!files.is_object() || files.size() != 1)
-        return {};
-    const auto it = files.begin();
-    return {QString::fromStdString(it.key()), it.value().get<qint64>()};
-}
-
-} // namespace
-
-class YandexVideoUpload : public ::testing::Test {
+class YandexVideoUpload : public test::YandexFakeTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        fake = new test::YandexFakeServer;
-        ASSERT_TRUE(fake->start()) << fake->error.toStdString();
-    }
-    static void TearDownTestSuite()
-    {
-        delete fake;
-        fake = nullptr;
-    }
     void SetUp() override
     {
-        ASSERT_TRUE(fake->reset());
-        YandexDiskUploader::setOriginsForTesting(fake->origin(), fake->origin());
+        YandexFakeTest::SetUp();
+        if (HasFatalFailure())
+            return;
         AppState::updateCredentials([](SecureCredentials& record) { record.yandexAccessToken = QStringLiteral("test-token"); });
         h.changeSettings([](ServerSettings& s) { s.yandexAccessToken = "test-token"; });
         recording = videotest::makeVideo(h.dir.path(), "recording.mp4", "color=c=0x40a040", 1.0);
         ASSERT_FALSE(recording.isEmpty());
         QGuiApplication::clipboard()->setText("earlier");
     }
-    void TearDown() override { YandexDiskUploader::setOriginsForTesting({}, {}); }
 
     bool settle(VideoPreviewWindow& window) { return test::waitUntil([&] { return !window.isUploading(); }, 60s); }
+    // The one file on the fake Disk: its name under "app:/" and its size.
+    static std::pair<QString, qint64> storedFile()
+    {
+        const json files = fake->files();
+        if (!files.is_object() || files.size() != 1)
+            return {};
+        const auto it = files.begin();
+        return {QString::fromStdString(it.key()), it.value().get<qint64>()};
+    }
 
     Harness h;
     QString recording;
