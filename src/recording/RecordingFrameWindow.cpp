@@ -22,7 +22,7 @@ RecordingFrameWindow::RecordingFrameWindow(const QRectF& recordingRect)
     if (!m_shaped)
         setAttribute(Qt::WA_TranslucentBackground);
 
-    const std::optional<platform::ScreenInfo> screen = ScreenBackdrop::mainScreen();
+    const std::optional<platform::ScreenInfo> screen = platform::ScreenGeometry::primaryScreen();
     const QRect frame = screen ? screen->geometry : QRect();
     const std::optional<platform::ScreenInfo> primary = platform::ScreenGeometry::primaryScreen();
     const QPoint primaryOrigin = primary ? primary->geometry.topLeft() : QPoint();

@@ -142,7 +142,7 @@ void RecordingSetupWindowController::createSelectionOverlay()
     overlay->setAttribute(Qt::WA_QuitOnClose, false);
     overlay->setAttribute(Qt::WA_ShowWithoutActivating);
     overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (QScreen* qscreen = ScreenBackdrop::qscreen(*screen))
+    if (QScreen* qscreen = platform::ScreenGeometry::qscreen(*screen))
         overlay->setScreen(qscreen);
     overlay->setGeometry(screen->geometry);
     auto* view = new SelectionOverlayView(overlay.get());

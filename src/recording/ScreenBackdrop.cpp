@@ -4,7 +4,6 @@
 #include "platform/PixelGrabber.h"
 
 #include <QGuiApplication>
-#include <QScreen>
 
 namespace {
 
@@ -42,20 +41,3 @@ QImage ScreenBackdrop::freeze(const platform::ScreenInfo& screen)
     return image;
 }
 
-std::optional<platform::ScreenInfo> ScreenBackdrop::mainScreen()
-{
-    if (auto primary = platform::ScreenGeometry::primaryScreen())
-        return primary;
-    const QList<platform::ScreenInfo> screens = platform::ScreenGeometry::screens();
-    if (!screens.isEmpty())
-        return screens.first();
-    return std::nullopt;
-}
-
-QScreen* ScreenBackdrop::qscreen(const platform::ScreenInfo& screen)
-{
-    for (QScreen* candidate : QGuiApplication::screens())
-        if (candidate->name() == screen.name)
-            return candidate;
-    return QGuiApplication::primaryScreen();
-}

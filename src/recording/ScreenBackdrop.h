@@ -6,8 +6,6 @@
 
 #include <optional>
 
-class QScreen;
-
 // What the recording overlays need to look clear over the live screen. Translucent windows show
 // what lies beneath them only while a compositing manager runs; without one a veil paints a frozen
 // picture of the screen, and the frame and the click rings become shaped windows.
@@ -17,11 +15,6 @@ public:
     // The screen's pixels as they are now, with its device pixel ratio set; null off X11 or when
     // the display refuses.
     static QImage freeze(const platform::ScreenInfo& screen);
-    // The primary screen, else the first one.
-    static std::optional<platform::ScreenInfo> mainScreen();
-
-    // Qt's screen for `screen`, else the primary.
-    static QScreen* qscreen(const platform::ScreenInfo& screen);
 
     // Tests: answer compositingAvailable() with `running` (nullopt: ask the display again).
     static void setCompositingForTesting(std::optional<bool> running);

@@ -67,12 +67,12 @@ ScreenRecordingSelectionWindow::ScreenRecordingSelectionWindow()
 {
     log(QStringLiteral("init called"));
     setAttribute(Qt::WA_QuitOnClose, false);
-    const std::optional<platform::ScreenInfo> screen = ScreenBackdrop::mainScreen();
+    const std::optional<platform::ScreenInfo> screen = platform::ScreenGeometry::primaryScreen();
     if (screen)
         m_frame = screen->geometry;
     log(QStringLiteral("Screen rect: ") + NumberFormat::rect(m_frame));
     if (screen)
-        if (QScreen* qscreen = ScreenBackdrop::qscreen(*screen))
+        if (QScreen* qscreen = platform::ScreenGeometry::qscreen(*screen))
             setScreen(qscreen);
     setGeometry(m_frame);
     log(QStringLiteral("Window created"));

@@ -123,14 +123,6 @@ double primaryHeight(const ScreenInfo& screen)
     return primary ? primary->geometry.height() : screen.geometry.height();
 }
 
-QScreen* qscreenFor(const ScreenInfo& screen)
-{
-    for (QScreen* candidate : QGuiApplication::screens())
-        if (candidate->name() == screen.name)
-            return candidate;
-    return QGuiApplication::primaryScreen();
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -154,12 +146,7 @@ std::optional<ScreenInfo> ScreenCaptureWindow::chooseMainScreen(const QList<Scre
         for (const ScreenInfo& screen : screens)
             if (screen.geometry.contains(*activeWindowCenter))
                 return screen;
-    for (const ScreenInfo& screen : screens)
-        if (screen.primary)
-            return screen;
-    if (!screens.isEmpty())
-        return screens.first();
-    return std::nullopt;
+    return ScreenGeometry::primaryOf(screens);
 }
 
 std::optional<ScreenInfo> ScreenCaptureWindow::mainScreen()
@@ -230,7 +217,7 @@ void ScreenCaptureWindow::setupWindow()
         setAttribute(Qt::WA_TranslucentBackground);
     }
     if (m_targetScreen)
-        if (QScreen* screen = qscreenFor(*m_targetScreen))
+        if (QScreen* screen = ScreenGeometry::qscreen(*m_targetScreen))
             setScreen(screen);
     setGeometry(m_frame);
     m_overlayView->setGeometry(rect());
@@ -620,7 +607,7 @@ std::optional<QImage> ScreenCaptureWindow::captureAllVisibleWindows(const QRect&
 {
     if (!onX11() || rect.isEmpty())
         return std::nullopt;
-    QScreen* qscreen = qscreenFor(screen);
+    QScreen* qscreen = ScreenGeometry::qscreen(screen);
     if (!qscreen)
         return std::nullopt;
     // grabWindow(0, ...) counts from the native top-left of the screen it is called on, which is
