@@ -15,7 +15,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-#include <QWindow>
+#include <QTimer>
 
 #include <cmath>
 #include <memory>
@@ -26,10 +26,6 @@ using platform::ScreenInfo;
 
 namespace {
 
-// A just-closed tray menu can hold keyboard and pointer for a moment; grabs are retried this often
-// for up to this many times (about a second) before the overlay runs without them.
-constexpr int kGrabRetryIntervalMs = 25;
-constexpr int kGrabAttempts = 40;
 // The pause between hiding the overlay and reading the pixels: the windows beneath repaint meanwhile.
 constexpr int kHideDelayMs = 50;
 
@@ -178,13 +174,12 @@ QRect ScreenCaptureWindow::displayCropRect(const QRect& rect, const ScreenInfo& 
 
 ScreenCaptureWindow::ScreenCaptureWindow()
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint)
+    , m_inputGrab(this, [this] { tryGrabInput(); })
 {
     setAttribute(Qt::WA_QuitOnClose, false);
     m_targetScreen = chooseScreen(ScreenGeometry::screens(), QCursor::pos(), mainScreen());
     if (m_targetScreen)
         m_frame = m_targetScreen->geometry;
-    m_grabRetry.setInterval(kGrabRetryIntervalMs);
-    connect(&m_grabRetry, &QTimer::timeout, this, &ScreenCaptureWindow::tryGrabInput);
     setupWindow();
 }
 
@@ -236,49 +231,14 @@ void ScreenCaptureWindow::present()
     raise();
     activateWindow();
     m_overlayView->setFocus(Qt::OtherFocusReason);
-    m_grabAttempts = 0;
+    m_inputGrab.resetAttempts();
     tryGrabInput();
 }
 
 void ScreenCaptureWindow::tryGrabInput()
 {
-    if (m_isCompleted || !isVisible()) {
-        m_grabRetry.stop();
-        return;
-    }
-    QWindow* window = windowHandle();
-    const bool keyboard = window && window->setKeyboardGrabEnabled(true);
-    const bool mouse = window && window->setMouseGrabEnabled(true);
-    if (keyboard && mouse) {
-        // Route the grabbed input to this widget inside Qt as well.
-        grabKeyboard();
-        grabMouse();
-        m_hasGrabs = true;
-        m_grabRetry.stop();
-        return;
-    }
-    if (++m_grabAttempts >= kGrabAttempts) {
-        m_grabRetry.stop();
-        print(QStringLiteral("Could not grab ") + (keyboard ? QStringLiteral("the mouse") : QStringLiteral("the keyboard"))
-              + QStringLiteral(", continuing without it"));
-        return;
-    }
-    if (!m_grabRetry.isActive())
-        m_grabRetry.start();
-}
-
-void ScreenCaptureWindow::releaseInput()
-{
-    m_grabRetry.stop();
-    if (!m_hasGrabs)
-        return;
-    m_hasGrabs = false;
-    releaseKeyboard();
-    releaseMouse();
-    if (QWindow* window = windowHandle()) {
-        window->setKeyboardGrabEnabled(false);
-        window->setMouseGrabEnabled(false);
-    }
+    if (const std::optional<QString> failure = m_inputGrab.tryGrab(!m_isCompleted))
+        print(*failure);
 }
 
 void ScreenCaptureWindow::mousePressEvent(QMouseEvent* event)
@@ -317,7 +277,7 @@ void ScreenCaptureWindow::mouseReleaseEvent(QMouseEvent* event)
         m_deferredCompletion = captureCompletion;
         const std::optional<ScreenInfo> screen = m_targetScreen;
         m_isCompleted = true;
-        releaseInput();
+        m_inputGrab.release();
         hide();
         QTimer::singleShot(kHideDelayMs, this, [this, converted, screen] {
             print(QStringLiteral("Window hidden, capturing..."));
@@ -361,7 +321,7 @@ void ScreenCaptureWindow::completeCapture(std::optional<QImage> image)
 void ScreenCaptureWindow::closeWindow()
 {
     print(QStringLiteral("Closing window"));
-    releaseInput();
+    m_inputGrab.release();
     if (m_destroying)
         return;
     QTimer::singleShot(0, this, [this] {
