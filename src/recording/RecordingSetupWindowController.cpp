@@ -152,12 +152,7 @@ void RecordingSetupWindowController::createSelectionOverlay()
     QImage frozen;
     if (!ScreenBackdrop::compositingAvailable())
         frozen = ScreenBackdrop::freeze(*screen);
-    if (!frozen.isNull()) {
-        view->setFrozenBackground(frozen);
-        overlay->setAttribute(Qt::WA_OpaquePaintEvent);
-    } else {
-        overlay->setAttribute(Qt::WA_TranslucentBackground);
-    }
+    view->setScreenBackdrop(frozen);
     const QRectF converted = globalArea.translated(-QPointF(screen->geometry.topLeft()));
     view->setSelectionRect(converted);
     log(QStringLiteral("RecordingSetupWindowController: Converted overlay rect: ") + NumberFormat::rect(converted)

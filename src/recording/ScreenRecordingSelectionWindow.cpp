@@ -80,12 +80,7 @@ ScreenRecordingSelectionWindow::ScreenRecordingSelectionWindow()
     QImage frozen;
     if (screen && !ScreenBackdrop::compositingAvailable())
         frozen = ScreenBackdrop::freeze(*screen);
-    if (!frozen.isNull()) {
-        m_selectionView->setFrozenBackground(frozen);
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    } else {
-        setAttribute(Qt::WA_TranslucentBackground);
-    }
+    m_selectionView->setScreenBackdrop(frozen);
     setMouseTracking(true);
     setCursor(Qt::CrossCursor);
     setFocusPolicy(Qt::StrongFocus);

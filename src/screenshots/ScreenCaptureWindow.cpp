@@ -205,12 +205,7 @@ void ScreenCaptureWindow::setupWindow()
     QImage frozen;
     if (onX11() && m_targetScreen && !platform::CompositingManager::isRunning())
         frozen = grabScreenPixels(*m_targetScreen, false, nullptr);
-    if (!frozen.isNull()) {
-        m_overlayView->setFrozenBackground(frozen);
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    } else {
-        setAttribute(Qt::WA_TranslucentBackground);
-    }
+    m_overlayView->setScreenBackdrop(frozen);
     if (m_targetScreen)
         if (QScreen* screen = ScreenGeometry::qscreen(*m_targetScreen))
             setScreen(screen);
