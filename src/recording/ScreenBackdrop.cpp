@@ -4,6 +4,7 @@
 #include "platform/PixelGrabber.h"
 
 #include <QGuiApplication>
+#include <QWidget>
 
 namespace {
 
@@ -20,6 +21,17 @@ bool ScreenBackdrop::compositingAvailable()
     if (compositingOverride())
         return *compositingOverride();
     return platform::CompositingManager::isRunning();
+}
+
+bool ScreenBackdrop::makeClickThrough(QWidget* window)
+{
+    window->setAttribute(Qt::WA_QuitOnClose, false);
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+    window->setAttribute(Qt::WA_TransparentForMouseEvents);
+    const bool shaped = !compositingAvailable();
+    if (!shaped)
+        window->setAttribute(Qt::WA_TranslucentBackground);
+    return shaped;
 }
 
 void ScreenBackdrop::setCompositingForTesting(std::optional<bool> running)
