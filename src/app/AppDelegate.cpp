@@ -265,47 +265,39 @@ void AppDelegate::checkPermissionsOnLaunch()
 
 void AppDelegate::captureScreen()
 {
-    if (!m_previewWindowController) {
-        platform::Console::printLine(QStringLiteral("AppDelegate: No preview window controller available"));
-        return;
-    }
-    platform::Console::printLine(QStringLiteral("AppDelegate: Closing any existing preview window before capturing new screenshot"));
-    closePreviewWindow();
-    ScreenCapture& capture = screenCapture();
-    capture.permissionsManager = &permissionsManager();
-    QPointer<AppDelegate> self(this);
-    capture.captureScreen([self](std::optional<QImage> image) {
-        // May arrive on any thread; windows are only touched on the GUI thread.
-        QMetaObject::invokeMethod(qApp, [self, image = std::move(image)] {
-            if (!self)
-                return;
-            if (image)
-                self->showPreview(*image);
-            else
-                platform::Console::printLine(QStringLiteral("AppDelegate: Failed to capture screenshot"));
-        }, Qt::QueuedConnection);
-    });
+    startCapture(&ScreenCapture::captureScreen,
+                 QStringLiteral("AppDelegate: Closing any existing preview window before capturing new screenshot"),
+                 QStringLiteral("AppDelegate: Failed to capture screenshot"));
 }
 
 void AppDelegate::captureFullScreen()
+{
+    startCapture(&ScreenCapture::captureFullScreen,
+                 QStringLiteral("AppDelegate: Closing any existing preview window before capturing full screen"),
+                 QStringLiteral("AppDelegate: Failed to capture full screen"));
+}
+
+void AppDelegate::startCapture(void (ScreenCapture::*capture)(std::function<void(std::optional<QImage>)>),
+                               const QString& closingLine, const QString& failureLine)
 {
     if (!m_previewWindowController) {
         platform::Console::printLine(QStringLiteral("AppDelegate: No preview window controller available"));
         return;
     }
-    platform::Console::printLine(QStringLiteral("AppDelegate: Closing any existing preview window before capturing full screen"));
+    platform::Console::printLine(closingLine);
     closePreviewWindow();
-    ScreenCapture& capture = screenCapture();
-    capture.permissionsManager = &permissionsManager();
+    ScreenCapture& screenshots = screenCapture();
+    screenshots.permissionsManager = &permissionsManager();
     QPointer<AppDelegate> self(this);
-    capture.captureFullScreen([self](std::optional<QImage> image) {
-        QMetaObject::invokeMethod(qApp, [self, image = std::move(image)] {
+    (screenshots.*capture)([self, failureLine](std::optional<QImage> image) {
+        // May arrive on any thread; windows are only touched on the GUI thread.
+        QMetaObject::invokeMethod(qApp, [self, failureLine, image = std::move(image)] {
             if (!self)
                 return;
             if (image)
                 self->showPreview(*image);
             else
-                platform::Console::printLine(QStringLiteral("AppDelegate: Failed to capture full screen"));
+                platform::Console::printLine(failureLine);
         }, Qt::QueuedConnection);
     });
 }

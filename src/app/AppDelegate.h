@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <source_location>
@@ -119,6 +120,10 @@ private:
     void rebuildStatusMenu();
     void releaseStatusBarController();
     void closePreviewWindow();
+    // Closes an open preview and runs `capture` (an area or the full screen) with `closingLine` in
+    // the console; its image opens a new preview, no image writes `failureLine`.
+    void startCapture(void (ScreenCapture::*capture)(std::function<void(std::optional<QImage>)>), const QString& closingLine,
+                      const QString& failureLine);
     void showPreview(const QImage& image);
     void showSettingsWindow();
     void showAboutPanel();

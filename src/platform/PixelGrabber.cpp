@@ -1,19 +1,16 @@
 #include "platform/PixelGrabber.h"
 
+#include "platform/XcbConnection.h"
+
 #include <xcb/shm.h>
-#include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
 namespace platform {
 
-struct PixelGrabber::State {
-    xcb_connection_t* connection = nullptr;
-    xcb_window_t root = 0;
-    QRect rootGeometry;
+struct PixelGrabber::State : XcbConnection {
     bool shmAvailable = false;
     bool useShm = true;
     // The shared segment, grown as needed; already marked for removal, so it vanishes with us.
@@ -21,12 +18,8 @@ struct PixelGrabber::State {
     void* memory = nullptr;
     size_t capacity = 0;
 
-    ~State()
-    {
-        releaseSegment();
-        if (connection)
-            xcb_disconnect(connection);
-    }
+    // Before the connection closes.
+    ~State() { releaseSegment(); }
 
     void releaseSegment()
     {
@@ -86,29 +79,13 @@ PixelGrabber::~PixelGrabber() = default;
 std::unique_ptr<PixelGrabber> PixelGrabber::create(QString* error, const char* displayName)
 {
     auto state = std::make_unique<State>();
-    int screenNumber = 0;
-    state->connection = xcb_connect(displayName, &screenNumber);
-    if (!state->connection || xcb_connection_has_error(state->connection)) {
+    if (!state->open(displayName, error))
+        return nullptr;
+    if (state->rootDepth != 24 && state->rootDepth != 32) {
         if (error)
-            *error = QStringLiteral("cannot connect to the X display");
+            *error = QStringLiteral("unsupported root depth %1").arg(state->rootDepth);
         return nullptr;
     }
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(state->connection));
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem) {
-        if (error)
-            *error = QStringLiteral("the X display has no screen");
-        return nullptr;
-    }
-    xcb_screen_t* screen = it.data;
-    if (screen->root_depth != 24 && screen->root_depth != 32) {
-        if (error)
-            *error = QStringLiteral("unsupported root depth %1").arg(screen->root_depth);
-        return nullptr;
-    }
-    state->root = screen->root;
-    state->rootGeometry = QRect(0, 0, screen->width_in_pixels, screen->height_in_pixels);
 
     const xcb_query_extension_reply_t* shm = xcb_get_extension_data(state->connection, &xcb_shm_id);
     if (shm && shm->present) {
@@ -153,26 +130,6 @@ QImage PixelGrabber::grab(const QRect& rootRect, QString* error)
     return image;
 }
 
-namespace {
-
-// Copies rows of 32-bit pixels, setting alpha when asked.
-void copyRows(const uchar* source, int sourceStride, QImage& target, const QPoint& at, int width, int height,
-              bool forceOpaque)
-{
-    for (int y = 0; y < height; ++y) {
-        const auto* from = reinterpret_cast<const quint32*>(source + static_cast<size_t>(y) * sourceStride);
-        auto* to = reinterpret_cast<quint32*>(target.scanLine(at.y() + y)) + at.x();
-        if (forceOpaque) {
-            for (int x = 0; x < width; ++x)
-                to[x] = from[x] | 0xff000000u;
-        } else {
-            std::memcpy(to, from, static_cast<size_t>(width) * 4);
-        }
-    }
-}
-
-} // namespace
-
 bool PixelGrabber::grabInto(const QRect& rootRect, QImage& target, bool forceOpaque, QString* error)
 {
     if (target.size() != rootRect.size() || target.depth() != 32) {
@@ -201,7 +158,7 @@ bool PixelGrabber::grabInto(const QRect& rootRect, QImage& target, bool forceOpa
                 &xerror);
             if (reply) {
                 std::free(reply);
-                copyRows(static_cast<const uchar*>(d->memory), w * 4, target, at, w, h, forceOpaque);
+                XcbConnection::copyRows(static_cast<const uchar*>(d->memory), w * 4, target, at, w, h, forceOpaque);
                 return true;
             }
             std::free(xerror);
@@ -209,34 +166,8 @@ bool PixelGrabber::grabInto(const QRect& rootRect, QImage& target, bool forceOpa
         }
     }
 
-    // GetImage answers are limited by the maximum request length: read in bands.
-    const uint32_t maxBytes = xcb_get_maximum_request_length(d->connection) * 4u;
-    const int bandRows = std::max(1, static_cast<int>(std::min<uint64_t>(h, (maxBytes - 64) / (static_cast<uint64_t>(w) * 4))));
-    for (int y = 0; y < h; y += bandRows) {
-        const int rows = std::min(bandRows, h - y);
-        xcb_generic_error_t* xerror = nullptr;
-        xcb_get_image_reply_t* reply = xcb_get_image_reply(
-            d->connection,
-            xcb_get_image(d->connection, XCB_IMAGE_FORMAT_Z_PIXMAP, d->root, static_cast<int16_t>(visible.x()),
-                          static_cast<int16_t>(visible.y() + y), static_cast<uint16_t>(w), static_cast<uint16_t>(rows), ~0u),
-            &xerror);
-        if (!reply) {
-            if (error)
-                *error = QStringLiteral("the X server refused GetImage (error %1)").arg(xerror ? xerror->error_code : 0);
-            std::free(xerror);
-            return false;
-        }
-        const int length = xcb_get_image_data_length(reply);
-        if (length < w * rows * 4) {
-            std::free(reply);
-            if (error)
-                *error = QStringLiteral("short GetImage reply");
-            return false;
-        }
-        copyRows(xcb_get_image_data(reply), w * 4, target, at + QPoint(0, y), w, rows, forceOpaque);
-        std::free(reply);
-    }
-    return true;
+    return d->readImage(d->root, visible, target, at, forceOpaque, QStringLiteral("the X server refused GetImage (error %1)"),
+                        error);
 }
 
 } // namespace platform

@@ -170,13 +170,25 @@ QList<ScreenInfo> ScreenGeometry::screens()
 
 std::optional<ScreenInfo> ScreenGeometry::primaryScreen()
 {
-    const QList<ScreenInfo> list = screens();
+    return primaryOf(screens());
+}
+
+std::optional<ScreenInfo> ScreenGeometry::primaryOf(const QList<ScreenInfo>& list)
+{
     for (const ScreenInfo& s : list)
         if (s.primary)
             return s;
     if (!list.isEmpty())
         return list.first();
     return std::nullopt;
+}
+
+QScreen* ScreenGeometry::qscreen(const ScreenInfo& screen)
+{
+    for (QScreen* candidate : QGuiApplication::screens())
+        if (candidate->name() == screen.name)
+            return candidate;
+    return QGuiApplication::primaryScreen();
 }
 
 std::optional<ScreenInfo> ScreenGeometry::screenAt(const QPoint& globalPoint)

@@ -33,6 +33,10 @@ public:
     // The screens in Qt's order, the primary first; from QGuiApplication unless a test injected a list.
     static QList<ScreenInfo> screens();
     static std::optional<ScreenInfo> primaryScreen();
+    // The primary screen of `list`, else its first; nullopt for an empty list.
+    static std::optional<ScreenInfo> primaryOf(const QList<ScreenInfo>& list);
+    // Qt's screen of `screen`'s name, else the primary (an injected list may name one the display lacks).
+    static QScreen* qscreen(const ScreenInfo& screen);
     // The screen whose point geometry contains `globalPoint`, else nullopt.
     static std::optional<ScreenInfo> screenAt(const QPoint& globalPoint);
     // Tests: answer with `list` (empty: back to the real screens).

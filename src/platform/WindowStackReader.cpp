@@ -1,5 +1,7 @@
 #include "platform/WindowStackReader.h"
 
+#include "platform/XcbConnection.h"
+
 #include <QPainter>
 
 #include <xcb/xcb.h>
@@ -35,22 +37,13 @@ xcb_atom_t internAtom(xcb_connection_t* connection, const char* name)
 
 } // namespace
 
-struct WindowStackReader::State {
-    xcb_connection_t* connection = nullptr;
-    xcb_window_t root = 0;
-    QRect rootGeometry;
+struct WindowStackReader::State : XcbConnection {
     xcb_atom_t clientListStacking = XCB_ATOM_NONE;
     xcb_atom_t wmPid = XCB_ATOM_NONE;
     xcb_atom_t windowType = XCB_ATOM_NONE;
     xcb_atom_t windowTypeDesktop = XCB_ATOM_NONE;
     // Bits per pixel of the Z-pixmap format of each depth the server offers.
     int bitsPerPixel[33] = {};
-
-    ~State()
-    {
-        if (connection)
-            xcb_disconnect(connection);
-    }
 };
 
 WindowStackReader::WindowStackReader(std::unique_ptr<State> state)
@@ -63,24 +56,9 @@ WindowStackReader::~WindowStackReader() = default;
 std::unique_ptr<WindowStackReader> WindowStackReader::create(QString* error, const char* displayName)
 {
     auto state = std::make_unique<State>();
-    int screenNumber = 0;
-    state->connection = xcb_connect(displayName, &screenNumber);
-    if (!state->connection || xcb_connection_has_error(state->connection)) {
-        if (error)
-            *error = QStringLiteral("cannot connect to the X display");
+    if (!state->open(displayName, error))
         return nullptr;
-    }
     const xcb_setup_t* setup = xcb_get_setup(state->connection);
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(setup);
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem) {
-        if (error)
-            *error = QStringLiteral("the X display has no screen");
-        return nullptr;
-    }
-    state->root = it.data->root;
-    state->rootGeometry = QRect(0, 0, it.data->width_in_pixels, it.data->height_in_pixels);
     for (xcb_format_iterator_t f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f))
         if (f.data->depth <= 32)
             state->bitsPerPixel[f.data->depth] = f.data->bits_per_pixel;
@@ -198,41 +176,10 @@ QImage WindowStackReader::contents(const TopLevelWindow& window, const QRect& ro
         return {};
     }
     // Depth 24 leaves the fourth byte undefined; depth 32 (ARGB visuals) holds premultiplied alpha.
-    const quint32 alpha = window.depth == 24 ? 0xff000000u : 0u;
-    const int w = visible.width();
-    const int h = visible.height();
-    const QPoint local = visible.topLeft() - window.geometry.topLeft();
-    const uint32_t maxBytes = xcb_get_maximum_request_length(d->connection) * 4u;
-    const int bandRows = std::max(1, static_cast<int>(std::min<uint64_t>(h, (maxBytes - 64) / (static_cast<uint64_t>(w) * 4))));
-    for (int y = 0; y < h; y += bandRows) {
-        const int rows = std::min(bandRows, h - y);
-        xcb_generic_error_t* xerror = nullptr;
-        Freed reply(xcb_get_image_reply(
-            d->connection,
-            xcb_get_image(d->connection, XCB_IMAGE_FORMAT_Z_PIXMAP, window.id, static_cast<int16_t>(local.x()),
-                          static_cast<int16_t>(local.y() + y), static_cast<uint16_t>(w), static_cast<uint16_t>(rows), ~0u),
-            &xerror));
-        if (!reply) {
-            if (error)
-                *error = QStringLiteral("the X server refused to read window %1 (error %2)")
-                             .arg(window.id)
-                             .arg(xerror ? xerror->error_code : 0);
-            std::free(xerror);
-            return {};
-        }
-        if (xcb_get_image_data_length(reply.reply) < w * rows * 4) {
-            if (error)
-                *error = QStringLiteral("short GetImage reply");
-            return {};
-        }
-        const uchar* data = xcb_get_image_data(reply.reply);
-        for (int row = 0; row < rows; ++row) {
-            const auto* from = reinterpret_cast<const quint32*>(data + static_cast<size_t>(row) * w * 4);
-            auto* to = reinterpret_cast<quint32*>(image.scanLine(y + row));
-            for (int x = 0; x < w; ++x)
-                to[x] = from[x] | alpha;
-        }
-    }
+    const QRect local(visible.topLeft() - window.geometry.topLeft(), visible.size());
+    if (!d->readImage(window.id, local, image, QPoint(0, 0), window.depth == 24,
+                      QStringLiteral("the X server refused to read window %1 (error %2)").arg(window.id), error))
+        return {};
     return image;
 }
 

@@ -12,12 +12,7 @@ ClickIndicatorOverlay::ClickIndicatorOverlay()
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput
                            | Qt::WindowDoesNotAcceptFocus)
 {
-    setAttribute(Qt::WA_QuitOnClose, false);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_shaped = !ScreenBackdrop::compositingAvailable();
-    if (!m_shaped)
-        setAttribute(Qt::WA_TranslucentBackground);
+    m_shaped = ScreenBackdrop::makeClickThrough(this);
     const std::optional<platform::ScreenInfo> screen = platform::ScreenGeometry::primaryScreen();
     setGeometry(screen ? screen->geometry : QRect());
 

@@ -15,14 +15,9 @@ RecordingFrameWindow::RecordingFrameWindow(const QRectF& recordingRect)
                            | Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus)
     , m_recordingRect(recordingRect)
 {
-    setAttribute(Qt::WA_QuitOnClose, false);
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    m_shaped = !ScreenBackdrop::compositingAvailable();
-    if (!m_shaped)
-        setAttribute(Qt::WA_TranslucentBackground);
+    m_shaped = ScreenBackdrop::makeClickThrough(this);
 
-    const std::optional<platform::ScreenInfo> screen = ScreenBackdrop::mainScreen();
+    const std::optional<platform::ScreenInfo> screen = platform::ScreenGeometry::primaryScreen();
     const QRect frame = screen ? screen->geometry : QRect();
     const std::optional<platform::ScreenInfo> primary = platform::ScreenGeometry::primaryScreen();
     const QPoint primaryOrigin = primary ? primary->geometry.topLeft() : QPoint();

@@ -142,7 +142,7 @@ void RecordingSetupWindowController::createSelectionOverlay()
     overlay->setAttribute(Qt::WA_QuitOnClose, false);
     overlay->setAttribute(Qt::WA_ShowWithoutActivating);
     overlay->setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (QScreen* qscreen = ScreenBackdrop::qscreen(*screen))
+    if (QScreen* qscreen = platform::ScreenGeometry::qscreen(*screen))
         overlay->setScreen(qscreen);
     overlay->setGeometry(screen->geometry);
     auto* view = new SelectionOverlayView(overlay.get());
@@ -152,12 +152,7 @@ void RecordingSetupWindowController::createSelectionOverlay()
     QImage frozen;
     if (!ScreenBackdrop::compositingAvailable())
         frozen = ScreenBackdrop::freeze(*screen);
-    if (!frozen.isNull()) {
-        view->setFrozenBackground(frozen);
-        overlay->setAttribute(Qt::WA_OpaquePaintEvent);
-    } else {
-        overlay->setAttribute(Qt::WA_TranslucentBackground);
-    }
+    view->setScreenBackdrop(frozen);
     const QRectF converted = globalArea.translated(-QPointF(screen->geometry.topLeft()));
     view->setSelectionRect(converted);
     log(QStringLiteral("RecordingSetupWindowController: Converted overlay rect: ") + NumberFormat::rect(converted)

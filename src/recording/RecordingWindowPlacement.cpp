@@ -17,12 +17,7 @@ std::optional<ScreenInfo> RecordingWindowPlacement::screenFor(const QRectF& glob
     for (const ScreenInfo& screen : screens)
         if (QRectF(screen.geometry).intersects(globalArea))
             return screen;
-    for (const ScreenInfo& screen : screens)
-        if (screen.primary)
-            return screen;
-    if (!screens.isEmpty())
-        return screens.first();
-    return std::nullopt;
+    return platform::ScreenGeometry::primaryOf(screens);
 }
 
 QRectF RecordingWindowPlacement::keepOnScreen(const QRectF& frame, const QRectF& screen)

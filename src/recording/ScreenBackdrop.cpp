@@ -4,7 +4,7 @@
 #include "platform/PixelGrabber.h"
 
 #include <QGuiApplication>
-#include <QScreen>
+#include <QWidget>
 
 namespace {
 
@@ -21,6 +21,17 @@ bool ScreenBackdrop::compositingAvailable()
     if (compositingOverride())
         return *compositingOverride();
     return platform::CompositingManager::isRunning();
+}
+
+bool ScreenBackdrop::makeClickThrough(QWidget* window)
+{
+    window->setAttribute(Qt::WA_QuitOnClose, false);
+    window->setAttribute(Qt::WA_ShowWithoutActivating);
+    window->setAttribute(Qt::WA_TransparentForMouseEvents);
+    const bool shaped = !compositingAvailable();
+    if (!shaped)
+        window->setAttribute(Qt::WA_TranslucentBackground);
+    return shaped;
 }
 
 void ScreenBackdrop::setCompositingForTesting(std::optional<bool> running)
@@ -42,20 +53,3 @@ QImage ScreenBackdrop::freeze(const platform::ScreenInfo& screen)
     return image;
 }
 
-std::optional<platform::ScreenInfo> ScreenBackdrop::mainScreen()
-{
-    if (auto primary = platform::ScreenGeometry::primaryScreen())
-        return primary;
-    const QList<platform::ScreenInfo> screens = platform::ScreenGeometry::screens();
-    if (!screens.isEmpty())
-        return screens.first();
-    return std::nullopt;
-}
-
-QScreen* ScreenBackdrop::qscreen(const platform::ScreenInfo& screen)
-{
-    for (QScreen* candidate : QGuiApplication::screens())
-        if (candidate->name() == screen.name)
-            return candidate;
-    return QGuiApplication::primaryScreen();
-}

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <cmath>
@@ -18,11 +19,6 @@
 using platform::NumberFormat;
 
 namespace {
-
-// A tray menu that has just closed can hold keyboard and pointer for a moment: grabs are retried
-// this often, this many times (about a second), before the window goes on without them.
-constexpr int kGrabRetryIntervalMs = 25;
-constexpr int kGrabAttempts = 40;
 
 // The events the selection handles, by the system's codes of their types. Moves reach it only
 // with the left button held, so a move is a left drag.
@@ -64,15 +60,16 @@ QRectF ScreenRecordingSelectionWindow::areaForSelection(const QRectF& selection,
 
 ScreenRecordingSelectionWindow::ScreenRecordingSelectionWindow()
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint)
+    , m_inputGrab(this, [this] { tryGrabInput(); })
 {
     log(QStringLiteral("init called"));
     setAttribute(Qt::WA_QuitOnClose, false);
-    const std::optional<platform::ScreenInfo> screen = ScreenBackdrop::mainScreen();
+    const std::optional<platform::ScreenInfo> screen = platform::ScreenGeometry::primaryScreen();
     if (screen)
         m_frame = screen->geometry;
     log(QStringLiteral("Screen rect: ") + NumberFormat::rect(m_frame));
     if (screen)
-        if (QScreen* qscreen = ScreenBackdrop::qscreen(*screen))
+        if (QScreen* qscreen = platform::ScreenGeometry::qscreen(*screen))
             setScreen(qscreen);
     setGeometry(m_frame);
     log(QStringLiteral("Window created"));
@@ -83,20 +80,13 @@ ScreenRecordingSelectionWindow::ScreenRecordingSelectionWindow()
     QImage frozen;
     if (screen && !ScreenBackdrop::compositingAvailable())
         frozen = ScreenBackdrop::freeze(*screen);
-    if (!frozen.isNull()) {
-        m_selectionView->setFrozenBackground(frozen);
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    } else {
-        setAttribute(Qt::WA_TranslucentBackground);
-    }
+    m_selectionView->setScreenBackdrop(frozen);
     setMouseTracking(true);
     setCursor(Qt::CrossCursor);
     setFocusPolicy(Qt::StrongFocus);
     log(QStringLiteral("Window properties set"));
 
     m_selectionView->setGeometry(rect());
-    m_grabRetry.setInterval(kGrabRetryIntervalMs);
-    connect(&m_grabRetry, &QTimer::timeout, this, &ScreenRecordingSelectionWindow::tryGrabInput);
     log(QStringLiteral("View and events setup complete"));
 
     show();
@@ -116,7 +106,7 @@ ScreenRecordingSelectionWindow::ScreenRecordingSelectionWindow()
 ScreenRecordingSelectionWindow::~ScreenRecordingSelectionWindow()
 {
     log(QStringLiteral("deinit called"));
-    releaseInput();
+    m_inputGrab.release();
 }
 
 void ScreenRecordingSelectionWindow::setSelectionDelegate(ScreenRecordingSelectionDelegate* delegate)
@@ -144,49 +134,14 @@ void ScreenRecordingSelectionWindow::hideEvent(QHideEvent* event)
 {
     // However it is hidden (by its owner too), a hidden window holds no grab: X grabs belong to the
     // client, and another window of ours may need them next.
-    releaseInput();
+    m_inputGrab.release();
     QWidget::hideEvent(event);
 }
 
 void ScreenRecordingSelectionWindow::tryGrabInput()
 {
-    if (!m_acceptingEvents || !isVisible()) {
-        m_grabRetry.stop();
-        return;
-    }
-    QWindow* window = windowHandle();
-    const bool keyboard = window && window->setKeyboardGrabEnabled(true);
-    const bool mouse = window && window->setMouseGrabEnabled(true);
-    if (keyboard && mouse) {
-        // Route the grabbed input to this widget inside Qt as well.
-        grabKeyboard();
-        grabMouse();
-        m_hasGrabs = true;
-        m_grabRetry.stop();
-        return;
-    }
-    if (++m_grabAttempts >= kGrabAttempts) {
-        m_grabRetry.stop();
-        log(QStringLiteral("Could not grab ") + (keyboard ? QStringLiteral("the mouse") : QStringLiteral("the keyboard"))
-            + QStringLiteral(", continuing without it"));
-        return;
-    }
-    if (!m_grabRetry.isActive())
-        m_grabRetry.start();
-}
-
-void ScreenRecordingSelectionWindow::releaseInput()
-{
-    m_grabRetry.stop();
-    if (!m_hasGrabs)
-        return;
-    m_hasGrabs = false;
-    releaseKeyboard();
-    releaseMouse();
-    if (QWindow* window = windowHandle()) {
-        window->setKeyboardGrabEnabled(false);
-        window->setMouseGrabEnabled(false);
-    }
+    if (const std::optional<QString> failure = m_inputGrab.tryGrab(m_acceptingEvents))
+        log(*failure);
 }
 
 // The events the selection looks at: left button down, up and dragged, and keys.
@@ -311,7 +266,7 @@ void ScreenRecordingSelectionWindow::hideWindow()
 {
     m_acceptingEvents = false;
     m_isSelecting = false;
-    releaseInput();
+    m_inputGrab.release();
     hide();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/InputGrab.h"
 #include "recording/ScreenRecordingSelectionDelegate.h"
 
 #include <QEvent>
@@ -7,7 +8,6 @@
 #include <QPointer>
 #include <QRect>
 #include <QRectF>
-#include <QTimer>
 #include <QWidget>
 
 #include <source_location>
@@ -38,7 +38,7 @@ public:
     QPointF currentPoint() const { return m_currentPoint; }
     bool isSelecting() const { return m_isSelecting; }
     SelectionOverlayView* selectionView() const { return m_selectionView; }
-    bool hasInputGrabs() const { return m_hasGrabs; }
+    bool hasInputGrabs() const { return m_inputGrab.hasGrabs(); }
     // True until the selection ended (finished or cancelled).
     bool isAcceptingEvents() const { return m_acceptingEvents; }
     int level() const { return kWindowLevel; }
@@ -71,7 +71,6 @@ private:
     // The report's log line names the operation that ended the selection, given by `where`.
     void report(std::optional<QRectF> area, bool logged, std::source_location where = std::source_location::current());
     void tryGrabInput();
-    void releaseInput();
 
     QPointF m_startPoint;
     QPointF m_currentPoint;
@@ -82,7 +81,5 @@ private:
     bool m_delegateIsObject = false;
     bool m_acceptingEvents = true;
     QRect m_frame;
-    bool m_hasGrabs = false;
-    int m_grabAttempts = 0;
-    QTimer m_grabRetry;
+    platform::InputGrab m_inputGrab;
 };

@@ -1,30 +1,16 @@
 #pragma once
 
-#include <QImage>
-#include <QRectF>
-#include <QWidget>
+#include "screenshots/SelectionVeilView.h"
 
 // The content of the screenshot overlay: a veil over the screen with a clear hole where the user
-// selects, outlined in blue, or a hint in the middle while there is no selection.
-class CaptureOverlayView : public QWidget {
+// selects, outlined in blue, or a hint in a rounded box in the middle while there is no selection.
+class CaptureOverlayView : public SelectionVeilView {
     Q_OBJECT
 public:
     explicit CaptureOverlayView(QWidget* parent = nullptr);
 
     static QString hintText();
 
-    QRectF selectionRect() const { return m_selectionRect; }
-    void setSelectionRect(const QRectF& rect);
-
-    // Without a compositing manager a translucent window would show nothing beneath it: the view
-    // then paints this picture of the screen (device pixel ratio set) under its veil.
-    void setFrozenBackground(const QImage& image);
-    bool hasFrozenBackground() const { return !m_frozen.isNull(); }
-
 protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QRectF m_selectionRect;
-    QImage m_frozen;
+    void paintHintBox(QPainter& painter, const QRectF& textRect) override;
 };

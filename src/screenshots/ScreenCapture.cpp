@@ -75,41 +75,54 @@ void ScreenCapture::requestPermission(PermissionsManager* manager, std::function
     manager->requestScreenRecordingPermission(deliver);
 }
 
-void ScreenCapture::captureScreen(Completion completion)
+PermissionsManager* ScreenCapture::acceptRequest(Completion& completion)
 {
-    print(QStringLiteral("captureScreen called"));
-    std::lock_guard lock(m_captureLock);
     if (m_isCapturing) {
         print(QStringLiteral("Already capturing, ignoring request"));
-        return;
+        return nullptr;
     }
     PermissionsManager* manager = permissionsManager.data();
     if (!manager) {
         print(QStringLiteral("No permissions manager"));
         completion(std::nullopt);
-        return;
     }
+    return manager;
+}
+
+void ScreenCapture::askPermissionThen(PermissionsManager* manager, Completion completion,
+                                      void (ScreenCapture::*granted)(Completion))
+{
+    // Busy while the request is open, so a second request cannot open a second overlay.
+    m_isCapturing = true;
+    QPointer<ScreenCapture> self(this);
+    requestPermission(manager, [self, granted, completion = std::move(completion)](bool answer) mutable {
+        if (self) {
+            std::lock_guard lock(self->m_captureLock);
+            self->m_isCapturing = false;
+        }
+        if (!answer) {
+            completion(std::nullopt);
+            return;
+        }
+        if (self)
+            (self.data()->*granted)(std::move(completion));
+    });
+}
+
+void ScreenCapture::captureScreen(Completion completion)
+{
+    print(QStringLiteral("captureScreen called"));
+    std::lock_guard lock(m_captureLock);
+    PermissionsManager* manager = acceptRequest(completion);
+    if (!manager)
+        return;
     if (platform::ScreenAccess::preflight()) {
         print(QStringLiteral("Permission granted, starting capture"));
         performCapture(std::move(completion));
         return;
     }
     print(QStringLiteral("No permission, showing custom dialog"));
-    // Busy while the request is open, so a second request cannot open a second overlay.
-    m_isCapturing = true;
-    QPointer<ScreenCapture> self(this);
-    requestPermission(manager, [self, completion = std::move(completion)](bool granted) mutable {
-        if (self) {
-            std::lock_guard lock(self->m_captureLock);
-            self->m_isCapturing = false;
-        }
-        if (!granted) {
-            completion(std::nullopt);
-            return;
-        }
-        if (self)
-            self->performCapture(std::move(completion));
-    });
+    askPermissionThen(manager, std::move(completion), &ScreenCapture::performCapture);
 }
 
 void ScreenCapture::performCapture(Completion completion)
@@ -155,16 +168,9 @@ void ScreenCapture::captureFullScreen(Completion completion)
 {
     print(QStringLiteral("captureFullScreen called"));
     std::lock_guard lock(m_captureLock);
-    if (m_isCapturing) {
-        print(QStringLiteral("Already capturing, ignoring request"));
+    PermissionsManager* manager = acceptRequest(completion);
+    if (!manager)
         return;
-    }
-    PermissionsManager* manager = permissionsManager.data();
-    if (!manager) {
-        print(QStringLiteral("No permissions manager"));
-        completion(std::nullopt);
-        return;
-    }
     if (platform::ScreenAccess::preflight()) {
         m_isCapturing = true;
         const auto screen = ScreenCaptureWindow::mainScreen();
@@ -180,19 +186,6 @@ void ScreenCapture::captureFullScreen(Completion completion)
         completion(std::move(image));
         return;
     }
-    m_isCapturing = true;
-    QPointer<ScreenCapture> self(this);
-    requestPermission(manager, [self, completion = std::move(completion)](bool granted) mutable {
-        if (self) {
-            std::lock_guard lock(self->m_captureLock);
-            self->m_isCapturing = false;
-        }
-        if (!granted) {
-            completion(std::nullopt);
-            return;
-        }
-        // Every check runs again, as if the permission had been there from the start.
-        if (self)
-            self->captureFullScreen(std::move(completion));
-    });
+    // Every check runs again, as if the permission had been there from the start.
+    askPermissionThen(manager, std::move(completion), &ScreenCapture::captureFullScreen);
 }

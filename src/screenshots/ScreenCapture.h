@@ -30,6 +30,12 @@ public:
     bool isCapturing() const;
 
 private:
+    // The permission service for a new request, with the lock held; none when a capture runs (the
+    // request is dropped) or no service is set (the request ends with nothing).
+    PermissionsManager* acceptRequest(Completion& completion);
+    // Asks for the permission, busy meanwhile; granted, `granted` takes the completion, else it
+    // gets nothing.
+    void askPermissionThen(PermissionsManager* manager, Completion completion, void (ScreenCapture::*granted)(Completion));
     void performCapture(Completion completion);
     void startInteractiveCapture(Completion completion);
     // Asks the permission service; `answer` runs once, also when the service goes away unanswered.

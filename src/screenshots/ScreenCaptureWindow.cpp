@@ -15,7 +15,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QScreen>
-#include <QWindow>
+#include <QTimer>
 
 #include <cmath>
 #include <memory>
@@ -26,10 +26,6 @@ using platform::ScreenInfo;
 
 namespace {
 
-// A just-closed tray menu can hold keyboard and pointer for a moment; grabs are retried this often
-// for up to this many times (about a second) before the overlay runs without them.
-constexpr int kGrabRetryIntervalMs = 25;
-constexpr int kGrabAttempts = 40;
 // The pause between hiding the overlay and reading the pixels: the windows beneath repaint meanwhile.
 constexpr int kHideDelayMs = 50;
 
@@ -123,14 +119,6 @@ double primaryHeight(const ScreenInfo& screen)
     return primary ? primary->geometry.height() : screen.geometry.height();
 }
 
-QScreen* qscreenFor(const ScreenInfo& screen)
-{
-    for (QScreen* candidate : QGuiApplication::screens())
-        if (candidate->name() == screen.name)
-            return candidate;
-    return QGuiApplication::primaryScreen();
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -154,12 +142,7 @@ std::optional<ScreenInfo> ScreenCaptureWindow::chooseMainScreen(const QList<Scre
         for (const ScreenInfo& screen : screens)
             if (screen.geometry.contains(*activeWindowCenter))
                 return screen;
-    for (const ScreenInfo& screen : screens)
-        if (screen.primary)
-            return screen;
-    if (!screens.isEmpty())
-        return screens.first();
-    return std::nullopt;
+    return ScreenGeometry::primaryOf(screens);
 }
 
 std::optional<ScreenInfo> ScreenCaptureWindow::mainScreen()
@@ -191,13 +174,12 @@ QRect ScreenCaptureWindow::displayCropRect(const QRect& rect, const ScreenInfo& 
 
 ScreenCaptureWindow::ScreenCaptureWindow()
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint)
+    , m_inputGrab(this, [this] { tryGrabInput(); })
 {
     setAttribute(Qt::WA_QuitOnClose, false);
     m_targetScreen = chooseScreen(ScreenGeometry::screens(), QCursor::pos(), mainScreen());
     if (m_targetScreen)
         m_frame = m_targetScreen->geometry;
-    m_grabRetry.setInterval(kGrabRetryIntervalMs);
-    connect(&m_grabRetry, &QTimer::timeout, this, &ScreenCaptureWindow::tryGrabInput);
     setupWindow();
 }
 
@@ -223,14 +205,9 @@ void ScreenCaptureWindow::setupWindow()
     QImage frozen;
     if (onX11() && m_targetScreen && !platform::CompositingManager::isRunning())
         frozen = grabScreenPixels(*m_targetScreen, false, nullptr);
-    if (!frozen.isNull()) {
-        m_overlayView->setFrozenBackground(frozen);
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    } else {
-        setAttribute(Qt::WA_TranslucentBackground);
-    }
+    m_overlayView->setScreenBackdrop(frozen);
     if (m_targetScreen)
-        if (QScreen* screen = qscreenFor(*m_targetScreen))
+        if (QScreen* screen = ScreenGeometry::qscreen(*m_targetScreen))
             setScreen(screen);
     setGeometry(m_frame);
     m_overlayView->setGeometry(rect());
@@ -249,49 +226,14 @@ void ScreenCaptureWindow::present()
     raise();
     activateWindow();
     m_overlayView->setFocus(Qt::OtherFocusReason);
-    m_grabAttempts = 0;
+    m_inputGrab.resetAttempts();
     tryGrabInput();
 }
 
 void ScreenCaptureWindow::tryGrabInput()
 {
-    if (m_isCompleted || !isVisible()) {
-        m_grabRetry.stop();
-        return;
-    }
-    QWindow* window = windowHandle();
-    const bool keyboard = window && window->setKeyboardGrabEnabled(true);
-    const bool mouse = window && window->setMouseGrabEnabled(true);
-    if (keyboard && mouse) {
-        // Route the grabbed input to this widget inside Qt as well.
-        grabKeyboard();
-        grabMouse();
-        m_hasGrabs = true;
-        m_grabRetry.stop();
-        return;
-    }
-    if (++m_grabAttempts >= kGrabAttempts) {
-        m_grabRetry.stop();
-        print(QStringLiteral("Could not grab ") + (keyboard ? QStringLiteral("the mouse") : QStringLiteral("the keyboard"))
-              + QStringLiteral(", continuing without it"));
-        return;
-    }
-    if (!m_grabRetry.isActive())
-        m_grabRetry.start();
-}
-
-void ScreenCaptureWindow::releaseInput()
-{
-    m_grabRetry.stop();
-    if (!m_hasGrabs)
-        return;
-    m_hasGrabs = false;
-    releaseKeyboard();
-    releaseMouse();
-    if (QWindow* window = windowHandle()) {
-        window->setKeyboardGrabEnabled(false);
-        window->setMouseGrabEnabled(false);
-    }
+    if (const std::optional<QString> failure = m_inputGrab.tryGrab(!m_isCompleted))
+        print(*failure);
 }
 
 void ScreenCaptureWindow::mousePressEvent(QMouseEvent* event)
@@ -330,7 +272,7 @@ void ScreenCaptureWindow::mouseReleaseEvent(QMouseEvent* event)
         m_deferredCompletion = captureCompletion;
         const std::optional<ScreenInfo> screen = m_targetScreen;
         m_isCompleted = true;
-        releaseInput();
+        m_inputGrab.release();
         hide();
         QTimer::singleShot(kHideDelayMs, this, [this, converted, screen] {
             print(QStringLiteral("Window hidden, capturing..."));
@@ -374,7 +316,7 @@ void ScreenCaptureWindow::completeCapture(std::optional<QImage> image)
 void ScreenCaptureWindow::closeWindow()
 {
     print(QStringLiteral("Closing window"));
-    releaseInput();
+    m_inputGrab.release();
     if (m_destroying)
         return;
     QTimer::singleShot(0, this, [this] {
@@ -620,7 +562,7 @@ std::optional<QImage> ScreenCaptureWindow::captureAllVisibleWindows(const QRect&
 {
     if (!onX11() || rect.isEmpty())
         return std::nullopt;
-    QScreen* qscreen = qscreenFor(screen);
+    QScreen* qscreen = ScreenGeometry::qscreen(screen);
     if (!qscreen)
         return std::nullopt;
     // grabWindow(0, ...) counts from the native top-left of the screen it is called on, which is

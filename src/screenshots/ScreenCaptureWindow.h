@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/InputGrab.h"
 #include "platform/ScreenGeometry.h"
 
 #include <QImage>
 #include <QPointF>
 #include <QPointer>
 #include <QRectF>
-#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -47,7 +47,7 @@ public:
     // Shows the window in front and takes keyboard and mouse, retrying for a moment while another
     // client (a tray menu that just closed) still holds them.
     void present();
-    bool hasInputGrabs() const { return m_hasGrabs; }
+    bool hasInputGrabs() const { return m_inputGrab.hasGrabs(); }
 
     void completeCapture(std::optional<QImage> image);
     // A selection in window coordinates, in global top-left pixels.
@@ -118,7 +118,6 @@ private:
     void setupWindow();
     void closeWindow();
     void tryGrabInput();
-    void releaseInput();
 
     std::optional<QPointF> m_startPoint;
     QRectF m_currentRect;
@@ -127,9 +126,7 @@ private:
     QRect m_frame;
     bool m_isCompleted = false;
     bool m_destroying = false;
-    bool m_hasGrabs = false;
-    int m_grabAttempts = 0;
-    QTimer m_grabRetry;
+    platform::InputGrab m_inputGrab;
     // The completion taken by a successful mouse-up, until the delayed capture hands it the image.
     Completion m_deferredCompletion;
 };

@@ -17,7 +17,6 @@
 #include "screenshots/CaptureTestSupport.h"
 #include "support/TestSupport.h"
 
-#include <QProcess>
 #include <QTest>
 #include <QToolButton>
 
@@ -34,20 +33,6 @@ public:
     void screenRecordingSelectionDidFinish(std::optional<QRectF> rect) override { reports.push_back(rect); }
     std::vector<std::optional<QRectF>> reports;
 };
-
-// Runs xdotool while the event loop keeps running (our windows must answer meanwhile).
-bool xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("/usr/bin/xdotool"), arguments);
-    if (!process.waitForStarted(5000))
-        return false;
-    const bool done = test::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10s);
-    if (!done)
-        process.kill();
-    process.waitForFinished(1000);
-    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
 
 QString n(double v)
 {
@@ -79,7 +64,7 @@ protected:
         background->setWindowFlag(Qt::WindowTransparentForInput);
         background->show();
         ASSERT_TRUE(test::waitUntil([&] { return screen() == background->pattern(); }, 5s));
-        ASSERT_TRUE(xdotool({"mousemove", "1900", "1060"}));
+        ASSERT_TRUE(test::xdotool({"mousemove", "1900", "1060"}));
     }
     void TearDown() override { ScreenBackdrop::setCompositingForTesting(std::nullopt); }
 
@@ -121,10 +106,10 @@ TEST_F(RecordingWindowsX11, TheSelectionVeilIsAFrozenPictureAndADragReportsTheAr
     for (const QPoint p : {QPoint(10, 10), QPoint(1800, 900), QPoint(1500, 200)})
         EXPECT_TRUE(near(shot.pixel(p), veiled(background->pattern().pixel(p)))) << p.x() << "," << p.y();
 
-    ASSERT_TRUE(xdotool({"mousemove", "100", "200", "mousedown", "1", "mousemove", "250", "350", "mousemove", "400", "500"}));
+    ASSERT_TRUE(test::xdotool({"mousemove", "100", "200", "mousedown", "1", "mousemove", "250", "350", "mousemove", "400", "500"}));
     // While dragging the hole shows the picture as it is.
     ASSERT_TRUE(test::waitUntil([&] { return near(screen().pixel(250, 350), background->pattern().pixel(250, 350)); }, 3s));
-    ASSERT_TRUE(xdotool({"mouseup", "1"}));
+    ASSERT_TRUE(test::xdotool({"mouseup", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return !delegate.reports.empty(); }, 3s));
     test::spin(100ms);
     ASSERT_EQ(delegate.reports.size(), 1u);
@@ -140,7 +125,7 @@ TEST_F(RecordingWindowsX11, EscapeOnTheGrabbedKeyboardCancels)
     ScreenRecordingSelectionWindow window;
     window.setSelectionDelegate(&delegate);
     ASSERT_TRUE(test::waitUntil([&] { return window.hasInputGrabs(); }, 3s));
-    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(test::xdotool({"key", "Escape"}));
     ASSERT_TRUE(test::waitUntil([&] { return !delegate.reports.empty(); }, 3s));
     EXPECT_FALSE(delegate.reports.front().has_value());
     EXPECT_TRUE(test::waitUntil([&] { return screen() == background->pattern(); }, 3s));
@@ -160,7 +145,7 @@ TEST_F(RecordingWindowsX11, ANewSelectionWindowKeepsTheInputWhenTheOldOneGoes)
     current.setSelectionDelegate(&second);
     ASSERT_TRUE(test::waitUntil([&] { return current.hasInputGrabs(); }, 3s));
     old.reset();
-    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(test::xdotool({"key", "Escape"}));
     ASSERT_TRUE(test::waitUntil([&] { return !second.reports.empty(); }, 3s));
     EXPECT_FALSE(second.reports.front().has_value());
     EXPECT_TRUE(first.reports.empty());
@@ -221,12 +206,12 @@ TEST_F(RecordingWindowsX11, ClickRingsAreShapedAndOurOwnWindowsShowNone)
     own.setGeometry(1600, 100, 60, 60);
     own.show();
     test::spin(200ms);
-    ASSERT_TRUE(xdotool({"mousemove", "1620", "120", "click", "1"}));
+    ASSERT_TRUE(test::xdotool({"mousemove", "1620", "120", "click", "1"}));
     test::spin(200ms);
     EXPECT_TRUE(overlay.clickIndicatorView()->clicks().isEmpty());
     own.hide();
 
-    ASSERT_TRUE(xdotool({"mousemove", "700", "500", "click", "3"}));
+    ASSERT_TRUE(test::xdotool({"mousemove", "700", "500", "click", "3"}));
     ASSERT_TRUE(test::waitUntil([&] { return !overlay.clickIndicatorView()->clicks().isEmpty(); }, 2s));
     EXPECT_EQ(overlay.clickIndicatorView()->clicks().front().position, QPointF(700, 500));
     QImage shot;
@@ -268,12 +253,12 @@ TEST_F(RecordingWindowsX11, TheSetupPanelTakesTheKeyboardOverItsVeil)
     // Toggle the microphone with a real click, then Return.
     QToolButton* microphone = controller.setupView()->microphoneButton();
     const QPoint at = microphone->mapToGlobal(microphone->rect().center());
-    ASSERT_TRUE(xdotool({"mousemove", n(at.x()), n(at.y()), "click", "1"}));
+    ASSERT_TRUE(test::xdotool({"mousemove", n(at.x()), n(at.y()), "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return controller.setupView()->settings().recordMicrophone; }, 2s));
-    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(test::xdotool({"key", "Return"}));
     ASSERT_TRUE(test::waitUntil([&] { return !started.empty(); }, 2s));
     EXPECT_EQ(started.front(), (RecordingSettings{true, false, false}));
-    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(test::xdotool({"key", "Escape"}));
     ASSERT_TRUE(test::waitUntil([&] { return cancelled == 1; }, 2s));
 
     controller.close();
@@ -289,13 +274,13 @@ TEST_F(RecordingWindowsX11, TheStopButtonTakesOneClick)
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     QToolButton* stop = window.controlsView()->stopButton();
     const QPoint at = stop->mapToGlobal(stop->rect().center());
-    ASSERT_TRUE(xdotool({"mousemove", n(at.x()), n(at.y()), "click", "1"}));
+    ASSERT_TRUE(test::xdotool({"mousemove", n(at.x()), n(at.y()), "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return stops == 1; }, 2s));
-    ASSERT_TRUE(xdotool({"click", "1"}));
+    ASSERT_TRUE(test::xdotool({"click", "1"}));
     test::spin(200ms);
     EXPECT_EQ(stops, 1);
     // Dragging the background moves the window.
-    ASSERT_TRUE(xdotool({"mousemove", "526", "116", "mousedown", "1", "mousemove", "600", "300", "mousemove", "626", "316",
+    ASSERT_TRUE(test::xdotool({"mousemove", "526", "116", "mousedown", "1", "mousemove", "600", "300", "mousemove", "626", "316",
                          "mouseup", "1"}));
     EXPECT_TRUE(test::waitUntil([&] { return window.pos() == QPoint(620, 310); }, 2s)) << window.pos().x() << "," << window.pos().y();
 }

@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <unistd.h>
 
+using capturetest::InjectedMethods;
+using capturetest::InjectedScreens;
 using capturetest::PatternWindow;
 using platform::ScreenGeometry;
 using platform::ScreenInfo;
@@ -27,19 +29,6 @@ using namespace std::chrono_literals;
 namespace {
 
 const QRect kRoot(0, 0, 1920, 1080);
-
-struct InjectedScreens {
-    explicit InjectedScreens(const QList<ScreenInfo>& list) { ScreenGeometry::setScreensForTesting(list); }
-    ~InjectedScreens() { ScreenGeometry::setScreensForTesting({}); }
-};
-
-struct InjectedMethods {
-    explicit InjectedMethods(const ScreenCaptureWindow::CaptureMethods& methods)
-    {
-        ScreenCaptureWindow::setCaptureMethodsForTesting(methods);
-    }
-    ~InjectedMethods() { ScreenCaptureWindow::setCaptureMethodsForTesting(std::nullopt); }
-};
 
 QImage rgb(const std::optional<QImage>& image)
 {

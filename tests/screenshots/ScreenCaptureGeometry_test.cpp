@@ -2,6 +2,7 @@
 // its methods replaced. Some cases start from bottom-left frames (y up) and are turned into
 // top-left ones with flipped(): y becomes height - y - h.
 #include "platform/ScreenGeometry.h"
+#include "screenshots/CaptureTestSupport.h"
 #include "screenshots/ScreenCaptureWindow.h"
 
 #include <QCoreApplication>
@@ -10,23 +11,12 @@
 
 #include <cstring>
 
+using capturetest::InjectedMethods;
+using capturetest::InjectedScreens;
 using platform::ScreenGeometry;
 using platform::ScreenInfo;
 
 namespace {
-
-struct InjectedScreens {
-    explicit InjectedScreens(const QList<ScreenInfo>& list) { ScreenGeometry::setScreensForTesting(list); }
-    ~InjectedScreens() { ScreenGeometry::setScreensForTesting({}); }
-};
-
-struct InjectedMethods {
-    explicit InjectedMethods(const ScreenCaptureWindow::CaptureMethods& methods)
-    {
-        ScreenCaptureWindow::setCaptureMethodsForTesting(methods);
-    }
-    ~InjectedMethods() { ScreenCaptureWindow::setCaptureMethodsForTesting(std::nullopt); }
-};
 
 // Bottom-left y of a rectangle inside a frame `height` high, as top-left y.
 double flipped(double y, double h, double height)

@@ -35,20 +35,6 @@ ScreenCaptureWindow* openOverlay()
     return nullptr;
 }
 
-// Runs xdotool while the event loop keeps running (the overlay must answer meanwhile).
-bool xdotool(const QStringList& arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("/usr/bin/xdotool"), arguments);
-    if (!process.waitForStarted(5000))
-        return false;
-    const bool done = test::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10s);
-    if (!done)
-        process.kill();
-    process.waitForFinished(1000);
-    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 QStringList drag(QPoint from, QPoint to)
 {
     const QPoint mid = (from + to) / 2;
@@ -148,7 +134,7 @@ protected:
         ASSERT_TRUE(test::waitUntil([&] { return grabber->grab(kScreen) == background->pattern(); }, 5s));
         capture.permissionsManager = &permissions;
         // Park the pointer where no drag starts.
-        ASSERT_TRUE(xdotool({"mousemove", "960", "540"}));
+        ASSERT_TRUE(test::xdotool({"mousemove", "960", "540"}));
     }
     void TearDown() override
     {
@@ -201,7 +187,7 @@ TEST_F(ScreenCaptureX11, DragCapturesTheExactPixelsWithoutVeilOrOutline)
         EXPECT_EQ(window->frame(), kScreen);
         EXPECT_TRUE(window->overlayView()->hasFrozenBackground()); // no compositing manager here
 
-        ASSERT_TRUE(xdotool(drag(c.from, c.to)));
+        ASSERT_TRUE(test::xdotool(drag(c.from, c.to)));
         ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }, 5s));
         ASSERT_TRUE(result.has_value());
         EXPECT_EQ(result->devicePixelRatio(), 1.0);
@@ -236,7 +222,7 @@ TEST_F(ScreenCaptureX11, OverlayVeilsAFrozenPictureOfTheScreen)
     const QRgb middle = grabber->grab(QRect(960 - 150, 540 - 2, 1, 1)).pixel(0, 0);
     EXPECT_LT(qRed(middle), qRed(background->pattern().pixel(960 - 150, 540 - 2)) * 0.7 - 10);
 
-    ASSERT_TRUE(xdotool({"key", "Escape"}));
+    ASSERT_TRUE(test::xdotool({"key", "Escape"}));
     ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }, 5s));
     EXPECT_FALSE(result.has_value());
 }
@@ -253,7 +239,7 @@ TEST_F(ScreenCaptureX11, EscapeAndTinyDragsGiveNothing)
         calls = 0;
         result.reset();
         ASSERT_TRUE(startAreaCapture()) << gesture.join(' ').toStdString();
-        ASSERT_TRUE(xdotool(gesture));
+        ASSERT_TRUE(test::xdotool(gesture));
         ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }, 5s)) << gesture.join(' ').toStdString();
         EXPECT_FALSE(result.has_value()) << gesture.join(' ').toStdString();
         test::spin(100ms);
@@ -274,7 +260,7 @@ TEST_F(ScreenCaptureX11, SecondRequestWhileTheOverlayIsUpIsRefused)
         overlays += qobject_cast<ScreenCaptureWindow*>(widget) && widget->isVisible();
     EXPECT_EQ(overlays, 1);
 
-    ASSERT_TRUE(xdotool(drag({300, 300}, {340, 330})));
+    ASSERT_TRUE(test::xdotool(drag({300, 300}, {340, 330})));
     ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }, 5s));
     ASSERT_TRUE(result.has_value());
     EXPECT_TRUE(result->convertToFormat(QImage::Format_RGB32) == background->pattern().copy(300, 300, 40, 30));
@@ -307,7 +293,7 @@ TEST_F(ScreenCaptureX11, WithACompositingManagerTheOverlayIsTranslucent)
         EXPECT_FALSE(window->overlayView()->hasFrozenBackground());
         EXPECT_TRUE(window->testAttribute(Qt::WA_TranslucentBackground));
         // The image is still read from the display once the overlay is gone.
-        ASSERT_TRUE(xdotool(drag({500, 600}, {620, 700})));
+        ASSERT_TRUE(test::xdotool(drag({500, 600}, {620, 700})));
         ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }, 5s));
         ASSERT_TRUE(result.has_value());
         EXPECT_TRUE(result->convertToFormat(QImage::Format_RGB32) == background->pattern().copy(500, 600, 120, 100));

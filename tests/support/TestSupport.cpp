@@ -86,4 +86,19 @@ bool haveDisplay()
     return run(QStringLiteral("/usr/bin/xdpyinfo"), {}, std::chrono::seconds(5)).exitCode == 0;
 }
 
+bool xdotool(const QStringList& arguments, QByteArray* output)
+{
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/xdotool"), arguments);
+    if (!process.waitForStarted(5000))
+        return false;
+    const bool done = waitUntil([&] { return process.state() == QProcess::NotRunning; }, std::chrono::seconds(10));
+    if (!done)
+        process.kill();
+    process.waitForFinished(1000);
+    if (output)
+        *output = process.readAllStandardOutput();
+    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
 } // namespace test

@@ -37,5 +37,8 @@ ProcessResult run(const QString& program, const QStringList& arguments,
 
 // True when an X server is reachable on $DISPLAY.
 bool haveDisplay();
+// Runs xdotool while the event loop keeps running (our windows must answer meanwhile); true when
+// it finished within 10 s and succeeded. `output` receives what it printed.
+bool xdotool(const QStringList& arguments, QByteArray* output = nullptr);
 
 } // namespace test
