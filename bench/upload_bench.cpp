@@ -65,8 +65,11 @@ int main(int argc, char** argv)
     QByteArray line;
     QElapsedTimer wait;
     wait.start();
-    while (!line.contains('\n') && wait.elapsed() < 10000 && server.waitForReadyRead(200))
+    // Python may take a while to start on a loaded machine: keep waiting for the whole 10 s.
+    while (!line.contains('\n') && wait.elapsed() < 10000 && server.state() != QProcess::NotRunning) {
+        server.waitForReadyRead(200);
         line += server.readAllStandardOutput();
+    }
     if (!line.startsWith("PORT ")) {
         std::printf("upload_bench: the FTP server did not start\n");
         return 1;
