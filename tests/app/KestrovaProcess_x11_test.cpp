@@ -31,12 +31,6 @@ private:
     QString m_text;
 };
 
-void xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-    ASSERT_TRUE(result.finished && result.exitCode == 0) << result.output.toStdString();
-}
-
 } // namespace
 
 TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
@@ -61,16 +55,16 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
     EXPECT_EQ(session.count("checkPermissionsOnLaunch: Screen recording permission already granted"), 1);
     EXPECT_TRUE(session.logText().contains(QRegularExpression(R"(Lifecycle: didFinishLaunching \| policy=accessory \|)")));
 
-    xdotool({"key", "ctrl+alt+r"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+r"}));
     EXPECT_TRUE(session.waitForLog("startScreenRecording: Starting screen recording - checking permissions first"))
         << session.logText().toStdString();
     // The recording's selection window holds the keyboard: Esc gives it back.
     EXPECT_TRUE(session.waitForLog("ScreenRecordingSelectionWindow: Window made key and front"));
     test::spin(300ms);
-    xdotool({"key", "Escape"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Escape"}));
     EXPECT_TRUE(session.waitForLog("Screen recording cancelled by user or invalid selection")) << session.logText().toStdString();
     // Last: the area capture may take the keyboard for its overlay.
-    xdotool({"key", "ctrl+alt+k"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+k"}));
     EXPECT_TRUE(console.waitFor("AppDelegate: Closing any existing preview window before capturing new screenshot"))
         << console.text().toStdString();
 

@@ -318,15 +318,11 @@ TEST(ScreenRecorderX11, ClicksInTheAreaDrawRingsWhereTheyHappened)
     settings.showClickIndicator = true;
     startAndWait(recorder, QRectF(where), settings);
     waitForFrames(recorder, 10);
-    const auto xdotool = [](const QStringList& arguments) {
-        const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-        ASSERT_EQ(result.exitCode, 0) << result.output.toStdString();
-    };
-    xdotool({"mousemove", "100", "100", "click", "1"}); // outside
-    xdotool({"mousemove", "560", "430", "click", "1"}); // our own window
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "100", "100", "click", "1"})); // outside
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "560", "430", "click", "1"})); // our own window
     test::spin(200ms);
     const double clicked = recorder.startTime();
-    xdotool({"mousemove", "300", "280", "click", "1"});
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "300", "280", "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return !recorder.clickAnimations().isEmpty(); }, 2s));
     const auto rings = recorder.clickAnimations();
     ASSERT_EQ(rings.size(), 1);

@@ -38,22 +38,6 @@ private:
     QString m_text;
 };
 
-// Runs xdotool while this process keeps answering its own windows.
-bool xdotool(const QStringList& arguments, QByteArray* output = nullptr)
-{
-    QProcess process;
-    process.start("/usr/bin/xdotool", arguments);
-    if (!process.waitForStarted(5000))
-        return false;
-    const bool done = test::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10s);
-    if (!done)
-        process.kill();
-    process.waitForFinished(1000);
-    if (output)
-        *output = process.readAllStandardOutput();
-    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
-
 QStringList drag(QPoint from, QPoint to)
 {
     QStringList steps{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
@@ -69,13 +53,13 @@ QStringList drag(QPoint from, QPoint to)
 std::optional<QRect> windowGeometry(const QString& name)
 {
     QByteArray ids;
-    if (!xdotool({"search", "--onlyvisible", "--name", name}, &ids))
+    if (!test::xdotool({"search", "--onlyvisible", "--name", name}, &ids))
         return std::nullopt;
     const QList<QByteArray> list = ids.trimmed().split('\n');
     if (list.isEmpty() || list.first().isEmpty())
         return std::nullopt;
     QByteArray shell;
-    if (!xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(list.last())}, &shell))
+    if (!test::xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(list.last())}, &shell))
         return std::nullopt;
     QMap<QString, int> values;
     for (const QByteArray& line : shell.split('\n'))
@@ -111,14 +95,14 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
     ASSERT_TRUE(session.waitForLog("Application finished launching"));
 
-    ASSERT_TRUE(xdotool({"mousemove", "960", "900"}));
-    ASSERT_TRUE(xdotool({"key", "ctrl+alt+k"}));
+    ASSERT_TRUE(test::xdotool({"mousemove", "960", "900"}));
+    ASSERT_TRUE(test::xdotool({"key", "ctrl+alt+k"}));
     ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
     test::spin(700ms); // the overlay takes keyboard and pointer
 
     // 400 x 300 at (300, 200).
     const QRect area(300, 200, 400, 300);
-    ASSERT_TRUE(xdotool(drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
+    ASSERT_TRUE(test::xdotool(drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
     ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
 
     // Centred on the screen: 400 x (300 + 68).
@@ -131,11 +115,11 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
 
     // An arrow across the middle of the picture (the editor's first tool).
     const int middle = window->top() + 40 + 100;
-    ASSERT_TRUE(xdotool(drag({window->left() + 100, middle}, {window->left() + 300, middle})));
+    ASSERT_TRUE(test::xdotool(drag({window->left() + 100, middle}, {window->left() + 300, middle})));
     test::spin(300ms);
 
     // "Done" sits at the right end of the tool bar row.
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(window->right() - 12 - 16), QString::number(window->top() + 20),
+    ASSERT_TRUE(test::xdotool({"mousemove", QString::number(window->right() - 12 - 16), QString::number(window->top() + 20),
                          "click", "1"}));
     ASSERT_TRUE(console.waitFor("ScreenshotPreviewWindow: Screenshot saved and copied to clipboard")) << console.text().toStdString();
     EXPECT_TRUE(test::waitUntil([&] { return !windowGeometry("400×300"); }, 5s));
