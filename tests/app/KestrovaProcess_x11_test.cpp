@@ -1,4 +1,5 @@
 // The built program on the test X server: a hot key from the settings file reaches the delegate.
+#include "app/ProcessConsole.h"
 #include "app/ProcessSession.h"
 #include "support/TrayHost.h"
 
@@ -7,31 +8,6 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-
-namespace {
-
-// Everything the process has written to its console so far.
-class Console {
-public:
-    explicit Console(QProcess& process)
-        : m_process(process)
-    {
-    }
-    bool waitFor(const QString& line, std::chrono::milliseconds timeout = 10s)
-    {
-        return test::waitUntil([&] {
-            m_text += QString::fromUtf8(m_process.readAll());
-            return m_text.split('\n').contains(line);
-        }, timeout);
-    }
-    QString text() const { return m_text; }
-
-private:
-    QProcess& m_process;
-    QString m_text;
-};
-
-} // namespace
 
 TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
 {
@@ -46,7 +22,7 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
     settings.close();
 
     auto process = session.start();
-    Console console(*process);
+    test::ProcessConsole console(*process);
     ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
     EXPECT_TRUE(console.waitFor("Invalid hotkey string for fullScreen: f13"));
     EXPECT_TRUE(console.waitFor("Successfully registered screenRecording hotkey: ctrl+alt+r"));

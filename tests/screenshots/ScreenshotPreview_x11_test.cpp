@@ -1,6 +1,7 @@
 // The built program end to end on the test X server: hot key, area overlay, drag, the preview,
 // an arrow drawn in the editor, done; then the PNG in the history folder and the picture on the
 // clipboard, read back by a second process.
+#include "app/ProcessConsole.h"
 #include "app/ProcessSession.h"
 #include "screenshots/CaptureTestSupport.h"
 #include "support/TrayHost.h"
@@ -16,27 +17,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-class Console {
-public:
-    explicit Console(QProcess& process)
-        : m_process(process)
-    {
-    }
-    bool waitFor(const QString& start, std::chrono::milliseconds timeout = 10s)
-    {
-        return test::waitUntil([&] {
-            m_text += QString::fromUtf8(m_process.readAll());
-            const QStringList lines = m_text.split('\n');
-            return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); });
-        }, timeout);
-    }
-    QString text() const { return m_text; }
-
-private:
-    QProcess& m_process;
-    QString m_text;
-};
 
 QStringList drag(QPoint from, QPoint to)
 {
@@ -91,19 +71,19 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     settings.close();
 
     auto process = session.start();
-    Console console(*process);
-    ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
+    test::ProcessConsole console(*process);
+    ASSERT_TRUE(console.waitForStart("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
     ASSERT_TRUE(session.waitForLog("Application finished launching"));
 
     ASSERT_TRUE(test::xdotool({"mousemove", "960", "900"}));
     ASSERT_TRUE(test::xdotool({"key", "ctrl+alt+k"}));
-    ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
+    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
     test::spin(700ms); // the overlay takes keyboard and pointer
 
     // 400 x 300 at (300, 200).
     const QRect area(300, 200, 400, 300);
     ASSERT_TRUE(test::xdotool(drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
-    ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
+    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
 
     // Centred on the screen: 400 x (300 + 68).
     std::optional<QRect> window;
@@ -120,8 +100,8 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
 
     // "Done" sits at the right end of the tool bar row.
     ASSERT_TRUE(test::xdotool({"mousemove", QString::number(window->right() - 12 - 16), QString::number(window->top() + 20),
-                         "click", "1"}));
-    ASSERT_TRUE(console.waitFor("ScreenshotPreviewWindow: Screenshot saved and copied to clipboard")) << console.text().toStdString();
+                               "click", "1"}));
+    ASSERT_TRUE(console.waitForStart("ScreenshotPreviewWindow: Screenshot saved and copied to clipboard")) << console.text().toStdString();
     EXPECT_TRUE(test::waitUntil([&] { return !windowGeometry("400×300"); }, 5s));
 
     // The PNG in the history folder: the captured pixels with the arrow over them.
