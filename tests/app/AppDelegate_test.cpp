@@ -12,6 +12,7 @@
 #include "platform/InMemoryKeychain.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ScreenAccess.h"
+#include "support/StdoutTap.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -28,54 +29,9 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 using namespace std::chrono_literals;
 
 namespace {
-
-// Reads what this process writes to standard output while it lives.
-class StdoutTap {
-public:
-    StdoutTap()
-    {
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        m_read = fds[0];
-        ::fcntl(m_read, F_SETFL, O_NONBLOCK);
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::close(fds[1]);
-    }
-    ~StdoutTap()
-    {
-        std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-        ::close(m_read);
-    }
-    QString text()
-    {
-        std::fflush(stdout);
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(m_read, buffer, sizeof buffer)) > 0)
-            m_text.append(QByteArray(buffer, static_cast<int>(n)));
-        return QString::fromUtf8(m_text);
-    }
-    bool waitFor(const QString& line, std::chrono::milliseconds timeout = 3s)
-    {
-        return test::waitUntil([&] { return text().split('\n').contains(line); }, timeout);
-    }
-
-private:
-    int m_saved = -1;
-    int m_read = -1;
-    QByteArray m_text;
-};
 
 const QStringList observedNames{"captureScreenHotKey", "captureFullScreenHotKey", "startScreenRecordingHotKey",
                                 "hotkeySettingsChanged"};
@@ -181,7 +137,7 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
     EXPECT_EQ(anchorWindow->geometry().bottomLeft(), QGuiApplication::primaryScreen()->geometry().bottomLeft());
 
     const qsizetype before = got.size();
-    StdoutTap console;
+    test::StdoutTap console;
     delegate->applicationWillTerminate();
     delegate->applicationWillTerminate(); // once only
     // The preview closes (its controller says so) and goes with the delegate's other windows.
@@ -208,7 +164,7 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
     EXPECT_FALSE(messages().join('\n').contains("Starting screen recording"));
 
     // Without a preview controller a capture request is refused.
-    StdoutTap afterwards;
+    test::StdoutTap afterwards;
     delegate->captureScreen();
     delegate->captureFullScreen();
     EXPECT_EQ(afterwards.text(), "AppDelegate: No preview window controller available\n"
@@ -303,7 +259,7 @@ TEST_F(AppDelegateTest, CaptureNotificationsStartTheirFlows)
 {
     launch(true);
     m_accessGranted = false; // the capture then ends without an image
-    StdoutTap console;
+    test::StdoutTap console;
     auto& center = platform::NotificationCenter::defaultCenter();
     center.post("captureScreenHotKey");
     EXPECT_TRUE(console.waitFor("AppDelegate: Closing any existing preview window before capturing new screenshot"));

@@ -1,7 +1,6 @@
 #pragma once
 
-// Stand-ins for the uploaders, the account and the save panel of the screenshot preview, and a tap
-// on this process's standard output.
+// Stand-ins for the uploaders, the account and the save panel of the screenshot preview.
 
 #include "screenshots/CloudAccount.h"
 #include "screenshots/CloudImageUploader.h"
@@ -16,11 +15,6 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 namespace fakes {
 
@@ -176,45 +170,6 @@ public:
         asked.append(options);
         return answer;
     }
-};
-
-// What this process writes to standard output while the tap lives.
-class StdoutTap {
-public:
-    StdoutTap()
-    {
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        m_read = fds[0];
-        ::fcntl(m_read, F_SETFL, O_NONBLOCK);
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::close(fds[1]);
-    }
-    ~StdoutTap()
-    {
-        std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-        if (m_read >= 0)
-            ::close(m_read);
-    }
-    QStringList lines()
-    {
-        std::fflush(stdout);
-        char buffer[4096];
-        ssize_t n;
-        while (m_read >= 0 && (n = ::read(m_read, buffer, sizeof buffer)) > 0)
-            m_text.append(QByteArray(buffer, static_cast<int>(n)));
-        return QString::fromUtf8(m_text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-private:
-    int m_saved = -1;
-    int m_read = -1;
-    QByteArray m_text;
 };
 
 } // namespace fakes

@@ -6,6 +6,7 @@
 #include "platform/ImageAssets.h"
 #include "platform/UserDefaults.h"
 #include "screenshots/ScreenshotToolbar.h"
+#include "support/StdoutTap.h"
 #include "video/VideoPlayerView.h"
 #include "video/VideoTestSupport.h"
 
@@ -278,7 +279,7 @@ TEST_F(VideoPreviewWindowTest, SavingAsMP4CopiesTheRecordingIntoTheHistoryAndClo
         << h.panel->opened[0].proposedName.toStdString();
 
     const QString target = h.path("copy.mp4");
-    cloudtest::StdoutTap console;
+    test::StdoutTap console;
     h.panel->answer(target);
     EXPECT_EQ(bytes(target), bytes(recording));
     EXPECT_TRUE(QFile::exists(recording)) << "the recording stays";
