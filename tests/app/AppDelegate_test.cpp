@@ -3,6 +3,7 @@
 
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
+#include "app/DelegateFixture.h"
 #include "app/HotKeyManager.h"
 #include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
@@ -23,7 +24,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
@@ -36,37 +36,22 @@ namespace {
 const QStringList observedNames{"captureScreenHotKey", "captureFullScreenHotKey", "startScreenRecordingHotKey",
                                 "hotkeySettingsChanged"};
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public test::DelegateFixture {
 protected:
-    static void SetUpTestSuite()
-    {
-        // A runtime folder of this binary's own, for the single-instance lock.
-        static QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        qunsetenv("KESTROVA_DEBUG_AUTO");
-        qunsetenv("KESTROVA_DEBUG_SETUP");
-        qunsetenv("KESTROVA_ALLOW_MULTIPLE");
-    }
     void SetUp() override
     {
         DebugLogger::shared().flush();
         m_logStart = logText().size();
-        platform::ScreenAccess::setProbeForTesting([this] { return m_accessGranted; });
-        // The tray is there: no settings window opens in its place (the X11 tests cover that).
-        StatusBarController::setTrayAvailabilityProbeForTesting([] { return true; });
+        DelegateFixture::SetUp();
     }
     void TearDown() override
     {
-        if (delegate)
-            delegate->applicationWillTerminate();
-        delegate.reset();
-        platform::ScreenAccess::setProbeForTesting({});
-        StatusBarController::setTrayAvailabilityProbeForTesting({});
+        DelegateFixture::TearDown();
         HotKeyManager::shared().updateHotkeys("", "", "");
     }
     void launch(bool accessGranted)
     {
-        m_accessGranted = accessGranted;
+        screenAccess = accessGranted;
         delegate = std::make_unique<AppDelegate>();
         delegate->applicationDidFinishLaunching();
     }
@@ -95,8 +80,6 @@ protected:
     }
     static QString addressPattern() { return QStringLiteral("0x[0-9a-f]{16}"); }
 
-    std::unique_ptr<AppDelegate> delegate;
-    bool m_accessGranted = true;
     qsizetype m_logStart = 0;
 };
 
@@ -194,7 +177,7 @@ TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFini
 
     // Access granted in the meantime: the next poll finds it.
     test::spin(300ms);
-    m_accessGranted = true;
+    screenAccess = true;
     const QString closed = "checkPermissionsOnLaunch: Permission request window closed";
     ASSERT_TRUE(test::waitUntil([&] { return messages().contains(closed); }, 2s));
     EXPECT_TRUE(delegate->permissionsManager().screenRecordingPermissionGranted());
@@ -258,7 +241,7 @@ TEST_F(AppDelegateTest, AnUnreadableKeychainIsReportedAfterTheStartUpLine)
 TEST_F(AppDelegateTest, CaptureNotificationsStartTheirFlows)
 {
     launch(true);
-    m_accessGranted = false; // the capture then ends without an image
+    screenAccess = false; // the capture then ends without an image
     test::StdoutTap console;
     auto& center = platform::NotificationCenter::defaultCenter();
     center.post("captureScreenHotKey");
