@@ -38,8 +38,30 @@ public:
     using CloudAccount::setIsAuthenticated;
 };
 
+// An uploader whose upload runs until the test finishes it.
+template <typename Uploader>
+class HeldUploader : public Uploader {
+public:
+    UploadCompletion pending;
+
+    void finish(const UploadResult& result)
+    {
+        this->setIsUploading(false);
+        auto completion = std::move(pending);
+        pending = nullptr;
+        completion(result);
+    }
+
+protected:
+    void hold(UploadCompletion completion)
+    {
+        this->setIsUploading(true);
+        pending = std::move(completion);
+    }
+};
+
 // Answers as the cloud uploader does: at once when signed out, else when the test says so.
-class CloudUploader : public CloudImageUploader {
+class CloudUploader : public HeldUploader<CloudImageUploader> {
 public:
     struct Call {
         QImage image;
@@ -48,7 +70,6 @@ public:
     };
     bool signedIn = true;
     QList<Call> calls;
-    UploadCompletion pending;
 
     void uploadImage(const QImage& image, const std::optional<QString>& fileName, bool isPublic,
                      UploadCompletion completion) override
@@ -58,19 +79,11 @@ public:
             completion(UploadResult::error(UploadFailure::notAuthenticated()));
             return;
         }
-        setIsUploading(true);
-        pending = std::move(completion);
-    }
-    void finish(const UploadResult& result)
-    {
-        setIsUploading(false);
-        auto completion = std::move(pending);
-        pending = nullptr;
-        completion(result);
+        hold(std::move(completion));
     }
 };
 
-class DriveUploader : public DriveFileUploader {
+class DriveUploader : public HeldUploader<DriveFileUploader> {
 public:
     struct Call {
         QByteArray data;
@@ -78,20 +91,11 @@ public:
         QString folder;
     };
     QList<Call> calls;
-    UploadCompletion pending;
 
     void uploadFile(const QByteArray& data, const QString& filename, const QString& folder, UploadCompletion completion) override
     {
         calls.append({data, filename, folder});
-        setIsUploading(true);
-        pending = std::move(completion);
-    }
-    void finish(const UploadResult& result)
-    {
-        setIsUploading(false);
-        auto completion = std::move(pending);
-        pending = nullptr;
-        completion(result);
+        hold(std::move(completion));
     }
 };
 
