@@ -5,6 +5,7 @@
 #include "platform/ScreenGeometry.h"
 #include "screenshots/CaptureTestSupport.h"
 #include "screenshots/ScreenCaptureWindow.h"
+#include "support/InjectedScreens.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -20,10 +21,10 @@
 #include <unistd.h>
 
 using capturetest::InjectedMethods;
-using capturetest::InjectedScreens;
 using capturetest::PatternWindow;
 using platform::ScreenGeometry;
 using platform::ScreenInfo;
+using test::InjectedScreens;
 using namespace std::chrono_literals;
 
 namespace {

@@ -1,10 +1,9 @@
 #pragma once
 
 // Shared by the capture tests: a picture whose every pixel encodes its position, so a shift, a
-// flip, a channel swap or a veil shows in a byte-for-byte comparison; injected screens and
-// capture methods that are undone at the end of a scope.
+// flip, a channel swap or a veil shows in a byte-for-byte comparison; capture methods that are
+// undone at the end of a scope.
 
-#include "platform/ScreenGeometry.h"
 #include "screenshots/ScreenCaptureWindow.h"
 
 #include <QImage>
@@ -12,11 +11,6 @@
 #include <QWidget>
 
 namespace capturetest {
-
-struct InjectedScreens {
-    explicit InjectedScreens(const QList<platform::ScreenInfo>& list) { platform::ScreenGeometry::setScreensForTesting(list); }
-    ~InjectedScreens() { platform::ScreenGeometry::setScreensForTesting({}); }
-};
 
 struct InjectedMethods {
     explicit InjectedMethods(const ScreenCaptureWindow::CaptureMethods& methods)
