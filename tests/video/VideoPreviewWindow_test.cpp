@@ -349,7 +349,7 @@ TEST_F(VideoPreviewWindowTest, SavingAsGIFConvertsWithTheSpinnerAndFilesTheGIF)
     EXPECT_EQ(info.frames, 10);
     EXPECT_EQ(info.loopCount, 0);
     EXPECT_EQ(info.width, 64);
-    const auto frames = videotest::decodeGIF(target, QSize(64, 48));
+    const auto frames = media::decodeGIF(target, QSize(64, 48));
     ASSERT_EQ(frames.size(), 10u);
     EXPECT_LE(media::colourDistance(frames[5].pixel(32, 24), qRgb(0xc0, 0x20, 0x30)), 12);
     ASSERT_EQ(h.history->screenshots().size(), 1);
