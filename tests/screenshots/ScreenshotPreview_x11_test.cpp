@@ -3,7 +3,7 @@
 // clipboard, read back by a second process.
 #include "app/ProcessConsole.h"
 #include "app/ProcessSession.h"
-#include "screenshots/CaptureTestSupport.h"
+#include "support/PatternWindow.h"
 #include "support/TrayHost.h"
 
 #include <QDir>
@@ -57,7 +57,7 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     if (!QFile::exists("/usr/bin/xclip"))
         GTEST_SKIP() << "needs xclip";
     const QRect screen(0, 0, 1920, 1080);
-    capturetest::PatternWindow background(screen, 3);
+    test::PatternWindow background(screen, 3);
     background.show();
     // With a tray present the program opens no fallback window over the screen.
     test::TrayHost tray;
