@@ -3,6 +3,7 @@
 
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
+#include "app/DelegateFixture.h"
 #include "app/HotKeyManager.h"
 #include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
@@ -12,6 +13,7 @@
 #include "platform/InMemoryKeychain.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ScreenAccess.h"
+#include "support/StdoutTap.h"
 #include "support/TestSupport.h"
 
 #include <QAction>
@@ -22,95 +24,34 @@
 #include <QMenu>
 #include <QPointer>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 using namespace std::chrono_literals;
 
 namespace {
 
-// Reads what this process writes to standard output while it lives.
-class StdoutTap {
-public:
-    StdoutTap()
-    {
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        m_read = fds[0];
-        ::fcntl(m_read, F_SETFL, O_NONBLOCK);
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::close(fds[1]);
-    }
-    ~StdoutTap()
-    {
-        std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-        ::close(m_read);
-    }
-    QString text()
-    {
-        std::fflush(stdout);
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(m_read, buffer, sizeof buffer)) > 0)
-            m_text.append(QByteArray(buffer, static_cast<int>(n)));
-        return QString::fromUtf8(m_text);
-    }
-    bool waitFor(const QString& line, std::chrono::milliseconds timeout = 3s)
-    {
-        return test::waitUntil([&] { return text().split('\n').contains(line); }, timeout);
-    }
-
-private:
-    int m_saved = -1;
-    int m_read = -1;
-    QByteArray m_text;
-};
-
 const QStringList observedNames{"captureScreenHotKey", "captureFullScreenHotKey", "startScreenRecordingHotKey",
                                 "hotkeySettingsChanged"};
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public test::DelegateFixture {
 protected:
-    static void SetUpTestSuite()
-    {
-        // A runtime folder of this binary's own, for the single-instance lock.
-        static QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        qunsetenv("KESTROVA_DEBUG_AUTO");
-        qunsetenv("KESTROVA_DEBUG_SETUP");
-        qunsetenv("KESTROVA_ALLOW_MULTIPLE");
-    }
     void SetUp() override
     {
         DebugLogger::shared().flush();
         m_logStart = logText().size();
-        platform::ScreenAccess::setProbeForTesting([this] { return m_accessGranted; });
-        // The tray is there: no settings window opens in its place (the X11 tests cover that).
-        StatusBarController::setTrayAvailabilityProbeForTesting([] { return true; });
+        DelegateFixture::SetUp();
     }
     void TearDown() override
     {
-        if (delegate)
-            delegate->applicationWillTerminate();
-        delegate.reset();
-        platform::ScreenAccess::setProbeForTesting({});
-        StatusBarController::setTrayAvailabilityProbeForTesting({});
+        DelegateFixture::TearDown();
         HotKeyManager::shared().updateHotkeys("", "", "");
     }
     void launch(bool accessGranted)
     {
-        m_accessGranted = accessGranted;
+        screenAccess = accessGranted;
         delegate = std::make_unique<AppDelegate>();
         delegate->applicationDidFinishLaunching();
     }
@@ -139,8 +80,6 @@ protected:
     }
     static QString addressPattern() { return QStringLiteral("0x[0-9a-f]{16}"); }
 
-    std::unique_ptr<AppDelegate> delegate;
-    bool m_accessGranted = true;
     qsizetype m_logStart = 0;
 };
 
@@ -181,7 +120,7 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
     EXPECT_EQ(anchorWindow->geometry().bottomLeft(), QGuiApplication::primaryScreen()->geometry().bottomLeft());
 
     const qsizetype before = got.size();
-    StdoutTap console;
+    test::StdoutTap console;
     delegate->applicationWillTerminate();
     delegate->applicationWillTerminate(); // once only
     // The preview closes (its controller says so) and goes with the delegate's other windows.
@@ -208,7 +147,7 @@ TEST_F(AppDelegateTest, LaunchAndShutdownInOrder)
     EXPECT_FALSE(messages().join('\n').contains("Starting screen recording"));
 
     // Without a preview controller a capture request is refused.
-    StdoutTap afterwards;
+    test::StdoutTap afterwards;
     delegate->captureScreen();
     delegate->captureFullScreen();
     EXPECT_EQ(afterwards.text(), "AppDelegate: No preview window controller available\n"
@@ -238,7 +177,7 @@ TEST_F(AppDelegateTest, MissingPermissionKeepsTheRegularPolicyUntilTheWindowFini
 
     // Access granted in the meantime: the next poll finds it.
     test::spin(300ms);
-    m_accessGranted = true;
+    screenAccess = true;
     const QString closed = "checkPermissionsOnLaunch: Permission request window closed";
     ASSERT_TRUE(test::waitUntil([&] { return messages().contains(closed); }, 2s));
     EXPECT_TRUE(delegate->permissionsManager().screenRecordingPermissionGranted());
@@ -302,8 +241,8 @@ TEST_F(AppDelegateTest, AnUnreadableKeychainIsReportedAfterTheStartUpLine)
 TEST_F(AppDelegateTest, CaptureNotificationsStartTheirFlows)
 {
     launch(true);
-    m_accessGranted = false; // the capture then ends without an image
-    StdoutTap console;
+    screenAccess = false; // the capture then ends without an image
+    test::StdoutTap console;
     auto& center = platform::NotificationCenter::defaultCenter();
     center.post("captureScreenHotKey");
     EXPECT_TRUE(console.waitFor("AppDelegate: Closing any existing preview window before capturing new screenshot"));

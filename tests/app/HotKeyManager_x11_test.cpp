@@ -20,12 +20,6 @@ using G = platform::GlobalKeyGrabber;
 
 namespace {
 
-void xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-    ASSERT_TRUE(result.finished && result.exitCode == 0) << result.output.toStdString();
-}
-
 void xmodmap(const QStringList& expressions)
 {
     QStringList arguments;
@@ -124,9 +118,9 @@ protected:
     // Presses `combo`, then waits until every event up to it has been handled.
     void press(const QString& combo)
     {
-        xdotool({"key", combo});
+        ASSERT_TRUE(test::xdotoolBlocking({"key", combo}));
         const int before = sentinelPresses;
-        xdotool({"key", "ctrl+shift+F12"});
+        ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+shift+F12"}));
         ASSERT_TRUE(test::waitUntil([&] { return sentinelPresses > before; }, 5s)) << "the sentinel key never arrived";
         test::spin(20ms); // the notifications are queued after the X event
     }
@@ -174,9 +168,9 @@ TEST_F(HotKeyX11, CapsLockAndNumLockDoNotMatter)
     const QStringList states[] = {{"Num_Lock"}, {"Caps_Lock"}, {"Num_Lock", "Caps_Lock"}};
     int expected = 0;
     for (const QStringList& locks : states) {
-        xdotool(QStringList{"key"} + locks); // on
+        ASSERT_TRUE(test::xdotoolBlocking(QStringList{"key"} + locks)); // on
         press("ctrl+alt+k");
-        xdotool(QStringList{"key"} + locks); // off again
+        ASSERT_TRUE(test::xdotoolBlocking(QStringList{"key"} + locks)); // off again
         EXPECT_EQ(count("captureScreenHotKey"), ++expected) << locks.join('+').toStdString();
     }
 }
@@ -308,7 +302,7 @@ TEST_F(HotKeyX11, KeyRepeatsAreOnePress)
     EXPECT_EQ(presses, 3);
 
     // Real presses from the server.
-    xdotool({"key", "ctrl+alt+r"});
-    xdotool({"key", "ctrl+alt+r"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+r"}));
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+r"}));
     EXPECT_TRUE(test::waitUntil([&] { return presses == 5; }, 3s)) << presses;
 }

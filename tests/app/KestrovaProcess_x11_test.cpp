@@ -1,4 +1,5 @@
 // The built program on the test X server: a hot key from the settings file reaches the delegate.
+#include "app/ProcessConsole.h"
 #include "app/ProcessSession.h"
 #include "support/TrayHost.h"
 
@@ -7,37 +8,6 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-
-namespace {
-
-// Everything the process has written to its console so far.
-class Console {
-public:
-    explicit Console(QProcess& process)
-        : m_process(process)
-    {
-    }
-    bool waitFor(const QString& line, std::chrono::milliseconds timeout = 10s)
-    {
-        return test::waitUntil([&] {
-            m_text += QString::fromUtf8(m_process.readAll());
-            return m_text.split('\n').contains(line);
-        }, timeout);
-    }
-    QString text() const { return m_text; }
-
-private:
-    QProcess& m_process;
-    QString m_text;
-};
-
-void xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-    ASSERT_TRUE(result.finished && result.exitCode == 0) << result.output.toStdString();
-}
-
-} // namespace
 
 TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
 {
@@ -52,7 +22,7 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
     settings.close();
 
     auto process = session.start();
-    Console console(*process);
+    test::ProcessConsole console(*process);
     ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
     EXPECT_TRUE(console.waitFor("Invalid hotkey string for fullScreen: f13"));
     EXPECT_TRUE(console.waitFor("Successfully registered screenRecording hotkey: ctrl+alt+r"));
@@ -61,16 +31,16 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
     EXPECT_EQ(session.count("checkPermissionsOnLaunch: Screen recording permission already granted"), 1);
     EXPECT_TRUE(session.logText().contains(QRegularExpression(R"(Lifecycle: didFinishLaunching \| policy=accessory \|)")));
 
-    xdotool({"key", "ctrl+alt+r"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+r"}));
     EXPECT_TRUE(session.waitForLog("startScreenRecording: Starting screen recording - checking permissions first"))
         << session.logText().toStdString();
     // The recording's selection window holds the keyboard: Esc gives it back.
     EXPECT_TRUE(session.waitForLog("ScreenRecordingSelectionWindow: Window made key and front"));
     test::spin(300ms);
-    xdotool({"key", "Escape"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Escape"}));
     EXPECT_TRUE(session.waitForLog("Screen recording cancelled by user or invalid selection")) << session.logText().toStdString();
     // Last: the area capture may take the keyboard for its overlay.
-    xdotool({"key", "ctrl+alt+k"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+k"}));
     EXPECT_TRUE(console.waitFor("AppDelegate: Closing any existing preview window before capturing new screenshot"))
         << console.text().toStdString();
 

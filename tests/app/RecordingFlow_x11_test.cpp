@@ -37,12 +37,6 @@ protected:
     void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), kBackground); }
 };
 
-bool xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-    return result.finished && result.exitCode == 0;
-}
-
 // The last capture of `pattern` in the log.
 QString logCapture(const test::Session& session, const QRegularExpression& pattern)
 {
@@ -73,7 +67,7 @@ TEST(RecordingFlowX11, KestrovaRecordsTheSelectedAreaToAPlayableFile)
         const auto focus = test::run("/usr/bin/xdotool", {"getwindowfocus", "getwindowgeometry"}, 5s);
         return focus.output.contains("Geometry: 320x48");
     }, 5s)) << "the setup panel has the keyboard";
-    ASSERT_TRUE(xdotool({"key", "Return"}));
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Return"}));
     ASSERT_TRUE(session.waitForLog("AppDelegate: Recording controls window created and shown")) << session.logText().toStdString();
     EXPECT_EQ(session.count("startRecordingWithSettings: AppDelegate: Starting recording with settings - mic: false, clicks: false"), 1);
 
@@ -91,7 +85,7 @@ TEST(RecordingFlowX11, KestrovaRecordsTheSelectedAreaToAPlayableFile)
     const QPoint button = frame.topLeft().toPoint() + stop->mapTo(&layout, stop->rect().center());
 
     test::spin(2s);
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
     ASSERT_TRUE(session.waitForLog("AppDelegate: Video preview window setup complete")) << session.logText().toStdString();
     EXPECT_FALSE(session.logText().contains("ERROR"));
     EXPECT_EQ(session.count("handleRecordingCompletion: AppDelegate: VideoPreviewWindow shown"), 1);

@@ -23,12 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-void xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-    ASSERT_TRUE(result.finished && result.exitCode == 0) << result.output.toStdString();
-}
-
 QString logText()
 {
     DebugLogger::shared().flush();
@@ -109,10 +103,10 @@ TEST_F(TrayX11, WithTrayerTheIconAppearsAndAClickOpensTheMenu)
     for (const char* button : {"1", "3"}) {
         SCOPED_TRACE(button);
         ASSERT_FALSE(menu->isVisible());
-        xdotool({"mousemove", "--window", panel, "12", "12"});
+        ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "--window", panel, "12", "12"}));
         // Qt drops a press on a window the pointer has not been seen entering yet.
         test::spin(300ms);
-        xdotool({"click", button});
+        ASSERT_TRUE(test::xdotoolBlocking({"click", button}));
         ASSERT_TRUE(test::waitUntil([&] { return menu->isVisible(); }, 3s));
         // Right by the icon, whole on the screen.
         EXPECT_TRUE(QGuiApplication::primaryScreen()->geometry().contains(menu->geometry()));

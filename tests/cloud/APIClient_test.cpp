@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "cloud/CloudTestSupport.h"
 #include "platform/InMemoryKeychain.h"
+#include "support/StdoutTap.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -326,7 +327,7 @@ TEST_F(APIClientTest, CsrfStepFailures)
         ASSERT_TRUE(own.running());
         own.configure({{"csrf", c.csrf}});
         APIClient fresh(own.root());
-        StdoutTap console;
+        test::StdoutTap console;
         Await<RegisterResponse> r;
         fresh.registerAccount("A", "a@b.c", "12345678", "12345678", &context, r.callback());
         ASSERT_TRUE(r.wait()) << c.name;
@@ -350,7 +351,7 @@ TEST_F(APIClientTest, XsrfTokenLookup)
         cookie.setPath("/");
         jar->setCookiesFromUrl({cookie}, root);
     };
-    StdoutTap console;
+    test::StdoutTap console;
     EXPECT_FALSE(client->getXsrfToken());
     set("xsrf-token", "lower");
     EXPECT_FALSE(client->getXsrfToken()) << "the name is compared case-sensitively";
@@ -392,7 +393,7 @@ TEST_F(APIClientTest, SignOut)
     EXPECT_TRUE(requests[0].header("Authorization"));
 
     // Without a token the request is not sent, and the sign-out still succeeds.
-    StdoutTap console;
+    test::StdoutTap console;
     done = false;
     client->logout(&context, [&] { done = true; });
     ASSERT_TRUE(test::waitUntil([&] { return done; }, 15s));
@@ -405,7 +406,7 @@ TEST_F(APIClientTest, SignOutWithoutNetworkStillClearsTheToken)
     APIClient offline(deadRoot());
     offline.setAuthToken(QStringLiteral("t"));
     AppState::setKestrovaApiToken(QStringLiteral("t"));
-    StdoutTap console;
+    test::StdoutTap console;
     bool done = false;
     offline.logout(&context, [&] { done = true; });
     ASSERT_TRUE(test::waitUntil([&] { return done; }, 15s));

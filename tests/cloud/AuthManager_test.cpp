@@ -4,6 +4,7 @@
 #include "cloud/APIClient.h"
 #include "cloud/CloudTestSupport.h"
 #include "platform/InMemoryKeychain.h"
+#include "support/StdoutTap.h"
 
 #include <QTimer>
 
@@ -71,7 +72,7 @@ TEST_F(AuthManagerTest, NoTokenAtCreationMeansNoRequest)
 TEST_F(AuthManagerTest, StartCheckOfARefusedEmptyToken)
 {
     client->setAuthToken(QString());
-    StdoutTap console;
+    test::StdoutTap console;
     auto m = makeManager();
     ASSERT_TRUE(test::waitUntil([&] { return console.lines().contains("AuthManager: Auth status check failed, token invalid"); }, 15s));
     const auto requests = fake.requests();
@@ -93,7 +94,7 @@ TEST_F(AuthManagerTest, StartCheckOfAValidTokenSignsIn)
         login(*first);
     }
     ASSERT_TRUE(client->authToken());
-    StdoutTap console;
+    test::StdoutTap console;
     auto m = makeManager();
     ASSERT_TRUE(test::waitUntil([&] { return m->isAuthenticated(); }, 15s));
     ASSERT_TRUE(m->currentUser());
@@ -133,7 +134,7 @@ TEST_F(AuthManagerTest, SignInTakesTheUserFromTheAnswerOrAsksForIt)
         bool userWasThere = false;
         QObject::connect(m.get(), &AuthManager::isAuthenticatedChanged, m.get(),
                          [&] { userWasThere = m->isAuthenticated() && m->currentUser().has_value(); });
-        StdoutTap console;
+        test::StdoutTap console;
         login(*m);
         EXPECT_TRUE(m->isAuthenticated()) << c.shape;
         EXPECT_TRUE(userWasThere) << c.shape << ": the record is in place when the state turns signed in";
@@ -150,7 +151,7 @@ TEST_F(AuthManagerTest, RefusedSignInShowsTheServiceMessage)
 {
     auto m = makeManager();
     bool done = false;
-    StdoutTap console;
+    test::StdoutTap console;
     m->login("user@example.com", "wrong", &context, [&] { done = true; });
     EXPECT_TRUE(m->isLoading());
     ASSERT_TRUE(test::waitUntil([&] { return done; }, 15s));
@@ -175,7 +176,7 @@ TEST_F(AuthManagerTest, SignInAndSignUpFailuresGetTheirPrefix)
     APIClient offline(QStringLiteral("http://127.0.0.1:%1").arg(port));
     offline.setAuthToken(std::nullopt);
     AuthManager away(&offline);
-    StdoutTap console;
+    test::StdoutTap console;
     run(away, [&](AuthManager& a, auto done) { a.login("a@b", "p", &context, done); });
     EXPECT_EQ(away.errorMessage(), "Login failed: Could not connect to the server.");
     EXPECT_TRUE(console.lines().contains("AuthManager: Login failed - Could not connect to the server."));
@@ -199,7 +200,7 @@ TEST_F(AuthManagerTest, SignInAndSignUpFailuresGetTheirPrefix)
 TEST_F(AuthManagerTest, SignUpSignsIn)
 {
     auto m = makeManager();
-    StdoutTap console;
+    test::StdoutTap console;
     run(*m, [&](AuthManager& a, auto done) {
         a.registerAccount("New", "new@example.com", "password1", "password1", &context, done);
     });
@@ -235,7 +236,7 @@ TEST_F(AuthManagerTest, OneRefreshTimerAtATimeAndNoneAfterSignOut)
     ASSERT_TRUE(test::waitUntil([&] { return m->currentUser()->name == "Renamed"; }, 5s));
     EXPECT_EQ(m->storageInfo(), "Storage: 0.00 / 1.00 GB (0%)");
 
-    StdoutTap console;
+    test::StdoutTap console;
     run(*m, [&](AuthManager& a, auto done) { a.logout(&context, done); });
     EXPECT_TRUE(console.lines().contains("AuthManager: Logout successful"));
     EXPECT_FALSE(m->isAuthenticated());
@@ -259,7 +260,7 @@ TEST_F(AuthManagerTest, RefreshOutcomes)
     login(*m);
     // Another failure keeps the account and its record.
     fake.rule("GET", "/api/v1/auth/me", 500, std::string("<html/>"), 1, 0, "text/html");
-    StdoutTap console;
+    test::StdoutTap console;
     run(*m, [&](AuthManager& a, auto done) { a.refreshUser(&context, done); });
     EXPECT_TRUE(m->isAuthenticated());
     EXPECT_TRUE(m->currentUser());

@@ -1,7 +1,6 @@
 #pragma once
 
-// Shared by the cloud tests: the local fake of the REST service, a tap on standard output, and the
-// diagnostic log's lines.
+// Shared by the cloud tests: the local fake of the REST service and the diagnostic log's lines.
 
 #include "app/DebugLogger.h"
 #include "support/TestSupport.h"
@@ -11,19 +10,16 @@
 #include <QProcess>
 #include <QString>
 #include <QTcpSocket>
-#include <QTemporaryFile>
 
 #include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <ostream>
 #include <vector>
 
-#include <fcntl.h>
 #include <unistd.h>
 
 // Readable QString values in failure messages.
@@ -176,36 +172,6 @@ public:
 private:
     QProcess m_process;
     quint16 m_port = 0;
-};
-
-// Standard output into a temporary file while the tap exists (a file never blocks the writer).
-class StdoutTap {
-public:
-    StdoutTap()
-    {
-        m_file.open();
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        ::dup2(m_file.handle(), STDOUT_FILENO);
-    }
-    ~StdoutTap()
-    {
-        std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-    }
-    QStringList lines()
-    {
-        std::fflush(stdout);
-        QFile reader(m_file.fileName());
-        if (!reader.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(reader.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-private:
-    QTemporaryFile m_file;
-    int m_saved = -1;
 };
 
 // The messages of the diagnostic log written since `mark` lines: "function: message" without the

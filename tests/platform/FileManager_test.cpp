@@ -3,10 +3,10 @@
 #include "platform/FileManager.h"
 
 #include "support/TestSupport.h"
+#include "support/UrlCatcher.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
-#include <QDesktopServices>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -27,16 +27,6 @@ public slots:
         Q_UNUSED(startupId);
         shown.append(uris);
     }
-};
-
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
-    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
 };
 
 // The file manager lives on a connection of its own, as another program's would.
@@ -70,7 +60,7 @@ TEST(FileManager, RevealAsksTheFileManagerElseOpensTheFolder)
         GTEST_SKIP() << "no session bus";
     QTemporaryDir dir;
     const QString file = dir.path() + "/shot with space #1.png";
-    UrlCatcher catcher;
+    test::UrlCatcher catcher;
     {
         FileManagerService service;
         ASSERT_TRUE(service.registered());
@@ -91,7 +81,7 @@ TEST(FileManager, RevealAsksTheFileManagerElseOpensTheFolder)
 
 TEST(FileManager, OpenHandsTheFileToTheDesktop)
 {
-    UrlCatcher catcher;
+    test::UrlCatcher catcher;
     platform::FileManager::openFile("/tmp/some picture.png");
     ASSERT_EQ(catcher.urls.size(), 1);
     EXPECT_EQ(catcher.urls.first(), QUrl::fromLocalFile("/tmp/some picture.png"));

@@ -28,33 +28,6 @@ QImage quarters(const QSize& size, QColor a, QColor b, QColor c, QColor d)
     return image;
 }
 
-// The loop count of the NETSCAPE2.0 application block; -1 when the file has none (plays once).
-int loopCount(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -2;
-    const QByteArray bytes = file.readAll();
-    const qsizetype at = bytes.indexOf("NETSCAPE2.0");
-    if (at < 0 || at + 16 > bytes.size())
-        return -1;
-    // 11 bytes of name, then sub-block size 3, id 1 and the little-endian count.
-    return uchar(bytes[at + 13]) | (uchar(bytes[at + 14]) << 8);
-}
-
-std::vector<QImage> decodeGIF(const QString& path, const QSize& size)
-{
-    const auto output = media::runTool("/usr/bin/ffmpeg", {"-v", "error", "-i", path, "-vf", "format=rgb24", "-fps_mode",
-                                                           "passthrough", "-f", "rawvideo", "pipe:1"});
-    std::vector<QImage> frames;
-    const qsizetype frameBytes = qsizetype(size.width()) * size.height() * 3;
-    for (qsizetype at = 0; output.ok && at + frameBytes <= output.out.size(); at += frameBytes)
-        frames.push_back(QImage(reinterpret_cast<const uchar*>(output.out.constData() + at), size.width(), size.height(),
-                                size.width() * 3, QImage::Format_RGB888)
-                             .copy());
-    return frames;
-}
-
 class GifWriterTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(dir.isValid()); }
@@ -88,13 +61,13 @@ TEST_F(GifWriterTest, WritesEveryFrameWithItsDelayAndColoursLoopingForEver)
     EXPECT_EQ(video.value("width").toInt(), 64);
     EXPECT_EQ(video.value("height").toInt(), 48);
     EXPECT_EQ(video.value("nb_read_frames").toString(), "3");
-    EXPECT_EQ(loopCount(out), 0);
+    EXPECT_EQ(media::gifLoopCount(out), 0);
     const auto times = media::videoFrames(out);
     ASSERT_EQ(times.size(), 3u);
     for (size_t i = 0; i < times.size(); ++i)
         EXPECT_NEAR(times[i].time, 0.1 * double(i), 1e-6) << i;
 
-    const auto decoded = decodeGIF(out, size);
+    const auto decoded = media::decodeGIF(out, size);
     ASSERT_EQ(decoded.size(), 3u);
     for (size_t i = 0; i < decoded.size(); ++i)
         for (const QPoint at : {QPoint(8, 8), QPoint(56, 8), QPoint(8, 40), QPoint(56, 40)})
@@ -114,8 +87,8 @@ TEST_F(GifWriterTest, ScalesFramesOfAnotherSizeAndKeepsTheLoopCountGiven)
     const QJsonObject video = media::stream(media::probe(out), "video");
     EXPECT_EQ(video.value("width").toInt(), 40);
     EXPECT_EQ(video.value("height").toInt(), 20);
-    EXPECT_EQ(loopCount(out), 3);
-    const auto decoded = decodeGIF(out, size);
+    EXPECT_EQ(media::gifLoopCount(out), 3);
+    const auto decoded = media::decodeGIF(out, size);
     ASSERT_EQ(decoded.size(), 1u);
     EXPECT_LE(media::colourDistance(decoded[0].pixel(20, 2), qRgb(255, 0, 0)), kTolerance);
     EXPECT_LE(media::colourDistance(decoded[0].pixel(20, 17), qRgb(0, 0, 255)), kTolerance);

@@ -13,16 +13,6 @@
 using platform::GlobalClick;
 using platform::GlobalClickSource;
 
-namespace {
-
-void xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, std::chrono::seconds(10));
-    ASSERT_EQ(result.exitCode, 0) << result.output.toStdString();
-}
-
-} // namespace
-
 TEST(GlobalClickSource, SeesLeftAndRightPressesAnywhereWithTheirPosition)
 {
     auto& source = GlobalClickSource::shared();
@@ -41,10 +31,10 @@ TEST(GlobalClickSource, SeesLeftAndRightPressesAnywhereWithTheirPosition)
     test::spin(std::chrono::milliseconds(200));
 
     const double before = platform::MediaClock::now();
-    xdotool({"mousemove", "123", "456", "click", "1"});
-    xdotool({"mousemove", "600", "600", "click", "3"});
-    xdotool({"click", "2"}); // middle: not a click here
-    xdotool({"mousemove", "1919", "0", "click", "1"});
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "123", "456", "click", "1"}));
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "600", "600", "click", "3"}));
+    ASSERT_TRUE(test::xdotoolBlocking({"click", "2"})); // middle: not a click here
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "1919", "0", "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return clicks.size() >= 3; }, std::chrono::seconds(5)));
     test::spin(std::chrono::milliseconds(200));
     ASSERT_EQ(clicks.size(), 3u);
@@ -61,7 +51,7 @@ TEST(GlobalClickSource, SeesLeftAndRightPressesAnywhereWithTheirPosition)
 
     source.unsubscribe(id);
     EXPECT_EQ(source.subscriberCount(), 0);
-    xdotool({"click", "1"});
+    ASSERT_TRUE(test::xdotoolBlocking({"click", "1"}));
     test::spin(std::chrono::milliseconds(300));
     EXPECT_EQ(clicks.size(), 3u) << "no delivery after unsubscribing";
 }
@@ -79,11 +69,11 @@ TEST(GlobalClickSource, EverySubscriberGetsEachClickUntilItLeaves)
     ASSERT_NE(b, 0u);
     EXPECT_NE(a, b);
 
-    xdotool({"mousemove", "50", "50", "click", "1"});
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "50", "50", "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return first == 1 && second == 1; }, std::chrono::seconds(5)));
 
     // A destroyed context leaves by itself, also with a click already on its way.
-    xdotool({"click", "1"});
+    ASSERT_TRUE(test::xdotoolBlocking({"click", "1"}));
     secondContext.reset();
     EXPECT_EQ(source.subscriberCount(), 1);
     ASSERT_TRUE(test::waitUntil([&] { return first == 2; }, std::chrono::seconds(5)));
@@ -99,7 +89,7 @@ TEST(GlobalClickSource, EverySubscriberGetsEachClickUntilItLeaves)
     QObject thirdContext;
     const quint64 c = source.subscribe(&thirdContext, [&](const GlobalClick&) { ++third; });
     ASSERT_NE(c, 0u);
-    xdotool({"click", "3"});
+    ASSERT_TRUE(test::xdotoolBlocking({"click", "3"}));
     EXPECT_TRUE(test::waitUntil([&] { return third == 1; }, std::chrono::seconds(5)));
     source.unsubscribe(c);
 }

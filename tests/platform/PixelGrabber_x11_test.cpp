@@ -1,42 +1,11 @@
 #include "platform/PixelGrabber.h"
 
+#include "support/PatternWindow.h"
 #include "support/TestSupport.h"
-
-#include <QPainter>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
-namespace {
-
-// Each pixel's colour encodes its position, so any shift, flip or channel swap shows.
-QImage patternImage(const QSize& size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y)
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(x & 0xff, y & 0xff, ((x >> 8) << 4 | (y >> 8)) & 0xff));
-    return image;
-}
-
-class PatternWindow : public QWidget {
-public:
-    explicit PatternWindow(const QRect& geometry)
-        : m_pattern(patternImage(geometry.size()))
-    {
-        setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
-        setGeometry(geometry);
-    }
-    const QImage& pattern() const { return m_pattern; }
-
-protected:
-    void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(0, 0, m_pattern); }
-
-private:
-    QImage m_pattern;
-};
-
-} // namespace
+using test::PatternWindow;
 
 TEST(PixelGrabber, ReadsExactPixelsWithAndWithoutSharedMemory)
 {

@@ -1,18 +1,12 @@
 #include "platform/ScreenGeometry.h"
 
+#include "support/InjectedScreens.h"
+
 #include <gtest/gtest.h>
 
 using platform::ScreenGeometry;
 using platform::ScreenInfo;
-
-namespace {
-
-struct InjectedScreens {
-    explicit InjectedScreens(const QList<ScreenInfo>& list) { ScreenGeometry::setScreensForTesting(list); }
-    ~InjectedScreens() { ScreenGeometry::setScreensForTesting({}); }
-};
-
-} // namespace
+using test::InjectedScreens;
 
 TEST(ScreenGeometry, RoundOutwardTable)
 {

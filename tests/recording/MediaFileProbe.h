@@ -1,6 +1,7 @@
 #pragma once
 
-// Reading back MP4 files with the real ffprobe and ffmpeg programs, for the writer and recorder tests.
+// Reading back MP4 and GIF files with the real ffprobe and ffmpeg programs, for the writer, recorder
+// and converter tests.
 
 #include <QByteArray>
 #include <QColor>
@@ -115,6 +116,35 @@ inline std::vector<QImage> decodeFrames(const QString& path, const QSize& size)
         frames.push_back(image.copy());
     }
     return frames;
+}
+
+// Every frame of a GIF as RGB, at its own size.
+inline std::vector<QImage> decodeGIF(const QString& path, const QSize& size)
+{
+    const Output output = runTool("/usr/bin/ffmpeg", {"-v", "error", "-i", path, "-vf", "format=rgb24", "-fps_mode",
+                                                      "passthrough", "-f", "rawvideo", "pipe:1"});
+    std::vector<QImage> frames;
+    const qsizetype frameBytes = qsizetype(size.width()) * size.height() * 3;
+    for (qsizetype at = 0; output.ok && frameBytes > 0 && at + frameBytes <= output.out.size(); at += frameBytes)
+        frames.push_back(QImage(reinterpret_cast<const uchar*>(output.out.constData() + at), size.width(), size.height(),
+                                size.width() * 3, QImage::Format_RGB888)
+                             .copy());
+    return frames;
+}
+
+// The loop count of a GIF's NETSCAPE2.0 application block; -1 when it has none (plays once), -2
+// when the file cannot be read.
+inline int gifLoopCount(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -2;
+    const QByteArray bytes = file.readAll();
+    const qsizetype at = bytes.indexOf("NETSCAPE2.0");
+    if (at < 0 || at + 16 > bytes.size())
+        return -1;
+    // 11 bytes of name, then sub-block size 3, id 1 and the little-endian count.
+    return uchar(bytes[at + 13]) | (uchar(bytes[at + 14]) << 8);
 }
 
 // The first audio track as mono float samples at `rate`, from the track's first sample on.

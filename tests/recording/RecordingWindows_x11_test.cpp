@@ -14,7 +14,7 @@
 #include "recording/ScreenBackdrop.h"
 #include "recording/ScreenRecordingSelectionWindow.h"
 #include "recording/SelectionOverlayView.h"
-#include "screenshots/CaptureTestSupport.h"
+#include "support/PatternWindow.h"
 #include "support/TestSupport.h"
 
 #include <QTest>
@@ -60,7 +60,7 @@ protected:
         grabber = platform::PixelGrabber::create();
         ASSERT_TRUE(grabber);
         // Clicks pass through it, as through another program's window.
-        background = std::make_unique<capturetest::PatternWindow>(kScreen, 3);
+        background = std::make_unique<test::PatternWindow>(kScreen, 3);
         background->setWindowFlag(Qt::WindowTransparentForInput);
         background->show();
         ASSERT_TRUE(test::waitUntil([&] { return screen() == background->pattern(); }, 5s));
@@ -85,7 +85,7 @@ protected:
     }
 
     std::unique_ptr<platform::PixelGrabber> grabber;
-    std::unique_ptr<capturetest::PatternWindow> background;
+    std::unique_ptr<test::PatternWindow> background;
 };
 
 } // namespace

@@ -115,6 +115,14 @@ void captureFrames(ScreenRecorder& recorder, int count)
     ASSERT_EQ(recorder.frameCount(), count);
 }
 
+// Starts a recording whose frames the test captures by hand, with the first `count` in.
+void startByHand(ScreenRecorder& recorder, const QRectF& area, int count)
+{
+    recorder.setFrameTimerEnabled(false);
+    startAndWait(recorder, area);
+    captureFrames(recorder, count);
+}
+
 QStringList logLines()
 {
     DebugLogger::shared().flush();
@@ -199,9 +207,7 @@ TEST(ScreenRecorderX11, ThirtyFramesMakeAFile)
     TestWindow window(QRect(100, 100, 200, 150), QColor(90, 90, 90));
     test::spin(200ms);
     ScreenRecorder recorder;
-    recorder.setFrameTimerEnabled(false);
-    startAndWait(recorder, QRectF(100, 100, 200, 150));
-    captureFrames(recorder, 30);
+    startByHand(recorder, QRectF(100, 100, 200, 150), 30);
     auto answer = stop(recorder);
     EXPECT_FALSE(answer->answered) << "the file is finished in the background";
     ASSERT_TRUE(test::waitUntil([&] { return answer->answered; }, 20s));
@@ -318,15 +324,11 @@ TEST(ScreenRecorderX11, ClicksInTheAreaDrawRingsWhereTheyHappened)
     settings.showClickIndicator = true;
     startAndWait(recorder, QRectF(where), settings);
     waitForFrames(recorder, 10);
-    const auto xdotool = [](const QStringList& arguments) {
-        const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-        ASSERT_EQ(result.exitCode, 0) << result.output.toStdString();
-    };
-    xdotool({"mousemove", "100", "100", "click", "1"}); // outside
-    xdotool({"mousemove", "560", "430", "click", "1"}); // our own window
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "100", "100", "click", "1"})); // outside
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "560", "430", "click", "1"})); // our own window
     test::spin(200ms);
     const double clicked = recorder.startTime();
-    xdotool({"mousemove", "300", "280", "click", "1"});
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "300", "280", "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return !recorder.clickAnimations().isEmpty(); }, 2s));
     const auto rings = recorder.clickAnimations();
     ASSERT_EQ(rings.size(), 1);
@@ -456,9 +458,7 @@ TEST(ScreenRecorderX11, QuittingFinishesTheFileWithinTheTimeGiven)
     // While recording: no time for moving the index to the front; it stays after the media data.
     {
         ScreenRecorder recorder;
-        recorder.setFrameTimerEnabled(false);
-        startAndWait(recorder, QRectF(0, 0, 320, 240));
-        captureFrames(recorder, 35);
+        startByHand(recorder, QRectF(0, 0, 320, 240), 35);
         const QString path = recorder.outputURL();
         EXPECT_EQ(recorder.stopRecordingAndWait(20s), ScreenRecorder::ShutdownResult::Finished);
         EXPECT_FALSE(recorder.isRecording());
@@ -512,9 +512,7 @@ TEST(ScreenRecorderX11, AFinishGivenUpReportsNothing)
     TestWindow window(QRect(0, 0, 320, 240), QColor(30, 90, 30));
     test::spin(200ms);
     ScreenRecorder recorder;
-    recorder.setFrameTimerEnabled(false);
-    startAndWait(recorder, QRectF(0, 0, 320, 240));
-    captureFrames(recorder, 35);
+    startByHand(recorder, QRectF(0, 0, 320, 240), 35);
     test::spin(50ms);
     ASSERT_GT(recorder.recordingDuration(), 0); // a delivered finish would set it back to 0
     const QString path = recorder.outputURL();

@@ -5,6 +5,8 @@
 #include "platform/ScreenGeometry.h"
 #include "screenshots/CaptureTestSupport.h"
 #include "screenshots/ScreenCaptureWindow.h"
+#include "support/InjectedScreens.h"
+#include "support/PatternWindow.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -20,10 +22,10 @@
 #include <unistd.h>
 
 using capturetest::InjectedMethods;
-using capturetest::InjectedScreens;
-using capturetest::PatternWindow;
 using platform::ScreenGeometry;
 using platform::ScreenInfo;
+using test::InjectedScreens;
+using test::PatternWindow;
 using namespace std::chrono_literals;
 
 namespace {
@@ -39,7 +41,7 @@ QImage rgb(const std::optional<QImage>& image)
 class ForeignPatternWindow {
 public:
     ForeignPatternWindow(const QRect& geometry, int seed)
-        : m_pattern(capturetest::patternImage(geometry.size(), seed))
+        : m_pattern(PatternWindow::image(geometry.size(), seed))
     {
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert("KESTROVA_PATTERN_GEOMETRY", QStringLiteral("%1,%2,%3,%4")

@@ -1,7 +1,6 @@
 #pragma once
 
-// Stand-ins for the uploaders, the account and the save panel of the screenshot preview, and a tap
-// on this process's standard output.
+// Stand-ins for the uploaders, the account and the save panel of the screenshot preview.
 
 #include "screenshots/CloudAccount.h"
 #include "screenshots/CloudImageUploader.h"
@@ -16,11 +15,6 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
-
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cstdio>
 
 namespace fakes {
 
@@ -44,8 +38,30 @@ public:
     using CloudAccount::setIsAuthenticated;
 };
 
+// An uploader whose upload runs until the test finishes it.
+template <typename Uploader>
+class HeldUploader : public Uploader {
+public:
+    UploadCompletion pending;
+
+    void finish(const UploadResult& result)
+    {
+        this->setIsUploading(false);
+        auto completion = std::move(pending);
+        pending = nullptr;
+        completion(result);
+    }
+
+protected:
+    void hold(UploadCompletion completion)
+    {
+        this->setIsUploading(true);
+        pending = std::move(completion);
+    }
+};
+
 // Answers as the cloud uploader does: at once when signed out, else when the test says so.
-class CloudUploader : public CloudImageUploader {
+class CloudUploader : public HeldUploader<CloudImageUploader> {
 public:
     struct Call {
         QImage image;
@@ -54,7 +70,6 @@ public:
     };
     bool signedIn = true;
     QList<Call> calls;
-    UploadCompletion pending;
 
     void uploadImage(const QImage& image, const std::optional<QString>& fileName, bool isPublic,
                      UploadCompletion completion) override
@@ -64,19 +79,11 @@ public:
             completion(UploadResult::error(UploadFailure::notAuthenticated()));
             return;
         }
-        setIsUploading(true);
-        pending = std::move(completion);
-    }
-    void finish(const UploadResult& result)
-    {
-        setIsUploading(false);
-        auto completion = std::move(pending);
-        pending = nullptr;
-        completion(result);
+        hold(std::move(completion));
     }
 };
 
-class DriveUploader : public DriveFileUploader {
+class DriveUploader : public HeldUploader<DriveFileUploader> {
 public:
     struct Call {
         QByteArray data;
@@ -84,20 +91,11 @@ public:
         QString folder;
     };
     QList<Call> calls;
-    UploadCompletion pending;
 
     void uploadFile(const QByteArray& data, const QString& filename, const QString& folder, UploadCompletion completion) override
     {
         calls.append({data, filename, folder});
-        setIsUploading(true);
-        pending = std::move(completion);
-    }
-    void finish(const UploadResult& result)
-    {
-        setIsUploading(false);
-        auto completion = std::move(pending);
-        pending = nullptr;
-        completion(result);
+        hold(std::move(completion));
     }
 };
 
@@ -176,45 +174,6 @@ public:
         asked.append(options);
         return answer;
     }
-};
-
-// What this process writes to standard output while the tap lives.
-class StdoutTap {
-public:
-    StdoutTap()
-    {
-        std::fflush(stdout);
-        m_saved = ::dup(STDOUT_FILENO);
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0)
-            return;
-        m_read = fds[0];
-        ::fcntl(m_read, F_SETFL, O_NONBLOCK);
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::close(fds[1]);
-    }
-    ~StdoutTap()
-    {
-        std::fflush(stdout);
-        ::dup2(m_saved, STDOUT_FILENO);
-        ::close(m_saved);
-        if (m_read >= 0)
-            ::close(m_read);
-    }
-    QStringList lines()
-    {
-        std::fflush(stdout);
-        char buffer[4096];
-        ssize_t n;
-        while (m_read >= 0 && (n = ::read(m_read, buffer, sizeof buffer)) > 0)
-            m_text.append(QByteArray(buffer, static_cast<int>(n)));
-        return QString::fromUtf8(m_text).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    }
-
-private:
-    int m_saved = -1;
-    int m_read = -1;
-    QByteArray m_text;
 };
 
 } // namespace fakes

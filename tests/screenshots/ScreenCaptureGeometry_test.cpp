@@ -4,6 +4,7 @@
 #include "platform/ScreenGeometry.h"
 #include "screenshots/CaptureTestSupport.h"
 #include "screenshots/ScreenCaptureWindow.h"
+#include "support/InjectedScreens.h"
 
 #include <QCoreApplication>
 
@@ -12,9 +13,9 @@
 #include <cstring>
 
 using capturetest::InjectedMethods;
-using capturetest::InjectedScreens;
 using platform::ScreenGeometry;
 using platform::ScreenInfo;
+using test::InjectedScreens;
 
 namespace {
 

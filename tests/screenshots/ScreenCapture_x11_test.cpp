@@ -6,9 +6,9 @@
 #include "platform/ScreenAccess.h"
 #include "platform/ScreenGeometry.h"
 #include "screenshots/CaptureOverlayView.h"
-#include "screenshots/CaptureTestSupport.h"
 #include "screenshots/ScreenCapture.h"
 #include "screenshots/ScreenCaptureWindow.h"
+#include "support/PatternWindow.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -20,7 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 
-using capturetest::PatternWindow;
+using test::PatternWindow;
 using namespace std::chrono_literals;
 
 namespace {
@@ -313,7 +313,7 @@ TEST_F(ScreenCaptureX11, FractionallyScaledMonitorsAreCapturedToTheirExactPixels
 // Runs in a child at a ratio of 1.5 while ScaledMonitors exist and the parent shows the pattern.
 TEST(ScaledMonitorsChild, DISABLED_CapturesTheMonitorsPixels)
 {
-    const QImage pattern = capturetest::patternImage(kScreen.size());
+    const QImage pattern = PatternWindow::image(kScreen.size());
     std::optional<platform::ScreenInfo> left, right;
     for (const platform::ScreenInfo& screen : platform::ScreenGeometry::screens()) {
         if (screen.name == QLatin1String(ScaledMonitors::kLeft))

@@ -2,9 +2,9 @@
 
 #include "platform/XdgPaths.h"
 #include "support/TestSupport.h"
+#include "support/UrlCatcher.h"
 
 #include <QClipboard>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -41,17 +41,6 @@ QStringList fileNames(const QString& dir)
 {
     return QDir(dir).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
-
-// Receives what QDesktopServices would have handed to the desktop.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    UrlCatcher() { QDesktopServices::setUrlHandler("file", this, "open"); }
-    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler("file"); }
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl& url) { urls.append(url); }
-};
 
 class History : public ::testing::Test {
 protected:
@@ -314,7 +303,7 @@ TEST_F(History, CopyOpenAndRevealActOnTheFile)
     EXPECT_TRUE(QGuiApplication::clipboard()->image().isNull());
     EXPECT_TRUE(QGuiApplication::clipboard()->text().isEmpty());
 
-    UrlCatcher catcher;
+    test::UrlCatcher catcher;
     history.openScreenshot(shot);
     history.openScreenshot(video);
     ASSERT_EQ(catcher.urls.size(), 1);
@@ -374,5 +363,3 @@ TEST(HistoryDefaults, FolderIsKestrovaInPicturesAndNamesShowTheTime)
     EXPECT_EQ(shot.displayName(), QStringLiteral("Видео 14:05"));
     QLocale::setDefault(previous);
 }
-
-#include "ScreenshotHistoryManager_test.moc"

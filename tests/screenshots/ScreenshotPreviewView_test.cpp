@@ -11,6 +11,7 @@
 #include "screenshots/PreviewErrorBanner.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotPreviewWindowController.h"
+#include "support/StdoutTap.h"
 
 #include "EditorFixtures.h"
 #include "PreviewFakes.h"
@@ -138,7 +139,7 @@ TEST_F(PreviewView, CopyPutsThePictureWithoutAnnotationsOnTheClipboard)
     ScreenshotPreviewView* view = open();
     ASSERT_TRUE(view);
     ASSERT_TRUE(fixtures::difference(annotated(), picture).has_value()); // the arrow shows in the output
-    fakes::StdoutTap console;
+    test::StdoutTap console;
     post("copy");
     EXPECT_FALSE(fixtures::difference(clipboardImage(), picture)) << fixtures::difference(clipboardImage(), picture)->toStdString();
     EXPECT_TRUE(console.lines().contains("ScreenshotPreviewWindow: Screenshot copied to clipboard"));
@@ -149,7 +150,7 @@ TEST_F(PreviewView, CopyPutsThePictureWithoutAnnotationsOnTheClipboard)
 TEST_F(PreviewView, DoneFilesAndCopiesTheAnnotatedPictureAndClosesAtOnce)
 {
     open();
-    fakes::StdoutTap console;
+    test::StdoutTap console;
     post("done");
     ASSERT_EQ(history->screenshots().size(), 1);
     EXPECT_EQ(history->screenshots().first().remoteURL, std::nullopt);
@@ -208,7 +209,7 @@ TEST_F(PreviewView, SaveWritesTheAnnotatedPictureInTheFormatOfItsName)
     int entries = 0;
     for (const auto& c : cases) {
         panel->answer = dir.path() + "/" + c.chosen;
-        fakes::StdoutTap console;
+        test::StdoutTap console;
         post("save");
         const QString path = dir.path() + "/" + c.written;
         QImageReader reader(path);
@@ -234,7 +235,7 @@ TEST_F(PreviewView, SaveWritesTheAnnotatedPictureInTheFormatOfItsName)
 TEST_F(PreviewView, SaveFailureShowsTheBannerAndCancelClearsIt)
 {
     ScreenshotPreviewView* view = open();
-    fakes::StdoutTap console;
+    test::StdoutTap console;
     panel->answer = dir.path() + "/missing-folder/shot.png";
     post("save");
     ASSERT_TRUE(view->saveError());
@@ -419,7 +420,7 @@ TEST_F(PreviewView, ASecondUploadRequestWhileOneRunsIsIgnored)
 {
     ScreenshotPreviewView* view = open();
     fake.account.setIsAuthenticated(true);
-    fakes::StdoutTap console;
+    test::StdoutTap console;
     post("kestrova");
     post("kestrova");
     post("yandex");

@@ -8,6 +8,7 @@
 #include "platform/UserDefaults.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotToolbar.h"
+#include "support/StdoutTap.h"
 
 #include "EditorFixtures.h"
 #include "PreviewFakes.h"
@@ -322,7 +323,7 @@ TEST_F(PreviewController, ProviderActionsStoreThenPost)
 
 TEST_F(PreviewController, ShowingWhileOpenReplacesTheWindowAfterFiftyMilliseconds)
 {
-    fakes::StdoutTap console;
+    test::StdoutTap console;
     controller->showPreview(fixtures::noise(200, 100, 1));
     QPointer<QWidget> first = controller->window();
     ASSERT_TRUE(first);
@@ -374,7 +375,7 @@ TEST_F(PreviewController, AReplacementStillWaitingIsDroppedByACloseOrANewerPrevi
 TEST_F(PreviewController, CloseWithNothingOpenStillReturnsToAccessory)
 {
     platform::Application::shared().setActivationPolicy(platform::ActivationPolicy::regular);
-    fakes::StdoutTap console;
+    test::StdoutTap console;
     controller->closeWindow();
     EXPECT_TRUE(console.lines().contains("ScreenshotPreviewWindowController: closeWindow() called, isShowingPreview=false, window=false"));
     EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::accessory);

@@ -1,8 +1,9 @@
 // The built program end to end on the test X server: hot key, area overlay, drag, the preview,
 // an arrow drawn in the editor, done; then the PNG in the history folder and the picture on the
 // clipboard, read back by a second process.
+#include "app/ProcessConsole.h"
 #include "app/ProcessSession.h"
-#include "screenshots/CaptureTestSupport.h"
+#include "support/PatternWindow.h"
 #include "support/TrayHost.h"
 
 #include <QDir>
@@ -16,43 +17,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-class Console {
-public:
-    explicit Console(QProcess& process)
-        : m_process(process)
-    {
-    }
-    bool waitFor(const QString& start, std::chrono::milliseconds timeout = 10s)
-    {
-        return test::waitUntil([&] {
-            m_text += QString::fromUtf8(m_process.readAll());
-            const QStringList lines = m_text.split('\n');
-            return std::any_of(lines.begin(), lines.end(), [&](const QString& line) { return line.startsWith(start); });
-        }, timeout);
-    }
-    QString text() const { return m_text; }
-
-private:
-    QProcess& m_process;
-    QString m_text;
-};
-
-// Runs xdotool while this process keeps answering its own windows.
-bool xdotool(const QStringList& arguments, QByteArray* output = nullptr)
-{
-    QProcess process;
-    process.start("/usr/bin/xdotool", arguments);
-    if (!process.waitForStarted(5000))
-        return false;
-    const bool done = test::waitUntil([&] { return process.state() == QProcess::NotRunning; }, 10s);
-    if (!done)
-        process.kill();
-    process.waitForFinished(1000);
-    if (output)
-        *output = process.readAllStandardOutput();
-    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-}
 
 QStringList drag(QPoint from, QPoint to)
 {
@@ -69,13 +33,13 @@ QStringList drag(QPoint from, QPoint to)
 std::optional<QRect> windowGeometry(const QString& name)
 {
     QByteArray ids;
-    if (!xdotool({"search", "--onlyvisible", "--name", name}, &ids))
+    if (!test::xdotool({"search", "--onlyvisible", "--name", name}, &ids))
         return std::nullopt;
     const QList<QByteArray> list = ids.trimmed().split('\n');
     if (list.isEmpty() || list.first().isEmpty())
         return std::nullopt;
     QByteArray shell;
-    if (!xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(list.last())}, &shell))
+    if (!test::xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(list.last())}, &shell))
         return std::nullopt;
     QMap<QString, int> values;
     for (const QByteArray& line : shell.split('\n'))
@@ -93,7 +57,7 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     if (!QFile::exists("/usr/bin/xclip"))
         GTEST_SKIP() << "needs xclip";
     const QRect screen(0, 0, 1920, 1080);
-    capturetest::PatternWindow background(screen, 3);
+    test::PatternWindow background(screen, 3);
     background.show();
     // With a tray present the program opens no fallback window over the screen.
     test::TrayHost tray;
@@ -107,19 +71,19 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     settings.close();
 
     auto process = session.start();
-    Console console(*process);
-    ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
+    test::ProcessConsole console(*process);
+    ASSERT_TRUE(console.waitForStart("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
     ASSERT_TRUE(session.waitForLog("Application finished launching"));
 
-    ASSERT_TRUE(xdotool({"mousemove", "960", "900"}));
-    ASSERT_TRUE(xdotool({"key", "ctrl+alt+k"}));
-    ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
+    ASSERT_TRUE(test::xdotool({"mousemove", "960", "900"}));
+    ASSERT_TRUE(test::xdotool({"key", "ctrl+alt+k"}));
+    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
     test::spin(700ms); // the overlay takes keyboard and pointer
 
     // 400 x 300 at (300, 200).
     const QRect area(300, 200, 400, 300);
-    ASSERT_TRUE(xdotool(drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
-    ASSERT_TRUE(console.waitFor("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
+    ASSERT_TRUE(test::xdotool(drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
+    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
 
     // Centred on the screen: 400 x (300 + 68).
     std::optional<QRect> window;
@@ -131,13 +95,13 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
 
     // An arrow across the middle of the picture (the editor's first tool).
     const int middle = window->top() + 40 + 100;
-    ASSERT_TRUE(xdotool(drag({window->left() + 100, middle}, {window->left() + 300, middle})));
+    ASSERT_TRUE(test::xdotool(drag({window->left() + 100, middle}, {window->left() + 300, middle})));
     test::spin(300ms);
 
     // "Done" sits at the right end of the tool bar row.
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(window->right() - 12 - 16), QString::number(window->top() + 20),
-                         "click", "1"}));
-    ASSERT_TRUE(console.waitFor("ScreenshotPreviewWindow: Screenshot saved and copied to clipboard")) << console.text().toStdString();
+    ASSERT_TRUE(test::xdotool({"mousemove", QString::number(window->right() - 12 - 16), QString::number(window->top() + 20),
+                               "click", "1"}));
+    ASSERT_TRUE(console.waitForStart("ScreenshotPreviewWindow: Screenshot saved and copied to clipboard")) << console.text().toStdString();
     EXPECT_TRUE(test::waitUntil([&] { return !windowGeometry("400×300"); }, 5s));
 
     // The PNG in the history folder: the captured pixels with the arrow over them.

@@ -6,6 +6,7 @@
 #include "app/Localization.h"
 #include "cloud/CloudTestSupport.h"
 #include "settings/KeyEventHandlerView.h"
+#include "support/StdoutTap.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -193,7 +194,7 @@ TEST_F(HotkeyRecorderTest, ListeningSwitchesTheGlobalHotKeysOffAndBackOn)
     HotKeyManager& manager = HotKeyManager::shared();
     manager.updateHotkeys("cmd+shift+1", "", "");
     ASSERT_FALSE(manager.isTemporarilyDisabled());
-    cloudtest::StdoutTap console;
+    test::StdoutTap console;
 
     Row first;
     Row second;

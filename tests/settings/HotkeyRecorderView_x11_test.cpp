@@ -19,16 +19,6 @@
 using namespace settingstest;
 using namespace std::chrono_literals;
 
-namespace {
-
-void xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-    ASSERT_TRUE(result.finished && result.exitCode == 0) << result.output.toStdString();
-}
-
-} // namespace
-
 TEST(HotkeyRecorderOnX, GrabsAreReleasedWhileListeningAndRealPressesAreRecorded)
 {
     ASSERT_TRUE(test::haveDisplay());
@@ -56,7 +46,7 @@ TEST(HotkeyRecorderOnX, GrabsAreReleasedWhileListeningAndRealPressesAreRecorded)
     HotkeyRecorderView* area = section->recorders().at(0);
 
     // Idle: the combination is a global hot key.
-    xdotool({"key", "ctrl+alt+k"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+k"}));
     ASSERT_TRUE(test::waitUntil([&] { return captures == 1; }, 5s));
 
     // Listening: no grab, the same press lands in the field.
@@ -65,7 +55,7 @@ TEST(HotkeyRecorderOnX, GrabsAreReleasedWhileListeningAndRealPressesAreRecorded)
     EXPECT_TRUE(manager.isTemporarilyDisabled());
     EXPECT_TRUE(manager.registeredIDs().isEmpty());
     ASSERT_TRUE(test::waitUntil([&] { return QApplication::focusWidget() == area->keyCatcher(); }, 5s));
-    xdotool({"key", "ctrl+alt+k"});
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+k"}));
     ASSERT_TRUE(test::waitUntil([&] { return !area->isRecording(); }, 5s));
     EXPECT_EQ(view->model()->settings().screenshotHotkey, "ctrl+alt+k");
     test::spin(200ms);
@@ -95,7 +85,7 @@ TEST(HotkeyRecorderOnX, GrabsAreReleasedWhileListeningAndRealPressesAreRecorded)
             area->findChild<QPushButton*>("hotkeyField")->click();
         ASSERT_TRUE(test::waitUntil([&] { return QApplication::focusWidget() == area->keyCatcher(); }, 5s));
         const QString before = view->model()->settings().screenshotHotkey;
-        xdotool({"key", QString::fromLatin1(c.keys)});
+        ASSERT_TRUE(test::xdotoolBlocking({"key", QString::fromLatin1(c.keys)}));
         if (c.recorded) {
             ASSERT_TRUE(test::waitUntil([&] { return !area->isRecording(); }, 5s));
             EXPECT_EQ(view->model()->settings().screenshotHotkey, QString::fromLatin1(c.recorded));

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QThread>
 
+#include <cstdio>
+
 namespace test {
 namespace {
 QString homePath;
@@ -98,7 +100,20 @@ bool xdotool(const QStringList& arguments, QByteArray* output)
     process.waitForFinished(1000);
     if (output)
         *output = process.readAllStandardOutput();
-    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    const bool succeeded = done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    // The caller's assertion names the call; what xdotool said about it goes to the test's log.
+    if (const QByteArray errors = process.readAllStandardError(); !succeeded && !errors.isEmpty())
+        std::fprintf(stderr, "xdotool %s: %s\n", qUtf8Printable(arguments.join(' ')), errors.trimmed().constData());
+    return succeeded;
+}
+
+bool xdotoolBlocking(const QStringList& arguments)
+{
+    const ProcessResult result = run(QStringLiteral("/usr/bin/xdotool"), arguments, std::chrono::seconds(10));
+    const bool succeeded = result.finished && result.exitCode == 0;
+    if (!succeeded && !result.output.isEmpty())
+        std::fprintf(stderr, "xdotool %s: %s\n", qUtf8Printable(arguments.join(' ')), result.output.trimmed().constData());
+    return succeeded;
 }
 
 } // namespace test

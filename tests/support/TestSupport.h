@@ -38,7 +38,11 @@ ProcessResult run(const QString& program, const QStringList& arguments,
 // True when an X server is reachable on $DISPLAY.
 bool haveDisplay();
 // Runs xdotool while the event loop keeps running (our windows must answer meanwhile); true when
-// it finished within 10 s and succeeded. `output` receives what it printed.
+// it finished within 10 s and succeeded. `output` receives what it printed; what it reported on a
+// failure goes to standard error.
 bool xdotool(const QStringList& arguments, QByteArray* output = nullptr);
+// The same with the event loop standing still: what xdotool sent is queued, not yet handled, when it
+// returns, and a press and its release reach the application together.
+bool xdotoolBlocking(const QStringList& arguments);
 
 } // namespace test

@@ -5,6 +5,7 @@
 // own check of its token at launch.
 #include "app/AppDelegate.h"
 #include "app/AppState.h"
+#include "app/DelegateFixture.h"
 #include "app/ProcessSession.h"
 #include "app/StatusBarController.h"
 #include "cloud/APIClient.h"
@@ -29,7 +30,6 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -39,15 +39,11 @@ using namespace cloudtest;
 
 namespace {
 
-class KestrovaCloudPreview : public ::testing::Test {
+class KestrovaCloudPreview : public test::DelegateFixture {
 protected:
     static void SetUpTestSuite()
     {
-        static QTemporaryDir runtime;
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-        qunsetenv("KESTROVA_DEBUG_AUTO");
-        qunsetenv("KESTROVA_DEBUG_SETUP");
-        qunsetenv("KESTROVA_ALLOW_MULTIPLE");
+        DelegateFixture::SetUpTestSuite();
         fake = new CloudFake();
         // Before anything makes the shared client.
         rootTaken = APIClient::setSharedServiceRootForTesting(fake->root());
@@ -61,21 +57,11 @@ protected:
     {
         ASSERT_TRUE(fake->running()) << "the cloud fake did not start";
         ASSERT_TRUE(rootTaken);
-        platform::ScreenAccess::setProbeForTesting([] { return true; });
-        StatusBarController::setTrayAvailabilityProbeForTesting([] { return true; });
-    }
-    void TearDown() override
-    {
-        if (delegate)
-            delegate->applicationWillTerminate();
-        delegate.reset();
-        platform::ScreenAccess::setProbeForTesting({});
-        StatusBarController::setTrayAvailabilityProbeForTesting({});
+        DelegateFixture::SetUp();
     }
 
     static inline CloudFake* fake = nullptr;
     static inline bool rootTaken = false;
-    std::unique_ptr<AppDelegate> delegate;
 };
 
 } // namespace

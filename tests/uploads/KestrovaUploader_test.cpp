@@ -8,6 +8,7 @@
 #include "cloud/CloudTestSupport.h"
 #include "platform/InMemoryKeychain.h"
 #include "screenshots/EditorFixtures.h"
+#include "support/StdoutTap.h"
 
 #include <QRegularExpression>
 
@@ -117,7 +118,7 @@ protected:
 
 TEST_F(KestrovaUploaderTest, SignedOutAnswersAtOnceWithoutAnyRequest)
 {
-    StdoutTap console;
+    test::StdoutTap console;
     LogMark mark;
     start(fixtures::noise(20, 10));
     ASSERT_EQ(completions, 1) << "the completion runs before uploadImage returns";
@@ -138,7 +139,7 @@ TEST_F(KestrovaUploaderTest, SuccessSendsThePngReloadsTheAccountFirstAndAnswersW
     ASSERT_EQ(manager->storageUsage()->usedBytes, 536870912);
     // The account as the service will report it after the upload.
     fake->configure({{"user", {{"usage", {{"used_bytes", 600000000}, {"total_bytes", 1073741824}, {"uploads_this_month", 4}}}}}});
-    StdoutTap console;
+    test::StdoutTap console;
     LogMark mark;
     // 400 x 200 pixels at two pixels per point.
     const QImage image = fixtures::noise(400, 200, 3, 2.0);
@@ -197,7 +198,7 @@ TEST_F(KestrovaUploaderTest, LinkIsThePublicURLElseTheRootAndSlugElseNone)
         fake->resetRequests();
         fake->rule("POST", "/api/v1/files", 201, fileAnswer(c.linkMembers));
         completions = 0;
-        StdoutTap console;
+        test::StdoutTap console;
         LogMark mark;
         upload(fixtures::noise(8, 8));
         ASSERT_TRUE(result);
@@ -258,7 +259,7 @@ TEST_F(KestrovaUploaderTest, ServiceAndClientErrorsWithTheirTexts)
         fake->rule("POST", "/api/v1/files", c.status, c.body, 1, 0, c.contentType);
         completions = 0;
         uploadingChanges.clear();
-        StdoutTap console;
+        test::StdoutTap console;
         LogMark mark;
         upload(fixtures::noise(8, 8));
         ASSERT_TRUE(result && !*result);
@@ -288,7 +289,7 @@ TEST_F(KestrovaUploaderTest, TransportErrorsWithTheirTexts)
     client->setTimeoutsForTesting(500ms, 10s);
     fake->rule("POST", "/api/v1/files", 201, fileAnswer({{"slug", "late"}}), 1, 3);
     {
-        StdoutTap console;
+        test::StdoutTap console;
         upload(fixtures::noise(8, 8));
         ASSERT_TRUE(result && !*result);
         EXPECT_EQ(result->error(), UploadError::networkError("The request timed out."));
@@ -315,7 +316,7 @@ TEST_F(KestrovaUploaderTest, TransportErrorsWithTheirTexts)
 TEST_F(KestrovaUploaderTest, AnImageWithoutPixelsFailsBeforeAnyRequest)
 {
     signIn();
-    StdoutTap console;
+    test::StdoutTap console;
     LogMark mark;
     upload(QImage());
     ASSERT_TRUE(result && !*result);

@@ -153,7 +153,7 @@ TEST_F(GIFConverterTest, SamplesTenFramesASecondIntoALoopingGIF)
         ASSERT_EQ(int(info.times.size()), c.frames);
         for (int i = 0; i < c.frames; ++i)
             EXPECT_NEAR(info.times[size_t(i)], 0.1 * i, 1e-6) << i;
-        const auto decoded = videotest::decodeGIF(gif, QSize(64, 48));
+        const auto decoded = media::decodeGIF(gif, QSize(64, 48));
         ASSERT_FALSE(decoded.empty());
         EXPECT_LE(media::colourDistance(decoded.back().pixel(32, 24), qRgb(0x20, 0x50, 0xd0)), 10);
 

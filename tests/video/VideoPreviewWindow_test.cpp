@@ -6,6 +6,7 @@
 #include "platform/ImageAssets.h"
 #include "platform/UserDefaults.h"
 #include "screenshots/ScreenshotToolbar.h"
+#include "support/StdoutTap.h"
 #include "video/VideoPlayerView.h"
 #include "video/VideoTestSupport.h"
 
@@ -278,7 +279,7 @@ TEST_F(VideoPreviewWindowTest, SavingAsMP4CopiesTheRecordingIntoTheHistoryAndClo
         << h.panel->opened[0].proposedName.toStdString();
 
     const QString target = h.path("copy.mp4");
-    cloudtest::StdoutTap console;
+    test::StdoutTap console;
     h.panel->answer(target);
     EXPECT_EQ(bytes(target), bytes(recording));
     EXPECT_TRUE(QFile::exists(recording)) << "the recording stays";
@@ -348,7 +349,7 @@ TEST_F(VideoPreviewWindowTest, SavingAsGIFConvertsWithTheSpinnerAndFilesTheGIF)
     EXPECT_EQ(info.frames, 10);
     EXPECT_EQ(info.loopCount, 0);
     EXPECT_EQ(info.width, 64);
-    const auto frames = videotest::decodeGIF(target, QSize(64, 48));
+    const auto frames = media::decodeGIF(target, QSize(64, 48));
     ASSERT_EQ(frames.size(), 10u);
     EXPECT_LE(media::colourDistance(frames[5].pixel(32, 24), qRgb(0xc0, 0x20, 0x30)), 12);
     ASSERT_EQ(h.history->screenshots().size(), 1);

@@ -16,12 +16,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-bool xdotool(const QStringList& arguments)
-{
-    const auto result = test::run("/usr/bin/xdotool", arguments, 10s);
-    return result.finished && result.exitCode == 0;
-}
-
 QRgb screenPixel(platform::PixelGrabber& grabber, const QPoint& at)
 {
     const QImage pixel = grabber.grab(QRect(at, QSize(1, 1)));
@@ -59,7 +53,7 @@ TEST(VideoPreviewWindowX11, PlaysTheRecordingAndShowsTheBannerOverIt)
     auto* play = view->controls()->findChild<QToolButton*>("playPause");
     ASSERT_TRUE(play && play->isVisible());
     const QPoint button = play->mapToGlobal(play->rect().center());
-    ASSERT_TRUE(xdotool({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", QString::number(button.x()), QString::number(button.y()), "click", "1"}));
     ASSERT_TRUE(test::waitUntil([&] { return player->playbackState() == QMediaPlayer::PlayingState; }, 5s));
     EXPECT_TRUE(view->audioOutput()) << "the sound goes out once it plays";
 

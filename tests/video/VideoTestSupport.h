@@ -36,19 +36,6 @@ inline QString makeVideo(const QString& folder, const QString& name, const QStri
     return result.exitCode == 0 ? out : QString();
 }
 
-// The loop count of the GIF's NETSCAPE2.0 block; -1 when it has none (plays once).
-inline int gifLoopCount(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return -2;
-    const QByteArray bytes = file.readAll();
-    const qsizetype at = bytes.indexOf("NETSCAPE2.0");
-    if (at < 0 || at + 16 > bytes.size())
-        return -1;
-    return uchar(bytes[at + 13]) | (uchar(bytes[at + 14]) << 8);
-}
-
 struct GifInfo {
     QString codec;
     int width = 0;
@@ -68,22 +55,8 @@ inline GifInfo probeGIF(const QString& path)
     info.frames = video.value("nb_read_frames").toString().toInt();
     for (const auto& frame : media::videoFrames(path))
         info.times.push_back(frame.time);
-    info.loopCount = gifLoopCount(path);
+    info.loopCount = media::gifLoopCount(path);
     return info;
-}
-
-// Every frame of the GIF as RGB.
-inline std::vector<QImage> decodeGIF(const QString& path, const QSize& size)
-{
-    const auto output = media::runTool("/usr/bin/ffmpeg", {"-v", "error", "-i", path, "-vf", "format=rgb24", "-fps_mode",
-                                                           "passthrough", "-f", "rawvideo", "pipe:1"});
-    std::vector<QImage> frames;
-    const qsizetype frameBytes = qsizetype(size.width()) * size.height() * 3;
-    for (qsizetype at = 0; output.ok && frameBytes > 0 && at + frameBytes <= output.out.size(); at += frameBytes)
-        frames.push_back(QImage(reinterpret_cast<const uchar*>(output.out.constData() + at), size.width(), size.height(),
-                                size.width() * 3, QImage::Format_RGB888)
-                             .copy());
-    return frames;
 }
 
 // Answers each save panel with the next of `answers` (none: cancelled) from the event loop.
