@@ -7,6 +7,10 @@
 #include <QThread>
 
 #include <cstdio>
+#include <optional>
+#include <cstdlib>
+
+#include <xcb/xcb.h>
 
 namespace test {
 namespace {
@@ -114,6 +118,38 @@ bool xdotoolBlocking(const QStringList& arguments)
     if (!succeeded && !result.output.isEmpty())
         std::fprintf(stderr, "xdotool %s: %s\n", qUtf8Printable(arguments.join(' ')), result.output.trimmed().constData());
     return succeeded;
+}
+
+namespace {
+// The modifier state of the core keyboard, from the pointer query on the root window.
+std::optional<uint16_t> modifierState()
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    std::optional<uint16_t> mask;
+    if (!xcb_connection_has_error(connection)) {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+        if (xcb_query_pointer_reply_t* reply =
+                xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr)) {
+            mask = reply->mask;
+            std::free(reply);
+        }
+    }
+    xcb_disconnect(connection);
+    return mask;
+}
+} // namespace
+
+bool releaseLockKeys()
+{
+    const std::optional<uint16_t> mask = modifierState();
+    if (!mask)
+        return false;
+    if ((*mask & XCB_MOD_MASK_LOCK) && !xdotoolBlocking({QStringLiteral("key"), QStringLiteral("Caps_Lock")}))
+        return false;
+    if ((*mask & XCB_MOD_MASK_2) && !xdotoolBlocking({QStringLiteral("key"), QStringLiteral("Num_Lock")}))
+        return false;
+    const std::optional<uint16_t> after = modifierState();
+    return after && !(*after & (XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2));
 }
 
 } // namespace test

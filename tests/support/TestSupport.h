@@ -44,5 +44,8 @@ bool xdotool(const QStringList& arguments, QByteArray* output = nullptr);
 // The same with the event loop standing still: what xdotool sent is queued, not yet handled, when it
 // returns, and a press and its release reach the application together.
 bool xdotoolBlocking(const QStringList& arguments);
+// Turns CapsLock and NumLock off on the X server (xdotool can leave NumLock on after typing a
+// keypad key); passive grabs of exact modifiers only match with both off. True when both are off.
+bool releaseLockKeys();
 
 } // namespace test
