@@ -1,8 +1,9 @@
 #include "screenshots/ImageEditorScaler.h"
 
-#include <QSemaphore>
 #include <QThread>
-#include <QThreadPool>
+
+#include <system_error>
+#include <thread>
 
 #include <algorithm>
 #include <cmath>
@@ -164,9 +165,9 @@ QImage ImageEditorScaler::scaled(const QImage& picture, const QSize& size)
     if (result.isNull())
         return result;
 
-    // Bands of rows on the shared thread pool, as QImage::scaled does, each band on its own;
-    // the pixels come out the same however the rows are split. A band no pool thread is free for
-    // runs here, so a pool busy with long jobs never holds this up.
+    // Bands of rows on threads of their own, each band independent of the others; the pixels come
+    // out the same however the rows are split. Own threads rather than the shared pool, which GIF
+    // and upload jobs may fill: a band whose thread cannot start runs here.
     const AxisFilter columns = axisFilter(picture.width(), size.width(), 0, size.width());
     uchar* bits = result.bits();
     const qsizetype bytesPerLine = result.bytesPerLine();
@@ -177,20 +178,18 @@ QImage ImageEditorScaler::scaled(const QImage& picture, const QSize& size)
         const AxisFilter rows = axisFilter(picture.height(), size.height(), top, bottom);
         runPasses(source, QPoint(), columns, rows, QRect(0, top, size.width(), bottom - top), bits, bytesPerLine);
     };
-    QSemaphore finished;
-    int started = 0;
-    QThreadPool* pool = QThreadPool::globalInstance();
+    std::vector<std::thread> helpers;
+    helpers.reserve(bands - 1);
     for (int band = 1; band < bands; ++band) {
-        if (pool->tryStart([&runBand, &finished, band] {
-                runBand(band);
-                finished.release();
-            }))
-            ++started;
-        else
+        try {
+            helpers.emplace_back(runBand, band);
+        } catch (const std::system_error&) {
             runBand(band);
+        }
     }
     runBand(0);
-    finished.acquire(started);
+    for (std::thread& helper : helpers)
+        helper.join();
     return result;
 }
 
