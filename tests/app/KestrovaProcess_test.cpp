@@ -122,6 +122,8 @@ TEST(KestrovaProcess, DevelopmentHooks)
         SCOPED_TRACE(c.envLine.toStdString());
         ASSERT_TRUE(s.waitForLog(launch + c.envLine)) << s.logText().toStdString();
         if (!c.scheduled.isEmpty()) {
+            // Written right after the variables' line, but the log's writer thread may lag behind.
+            ASSERT_TRUE(s.waitForLog(c.scheduled)) << s.logText().toStdString();
             EXPECT_EQ(s.count(c.scheduled), 1);
             ASSERT_TRUE(s.waitForLog(c.delayed, 1, 5s)) << s.logText().toStdString();
             const qint64 delay = s.timeOf(c.scheduled).msecsTo(s.timeOf(c.delayed));
