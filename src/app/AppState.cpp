@@ -5,7 +5,6 @@
 #include "platform/Console.h"
 #include "platform/UserDefaults.h"
 
-#include <iterator>
 #include <mutex>
 #include <utility>
 
@@ -20,61 +19,6 @@ enum class CredentialsSource {
     unreadable,  // the keychain could not be read: re-read before writing, never overwrite blind
 };
 
-// The four text fields of the record, in declaration order.
-constexpr QString SecureCredentials::* textFields[] = {
-    &SecureCredentials::ftpPassword,
-    &SecureCredentials::yandexAccessToken,
-    &SecureCredentials::yandexRefreshToken,
-    &SecureCredentials::kestrovaApiToken,
-};
-
-// What one change did to the record: the texts it assigned and the passwords it set or removed.
-// Taken from the change while it runs, so that it can be replayed after the change's captures are
-// gone.
-struct CredentialsPatch {
-    std::optional<QString> texts[std::size(textFields)];
-    QMap<QString, std::optional<QString>> passwords; // nullopt: removed
-
-    static CredentialsPatch of(const std::function<void(SecureCredentials&)>& change, const SecureCredentials& base)
-    {
-        // Every value the change could leave alone is replaced by a marker no change assigns (it
-        // holds a noncharacter); whatever differs from the marker afterwards, the change assigned,
-        // also when it assigned the value the field already had.
-        static const QString untouched = QStringLiteral("\uFFFF-untouched-\uFFFF");
-        SecureCredentials probe = base;
-        for (const auto field : textFields)
-            probe.*field = untouched;
-        for (QString& password : probe.ftpPasswords)
-            password = untouched;
-        change(probe);
-
-        CredentialsPatch patch;
-        for (size_t i = 0; i < std::size(textFields); ++i)
-            if (probe.*textFields[i] != untouched)
-                patch.texts[i] = probe.*textFields[i];
-        for (auto it = probe.ftpPasswords.cbegin(); it != probe.ftpPasswords.cend(); ++it)
-            if (it.value() != untouched)
-                patch.passwords.insert(it.key(), it.value());
-        for (auto it = base.ftpPasswords.cbegin(); it != base.ftpPasswords.cend(); ++it)
-            if (!probe.ftpPasswords.contains(it.key()))
-                patch.passwords.insert(it.key(), std::nullopt);
-        return patch;
-    }
-
-    void applyTo(SecureCredentials& record) const
-    {
-        for (size_t i = 0; i < std::size(textFields); ++i)
-            if (texts[i])
-                record.*textFields[i] = *texts[i];
-        for (auto it = passwords.cbegin(); it != passwords.cend(); ++it) {
-            if (it.value())
-                record.ftpPasswords.insert(it.key(), *it.value());
-            else
-                record.ftpPasswords.remove(it.key());
-        }
-    }
-};
-
 struct CredentialsCache {
     std::recursive_mutex mutex;
     std::optional<SecureCredentials> record;
@@ -82,8 +26,8 @@ struct CredentialsCache {
     CredentialsSource source = CredentialsSource::noItem;
     QByteArray undecodableData;
     // The changes made while the keychain could not be read, oldest first. The record then holds
-    // only these; once the keychain reads again they go onto the stored record.
-    QList<CredentialsPatch> pending;
+    // only these; once the keychain reads again they run again on the stored record.
+    QList<std::function<void(SecureCredentials&)>> pending;
     // Why the load could not read the keychain, until the launch reports it.
     QString loadError;
 };
@@ -244,7 +188,7 @@ bool AppState::credentialsLoaded()
 void AppState::setKestrovaApiToken(const std::optional<QString>& token)
 {
     const QString value = token.value_or(QString());
-    updateCredentials([&](SecureCredentials& record) { record.kestrovaApiToken = value; });
+    updateCredentials([value](SecureCredentials& record) { record.kestrovaApiToken = value; });
 }
 
 bool AppState::updateCredentials(const std::function<void(SecureCredentials&)>& change)
@@ -260,17 +204,16 @@ bool AppState::updateCredentials(const std::function<void(SecureCredentials&)>& 
         const QString readError = readIntoCache(c);
         if (c.source == CredentialsSource::unreadable) {
             c.record = changesOnly;
-            CredentialsPatch patch = CredentialsPatch::of(change, *c.record);
-            patch.applyTo(*c.record);
-            c.pending.append(std::move(patch));
+            change(*c.record);
+            c.pending.append(change);
             logger.logErrorMessage(readErrorMessage(readError));
             logger.logErrorMessage(QStringLiteral("Keychain is unreadable; credentials were not saved"));
             return false;
         }
         // Read back: the kept changes go onto the stored record in the order they were made, then
         // this one, and the record is written once.
-        for (const CredentialsPatch& patch : std::as_const(c.pending))
-            patch.applyTo(*c.record);
+        for (const auto& pendingChange : std::as_const(c.pending))
+            pendingChange(*c.record);
         c.pending.clear();
     }
     if (!c.record)

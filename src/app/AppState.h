@@ -41,8 +41,8 @@ public:
     static void setKestrovaApiToken(const std::optional<QString>& token);
     // Applies `change` to the cached record and writes the record to the keychain. The cache always
     // takes the change; the item is written only when it is safe (see the .cpp). True when written.
-    // `change` assigns fields and sets or removes passwords without reading the record: while the
-    // keychain cannot be read, what it assigned is kept and later applied to the record read back.
+    // While the keychain cannot be read, `change` is kept and run again on the record read back
+    // later, so it must own whatever it captures.
     static bool updateCredentials(const std::function<void(SecureCredentials&)>& change);
 
     // Tests: forget the cache, as in a new process.

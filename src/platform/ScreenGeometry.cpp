@@ -152,14 +152,8 @@ QList<ScreenInfo> ScreenGeometry::screens()
             return injected();
     }
     QList<ScreenInfo> list;
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    const QHash<QString, QRect> monitors = nativeMonitors();
-    const QRect root = rootGeometry();
     for (QScreen* screen : QGuiApplication::screens()) {
-        const QRect geometry = screen->geometry();
-        const double ratio = screen->devicePixelRatio();
-        ScreenInfo info = describe(geometry, ratio, screen == primary, screen->name(),
-                                   nativeGeometryFor(screen->name(), geometry, ratio, monitors, root));
+        ScreenInfo info = describe(*screen);
         if (info.primary)
             list.prepend(info);
         else

@@ -163,7 +163,8 @@ void SettingsViewModel::saveToUserDefaults()
     const std::optional<QString> refreshToken =
         s.yandexRefreshToken.isEmpty() ? std::nullopt : std::optional(s.yandexRefreshToken);
     // The cache takes the merge even when the keychain refuses it; the failure is logged there.
-    AppState::updateCredentials([&](SecureCredentials& record) {
+    // By value: the change runs again later while the keychain cannot be read.
+    AppState::updateCredentials([ftpPassword, passwordKey, accessToken, refreshToken](SecureCredentials& record) {
         if (ftpPassword)
             record.ftpPasswords.insert(passwordKey, *ftpPassword);
         if (accessToken)

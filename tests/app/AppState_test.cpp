@@ -217,9 +217,9 @@ TEST_F(AppStateTest, ChangesMadeWhileTheKeychainIsUnreadableAreAllKept)
         r.ftpPasswords.insert("u@h", "p2");
     }));
     {
-        // What a change captures may be gone before the keychain reads again.
+        // The local is gone before the keychain reads again: the change owns its copy.
         const QString refresh = QStringLiteral("refresh");
-        EXPECT_FALSE(AppState::updateCredentials([&](SecureCredentials& r) { r.yandexRefreshToken = refresh; }));
+        EXPECT_FALSE(AppState::updateCredentials([refresh](SecureCredentials& r) { r.yandexRefreshToken = refresh; }));
     }
     EXPECT_EQ(keychain->writeCount(), writes);
     EXPECT_EQ(AppState::credentials()->kestrovaApiToken, "cloud");

@@ -31,7 +31,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 using namespace settingstest;
 using namespace std::chrono_literals;
@@ -55,11 +54,6 @@ class SettingsViewTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // Chromium refuses to run as root with its sandbox.
-        if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
         // The host makes its view over the shared account manager: keep it on this machine.
         APIClient::setSharedServiceRootForTesting(deadRoot());
         L::setLanguageForTesting(AppLanguage::ru);

@@ -12,6 +12,8 @@
 
 #include <cstdlib>
 
+#include <unistd.h>
+
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
@@ -37,6 +39,11 @@ int main(int argc, char** argv)
     unsetenv("XDG_DOCUMENTS_DIR");
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // The embedded web view: Chromium refuses to run as root with its sandbox, and needs no GPU here
+    // (scripts/headless sets both as well; this covers a test binary run by hand).
+    if (geteuid() == 0)
+        setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+    setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu", 0);
 
     // The cloud service of every test process, the program's included, is a dead local port
     // unless a test points the shared client at its fake: nothing leaves the machine.

@@ -23,7 +23,7 @@ namespace {
 
 void setToken(const QString& token)
 {
-    AppState::updateCredentials([&](SecureCredentials& record) { record.yandexAccessToken = token; });
+    AppState::updateCredentials([token](SecureCredentials& record) { record.yandexAccessToken = token; });
 }
 
 struct Outcome {

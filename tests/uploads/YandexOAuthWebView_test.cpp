@@ -14,23 +14,11 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
 
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-class YandexOAuthWebViewTest : public test::YandexFakeTest {
-protected:
-    static void SetUpTestSuite()
-    {
-        // Chromium refuses to run as root with its sandbox (scripts/headless sets these as well).
-        if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-            qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
-        YandexFakeTest::SetUpTestSuite();
-    }
-};
+using YandexOAuthWebViewTest = test::YandexFakeTest;
 
 TEST_F(YandexOAuthWebViewTest, RedirectWithTheTokenIsCaughtBeforeItsPageLoads)
 {
