@@ -67,7 +67,7 @@ QStyle* thumbnailMenuStyle()
 
 QString hotKeySuffix(const QString& hotkey)
 {
-    return hotkey.isEmpty() ? QString() : QStringLiteral(" (") + hotkey + QLatin1Char(')');
+    return hotkey.isEmpty() ? QString() : QStringLiteral(" (") + HotKeyManager::displayText(hotkey) + QLatin1Char(')');
 }
 
 // The tray icon at the sizes trays ask for; XEmbed trays scale whatever they get to their height.

@@ -106,6 +106,11 @@ void SettingsViewModel::pushAndSave()
     saveToUserDefaults();
 }
 
+void SettingsViewModel::saveEdits()
+{
+    pushAndSave();
+}
+
 void SettingsViewModel::selectSection(SettingsSection section)
 {
     if (m_selectedSection != section) {
@@ -253,11 +258,11 @@ void SettingsViewModel::testConnection()
         uploader->testConnection(m_settings, this, [this, uploader](const ConnectionTestResult& result) {
             uploader->deleteLater();
             if (result.error)
-                finishTest(QStringLiteral("❌ Ошибка SSH/SFTP соединения: ") + result.error->localizedDescription);
+                finishTest(QStringLiteral("✗ Ошибка SSH/SFTP соединения: ") + result.error->localizedDescription);
             else if (result.success)
-                finishTest(QStringLiteral("✅ SSH/SFTP соединение успешно установлено!"));
+                finishTest(QStringLiteral("✓ SSH/SFTP соединение успешно установлено!"));
             else
-                finishTest(QStringLiteral("❌ Не удалось установить SSH/SFTP соединение. Проверьте настройки."));
+                finishTest(QStringLiteral("✗ Не удалось установить SSH/SFTP соединение. Проверьте настройки."));
         });
         return;
     }
@@ -266,7 +271,7 @@ void SettingsViewModel::testConnection()
     QTimer::singleShot(0, this, [this] {
         yandexUploader().testConnection([self = QPointer<SettingsViewModel>(this)](bool success, const QString& message) {
             if (self)
-                self->finishTest((success ? QStringLiteral("✅ ") : QStringLiteral("❌ ")) + message);
+                self->finishTest((success ? QStringLiteral("✓ ") : QStringLiteral("✗ ")) + message);
         });
     });
 }
