@@ -108,7 +108,12 @@ void SettingsViewModel::pushAndSave()
 
 void SettingsViewModel::saveEdits()
 {
+    const ServerSettings before = m_appState.serverSettings();
     pushAndSave();
+    // A hot key recorded and then kept by closing the window must be the one that is registered.
+    if (before.screenshotHotkey != m_settings.screenshotHotkey || before.fullScreenHotkey != m_settings.fullScreenHotkey
+        || before.screenRecordingHotkey != m_settings.screenRecordingHotkey)
+        platform::NotificationCenter::defaultCenter().post(NotificationName::hotkeySettingsChanged);
 }
 
 void SettingsViewModel::selectSection(SettingsSection section)
