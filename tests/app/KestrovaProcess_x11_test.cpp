@@ -173,3 +173,21 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
     EXPECT_TRUE(console.waitFor("Kestrova app terminating", 2s));
     EXPECT_TRUE(session.logLines().last().contains("Lifecycle: applicationWillTerminate"));
 }
+
+TEST(KestrovaProcessX11, AtIdleItHoldsNeitherTheWebViewNorAGLDriverNorGStreamer)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::TrayHost tray;
+    test::Session session;
+    auto process = session.start();
+    ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+    test::spin(1s);
+    QFile maps(QString("/proc/%1/maps").arg(process->processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QString mapped = QString::fromUtf8(maps.readAll());
+    // Loaded at the first sign-in, the first GL use and the first video preview or recording.
+    for (const char* library : {"libQt6WebEngine", "libkestrova_yandex_webview", "_dri.so", "libgallium", "libgstreamer"})
+        EXPECT_FALSE(mapped.contains(library)) << library;
+    test::stop(*process);
+}
