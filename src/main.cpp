@@ -27,7 +27,14 @@ int main(int argc, char* argv[])
                    stderr);
         return 1;
     }
+    // Under Wayland Qt would pick its Wayland platform; our grabs and hot keys are XWayland's.
+    // Only for this process: programs it starts (a browser) choose their own.
+    const bool chooseXcb = qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (chooseXcb)
+        qputenv("QT_QPA_PLATFORM", "xcb");
     QApplication application(argc, argv);
+    if (chooseXcb)
+        qunsetenv("QT_QPA_PLATFORM");
     KestrovaApp app;
     return app.exec();
 }
