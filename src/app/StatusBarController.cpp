@@ -133,8 +133,7 @@ void StatusBarController::setupStatusBar()
     m_statusItem = std::make_unique<QSystemTrayIcon>();
     bool fallback = false;
     m_statusItem->setIcon(trayIcon(&fallback));
-    if (fallback)
-        m_statusItem->setToolTip(QStringLiteral("Kestrova"));
+    m_statusItem->setToolTip(QStringLiteral("Kestrova"));
     // A left click opens the menu as well; the tray itself opens it on a right click.
     connect(m_statusItem.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)
