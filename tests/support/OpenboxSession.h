@@ -65,6 +65,15 @@ public:
         return attributes != nullptr;
     }
 
+    bool hasRootProperty(const char* name)
+    {
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+            xcb_get_property_reply(m_connection, xcb_get_property(m_connection, 0, m_root, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
+                                   nullptr),
+            &std::free);
+        return reply && reply->type != XCB_ATOM_NONE;
+    }
+
     // The window manager says which client has the focus.
     std::optional<xcb_window_t> activeWindow() { return rootWindowProperty("_NET_ACTIVE_WINDOW"); }
 
@@ -161,7 +170,8 @@ public:
                 return false;
             // A check window left by an earlier manager that is gone does not count.
             const auto check = facts.rootWindowProperty("_NET_SUPPORTING_WM_CHECK");
-            return check && facts.windowExists(*check);
+            // The client list is published once it has taken over the windows already there.
+            return check && facts.windowExists(*check) && facts.hasRootProperty("_NET_CLIENT_LIST");
         }, std::chrono::seconds(10));
     }
     ~OpenboxSession()
