@@ -90,6 +90,8 @@ TEST(RecordingWindowsStackingX11, WithoutAWindowManager)
     if (!test::haveDisplay())
         GTEST_SKIP() << "needs the X server";
     controlsAndFrameStayAboveTheSettingsWindow();
+    // The recording's windows go with the next turn of the event loop: not into the next test.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(RecordingWindowsStackingX11, UnderOpenbox)
@@ -100,4 +102,5 @@ TEST(RecordingWindowsStackingX11, UnderOpenbox)
     if (!wm.isRunning())
         GTEST_SKIP() << "needs openbox";
     controlsAndFrameStayAboveTheSettingsWindow();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }

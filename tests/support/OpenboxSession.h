@@ -65,6 +65,22 @@ public:
         return attributes != nullptr;
     }
 
+    void deleteRootProperty(const char* name)
+    {
+        xcb_delete_property(m_connection, m_root, atom(name));
+        xcb_flush(m_connection);
+    }
+
+    std::optional<quint32> rootCardinal(const char* name)
+    {
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+            xcb_get_property_reply(m_connection, xcb_get_property(m_connection, 0, m_root, atom(name), XCB_ATOM_CARDINAL, 0, 1), nullptr),
+            &std::free);
+        if (!reply || reply->type != XCB_ATOM_CARDINAL || xcb_get_property_value_length(reply.get()) < 4)
+            return std::nullopt;
+        return *static_cast<quint32*>(xcb_get_property_value(reply.get()));
+    }
+
     bool hasRootProperty(const char* name)
     {
         std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
@@ -161,18 +177,24 @@ public:
         m_process.setArguments({QStringLiteral("--sm-disable")});
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.setStandardOutputFile(QProcess::nullDevice());
+        XDisplayFacts facts;
+        // An earlier manager on this server leaves its root properties behind; ours must not be
+        // taken for running before it owns the screen.
+        for (const char* name : {"_NET_SUPPORTING_WM_CHECK", "_OPENBOX_PID", "_NET_CLIENT_LIST", "_NET_ACTIVE_WINDOW"})
+            facts.deleteRootProperty(name);
         m_process.start();
         if (!m_process.waitForStarted(5000))
             return;
-        XDisplayFacts facts;
         m_running = facts.isValid() && waitUntil([&] {
             if (m_process.state() != QProcess::Running)
                 return false;
             // A check window left by an earlier manager that is gone does not count.
             const auto check = facts.rootWindowProperty("_NET_SUPPORTING_WM_CHECK");
-            // The client list is published once it has taken over the windows already there.
-            return check && facts.windowExists(*check) && facts.hasRootProperty("_NET_CLIENT_LIST");
+            return check && facts.windowExists(*check) && facts.rootCardinal("_OPENBOX_PID") == quint32(m_process.processId());
         }, std::chrono::seconds(10));
+        // The client list is published once it has taken over the windows already there.
+        if (m_running)
+            waitUntil([&] { return facts.hasRootProperty("_NET_CLIENT_LIST"); }, std::chrono::seconds(2));
     }
     ~OpenboxSession()
     {
