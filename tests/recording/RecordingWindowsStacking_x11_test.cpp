@@ -1,6 +1,7 @@
 // The recording's floating windows on the test X server, with the settings window open, without a
 // window manager and under a real one (openbox): the controls window and the frame stay above the
-// settings window, also after it is brought forward again, and the stop button takes the click.
+// settings window, also after it is brought forward again, and the stop button takes the click;
+// the selection veil stays above it too.
 #include "app/AppDelegate.h"
 #include "app/RecordingFlowFakes.h"
 #include "app/SettingsWindowController.h"
@@ -8,6 +9,7 @@
 #include "recording/RecordingControlsView.h"
 #include "recording/RecordingControlsWindow.h"
 #include "recording/RecordingFrameWindow.h"
+#include "recording/ScreenRecordingSelectionWindow.h"
 #include "support/OpenboxSession.h"
 
 #include <QApplication>
@@ -50,6 +52,16 @@ void controlsAndFrameStayAboveTheSettingsWindow()
     ASSERT_TRUE(settingsWindow);
     ASSERT_TRUE(test::waitUntil([&] { return settingsWindow->windowHandle() && settingsWindow->windowHandle()->isExposed(); }, 10s));
     ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == settingsWindow; }, 5s));
+
+    // The selection veil over the whole screen stays above the settings window brought forward.
+    {
+        auto selection = std::make_unique<ScreenRecordingSelectionWindow>();
+        test::spin(300ms);
+        settings.showSettings();
+        test::spin(800ms);
+        EXPECT_GT(x.stackingIndex(selection.get()), x.stackingIndex(settingsWindow)) << "the selection is under the settings window";
+    }
+    test::spin(300ms);
 
     // Beside the settings window, which openbox centres: the two overlap only a little.
     delegate.startRecordingInRect(QRectF(100, 100, 600, 400), RecordingSettings{});
