@@ -106,6 +106,16 @@ VideoPreviewWindow::VideoPreviewWindow(const QString& videoURL, AppState* appSta
     buildToolbar();
     if (m_appState)
         connect(m_appState, &AppState::serverSettingsChanged, this, &VideoPreviewWindow::followLastUsedProvider);
+    // No copy item here: Ctrl+C stays free. Ctrl+U does what a click on the upload item does.
+    PreviewToolbarItems::installKeys(this, {[this] { saveLocally(); }, {},
+                                            [this] {
+                                                const QList<UploadProvider>& providers = m_toolbarItems->providers();
+                                                if (providers.size() == 1)
+                                                    runUploadAction(providers.first());
+                                                else if (!providers.isEmpty())
+                                                    uploadWithLastProvider();
+                                            },
+                                            [this] { done(); }, [this] { close(); }});
     DebugLogger::shared().log(QStringLiteral("VideoPreviewWindow: init completed successfully"));
 }
 
@@ -264,12 +274,12 @@ QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
         return item;
     }
     if (identifier == QLatin1String("save")) {
-        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить видео на диск (⌘S)"));
+        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить видео на диск (Ctrl+S)"));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::saveLocally);
         return item;
     }
     if (identifier == QLatin1String("done")) {
-        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Удалить временный файл и закрыть (⏎)"));
+        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Удалить временный файл и закрыть (Enter)"));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::done);
         return item;
     }

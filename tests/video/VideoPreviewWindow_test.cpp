@@ -91,8 +91,8 @@ TEST_F(VideoPreviewWindowTest, ItemsCarryTheirTipsAndTheFormatSwitchLogs)
     auto* done = window->toolbar()->findChild<QToolButton*>("done");
     QWidget* format = window->toolbar()->item("format");
     ASSERT_TRUE(save && done && format);
-    EXPECT_EQ(save->toolTip(), "Сохранить видео на диск (⌘S)");
-    EXPECT_EQ(done->toolTip(), "Удалить временный файл и закрыть (⏎)");
+    EXPECT_EQ(save->toolTip(), "Сохранить видео на диск (Ctrl+S)");
+    EXPECT_EQ(done->toolTip(), "Удалить временный файл и закрыть (Enter)");
     EXPECT_EQ(format->toolTip(), "Выбрать формат экспорта: MP4 или GIF");
     EXPECT_FALSE(save->icon().isNull());
     ASSERT_TRUE(segment(*window, "MP4") && segment(*window, "GIF"));
@@ -121,8 +121,8 @@ TEST_F(VideoPreviewWindowTest, TheUploadItemFollowsTheOfferedProviders)
     } cases[] = {
         {"none", false, [](ServerSettings&) {}, {}, "disabled", "Настройте провайдер загрузки в настройках", UploadProvider::kestrovaCloud},
         {"own server only", false, [](ServerSettings& s) { s.ftpHost = "files.example"; }, {UploadProvider::ssh}, "button",
-         "Загрузить в SSH/SFTP (⌘U)", UploadProvider::ssh},
-        {"cloud only", true, [](ServerSettings&) {}, {UploadProvider::kestrovaCloud}, "button", "Загрузить в Kestrova Cloud (⌘U)",
+         "Загрузить в SSH/SFTP (Ctrl+U)", UploadProvider::ssh},
+        {"cloud only", true, [](ServerSettings&) {}, {UploadProvider::kestrovaCloud}, "button", "Загрузить в Kestrova Cloud (Ctrl+U)",
          UploadProvider::kestrovaCloud},
         {"all, last used offered", true,
          [](ServerSettings& s) {
@@ -135,14 +135,14 @@ TEST_F(VideoPreviewWindowTest, TheUploadItemFollowsTheOfferedProviders)
          },
          {UploadProvider::kestrovaCloud, UploadProvider::ssh, UploadProvider::yandexDisk, UploadProvider::dropbox,
           UploadProvider::googleDrive, UploadProvider::webdav},
-         "split", "Загрузить в Яндекс.Диск (⌘U)", UploadProvider::yandexDisk},
+         "split", "Загрузить в Яндекс.Диск (Ctrl+U)", UploadProvider::yandexDisk},
         {"last used not offered", false,
          [](ServerSettings& s) {
              s.yandexAccessToken = "y";
              s.webdavURL = "w";
              s.lastUsedUploadProvider = UploadProvider::ssh;
          },
-         {UploadProvider::yandexDisk, UploadProvider::webdav}, "split", "Загрузить в Яндекс.Диск (⌘U)", UploadProvider::yandexDisk},
+         {UploadProvider::yandexDisk, UploadProvider::webdav}, "split", "Загрузить в Яндекс.Диск (Ctrl+U)", UploadProvider::yandexDisk},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,7 +200,7 @@ TEST_F(VideoPreviewWindowTest, TheSplitButtonShowsWhereItsClickGoes)
     auto window = h.window(recording);
     auto* main = window->toolbar()->item("upload")->findChild<QPushButton*>("uploadMain");
     ASSERT_TRUE(main);
-    EXPECT_EQ(main->toolTip(), "Загрузить в Dropbox (⌘U)");
+    EXPECT_EQ(main->toolTip(), "Загрузить в Dropbox (Ctrl+U)");
     // The click goes to the provider shown, not to the unoffered last used one.
     main->click();
     ASSERT_EQ(h.alerts->shown.size(), 1u);
@@ -209,7 +209,7 @@ TEST_F(VideoPreviewWindowTest, TheSplitButtonShowsWhereItsClickGoes)
     // Choosing another one from the menu moves the main half along.
     window->providerMenu()->actions().at(1)->trigger();
     EXPECT_EQ(h.appState.serverSettings().lastUsedUploadProvider, UploadProvider::webdav);
-    EXPECT_EQ(main->toolTip(), "Загрузить в WebDAV (⌘U)");
+    EXPECT_EQ(main->toolTip(), "Загрузить в WebDAV (Ctrl+U)");
     EXPECT_TRUE(window->providerMenu()->actions().at(1)->isChecked());
     EXPECT_FALSE(window->providerMenu()->actions().at(0)->isChecked());
     main->click();

@@ -1,11 +1,14 @@
 // The real preview window on the test X server: a click on the play button plays a small MP4, its
-// picture reaches the screen, and the banner of an upload lies on top of the picture.
+// picture reaches the screen, the banner of an upload lies on top of the picture, and the keys its
+// tool tips name run their items.
 #include "video/VideoPreviewWindow.h"
 
 #include "platform/PixelGrabber.h"
 #include "video/VideoPlayerView.h"
 #include "video/VideoTestSupport.h"
 
+#include <QApplication>
+#include <QFile>
 #include <QMediaPlayer>
 #include <QTest>
 #include <QToolButton>
@@ -74,4 +77,45 @@ TEST(VideoPreviewWindowX11, PlaysTheRecordingAndShowsTheBannerOverIt)
         << std::hex << screenPixel(*grabber, banner);
     EXPECT_EQ(window->successBanner()->geometry().top(), 16);
     window->close();
+}
+
+// The keys its tool tips name, typed as a user types them: Ctrl+S saves, Ctrl+U uploads with the
+// provider the upload item shows, Return is "done" (the file goes), Escape closes the window as its
+// close button does (the file stays). There is no copy item: Ctrl+C does nothing here.
+TEST(VideoPreviewWindowX11, TheKeysTheToolTipsNameRunTheirItems)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    videotest::Harness h;
+    h.changeSettings([](ServerSettings& s) { s.dropboxAccessToken = "token"; });
+    auto open = [&](const QString& name) {
+        const QString video = videotest::makeVideo(h.dir.path(), name, "color=c=red", 1);
+        auto window = h.window(video);
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+        EXPECT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == window.get(); }, 5s));
+        return std::make_pair(std::move(window), video);
+    };
+    auto key = [](const char* keys) { return test::xdotool({"key", "--clearmodifiers", keys}); };
+
+    auto [window, video] = open("done.mp4");
+    ASSERT_TRUE(key("ctrl+s"));
+    ASSERT_TRUE(test::waitUntil([&] { return h.panel->opened.size() == 1; }, 3s));
+    h.panel->answer(std::nullopt);
+    ASSERT_TRUE(key("ctrl+u"));
+    EXPECT_TRUE(test::waitUntil([&] { return h.alerts->shown.size() == 1; }, 3s)) << "Dropbox is the item's provider";
+    ASSERT_TRUE(key("ctrl+c"));
+    test::spin(300ms);
+    EXPECT_EQ(h.panel->opened.size(), 1u);
+    EXPECT_EQ(h.alerts->shown.size(), 1u);
+    EXPECT_TRUE(window->isVisible());
+    ASSERT_TRUE(key("Return"));
+    EXPECT_TRUE(test::waitUntil([&] { return !window->isVisible(); }, 3s));
+    EXPECT_FALSE(QFile::exists(video));
+
+    auto [second, kept] = open("escape.mp4");
+    ASSERT_TRUE(key("Escape"));
+    EXPECT_TRUE(test::waitUntil([&] { return !second->isVisible(); }, 3s));
+    EXPECT_TRUE(QFile::exists(kept));
 }
