@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 #include <nlohmann/json.hpp>
 
@@ -20,7 +21,10 @@ struct YandexDiskResponse {
     // False when no HTTP status arrived (and no transport error either, e.g. another scheme).
     bool isHTTP = false;
     int status = -1; // -1 unless isHTTP
+    QString reason;  // the status line's text ("Internal Server Error"), when it had one
     QByteArray body; // empty counts as no body
+    // Where a redirect that was not followed points, resolved against the request's address.
+    std::optional<QUrl> redirectTarget;
 
     static YandexDiskResponse read(QNetworkReply* reply);
     static YandexDiskResponse transportFailure(platform::AppError error);
@@ -28,6 +32,8 @@ struct YandexDiskResponse {
     bool hasBody() const { return !body.isEmpty(); }
     // The status in decimal, "-1" when not an HTTP response.
     QString statusText() const { return QString::number(isHTTP ? status : -1); }
+    // "HTTP 500: Internal Server Error", or "HTTP 500" when the status line had no text.
+    QString statusLine() const;
     // The body as UTF-8; empty when there is none or it is not valid UTF-8.
     QString bodyText() const;
 
