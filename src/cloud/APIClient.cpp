@@ -252,11 +252,12 @@ bool sameOrigin(const QUrl& a, const QUrl& b)
 
 QString APIClient::answerSize(const Answer& answer)
 {
-    if (answer.declaredSize >= 0)
+    // A whole answer is measured as read: its Content-Length may count compressed bytes.
+    if (!answer.cutOff)
+        return QStringLiteral("%1 bytes").arg(answer.body.size());
+    if (answer.declaredSize > maxAnswerBytes)
         return QStringLiteral("%1 bytes").arg(answer.declaredSize);
-    if (answer.cutOff)
-        return QStringLiteral("more than %1 bytes").arg(maxAnswerBytes);
-    return QStringLiteral("%1 bytes").arg(answer.body.size());
+    return QStringLiteral("more than %1 bytes").arg(maxAnswerBytes);
 }
 
 QString APIClient::loggedBody(const Answer& answer)
