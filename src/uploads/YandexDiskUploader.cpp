@@ -4,10 +4,10 @@
 #include "uploads/YandexDiskResponse.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QDeadlineTimer>
 #include <QTimer>
 
 #include <algorithm>
