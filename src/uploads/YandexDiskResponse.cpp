@@ -29,7 +29,7 @@ bool isBelowHTTP(QNetworkReply::NetworkError code)
 
 } // namespace
 
-YandexDiskResponse YandexDiskResponse::read(QNetworkReply* reply)
+YandexDiskResponse YandexDiskResponse::read(QNetworkReply* reply, const QByteArray& received)
 {
     YandexDiskResponse response;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -46,7 +46,9 @@ YandexDiskResponse YandexDiskResponse::read(QNetworkReply* reply)
     const QVariant target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
     if (target.isValid())
         response.redirectTarget = reply->url().resolved(target.toUrl());
-    response.body = reply->readAll();
+    response.body = received + reply->read(maxBodyBytes + 1 - received.size());
+    if (response.body.size() > maxBodyBytes)
+        return transportFailure(YandexDiskErrors::toAppError(YandexDiskError::answerTooLarge));
     return response;
 }
 

@@ -26,7 +26,11 @@ struct YandexDiskResponse {
     // Where a redirect that was not followed points, resolved against the request's address.
     std::optional<QUrl> redirectTarget;
 
-    static YandexDiskResponse read(QNetworkReply* reply);
+    // Every answer of the Disk API is a small JSON text; a longer one is abandoned as it arrives.
+    static constexpr qsizetype maxBodyBytes = 1024 * 1024;
+
+    // `received`: the part of the body already taken from the reply.
+    static YandexDiskResponse read(QNetworkReply* reply, const QByteArray& received = {});
     static YandexDiskResponse transportFailure(platform::AppError error);
 
     bool hasBody() const { return !body.isEmpty(); }

@@ -152,8 +152,35 @@ void send(const QNetworkRequest& request, const QByteArray& verb, const QByteArr
     deadline->setSingleShot(true);
     QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
     deadline->start(std::max(1, deadlineMs));
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
-        const YandexDiskResponse response = YandexDiskResponse::read(reply);
+
+    // The body is taken as it arrives and the reply abandoned once it passes the limit, so a huge
+    // answer is never held whole; the small read buffer keeps Qt from reading far ahead.
+    struct Received {
+        QByteArray body;
+        bool tooLarge = false;
+    };
+    auto received = std::make_shared<Received>();
+    reply->setReadBufferSize(64 * 1024);
+    const auto abandon = [reply, received] {
+        received->tooLarge = true;
+        reply->abort();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, received, abandon] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (!received->tooLarge && length.isValid() && length.toLongLong() > YandexDiskResponse::maxBodyBytes)
+            abandon();
+    });
+    QObject::connect(reply, &QIODevice::readyRead, reply, [reply, received, abandon] {
+        if (received->tooLarge)
+            return;
+        received->body += reply->read(YandexDiskResponse::maxBodyBytes + 1 - received->body.size());
+        if (received->body.size() > YandexDiskResponse::maxBodyBytes)
+            abandon();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, received, done = std::move(done)] {
+        const YandexDiskResponse response =
+            received->tooLarge ? YandexDiskResponse::transportFailure(YandexDiskErrors::toAppError(YandexDiskError::answerTooLarge))
+                               : YandexDiskResponse::read(reply, received->body);
         reply->deleteLater();
         done(response);
     });

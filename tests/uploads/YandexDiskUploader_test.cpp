@@ -779,3 +779,18 @@ TEST_F(YandexDiskUploaderTest, TrickledAnswerRunsIntoTheTotalDeadline)
         EXPECT_EQ(outcome.result.error.localizedDescription, QStringLiteral("Превышен лимит времени на запрос."));
     }
 }
+
+TEST_F(YandexDiskUploaderTest, AnswersPastOneMebibyteAreAbandoned)
+{
+    const std::string big(2 * 1024 * 1024, 'x');
+    for (const auto& [route, status] : {std::pair<const char*, int>{"upload_url", 200}, {"upload", 500}}) {
+        SCOPED_TRACE(route);
+        ASSERT_TRUE(fake->reset());
+        override(route, json::array({{{"status", status}, {"body", big}}}));
+        const Outcome outcome = upload(QStringLiteral("shot.png"));
+        ASSERT_TRUE(outcome.arrived);
+        EXPECT_FALSE(outcome.result.success);
+        EXPECT_EQ(outcome.result.error.domain, QStringLiteral("YandexDiskError"));
+        EXPECT_EQ(outcome.result.error.localizedDescription, QStringLiteral("Ответ сервера больше 1 МиБ; он не прочитан"));
+    }
+}
