@@ -700,7 +700,7 @@ TEST_F(APIClientTest, AnswersAreReadUpToALimit)
 
     // 50 MB answers: the request fails at once, the log grows by a few KiB, and the client hangs up
     // long before the server has sent it all.
-    const std::string piece = "<p>" + std::string(1021, 'x');
+    const std::string chunk = "<p>" + std::string(1021, 'x');
     const int repeat = 50 * 1024;
     struct Case {
         const char* name;
@@ -721,7 +721,7 @@ TEST_F(APIClientTest, AnswersAreReadUpToALimit)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fake.resetRequests();
-        fake.addRule({{"method", c.method}, {"path", c.path}, {"status", c.status}, {"body", piece}, {"repeat", repeat},
+        fake.addRule({{"method", c.method}, {"path", c.path}, {"status", c.status}, {"body", chunk}, {"repeat", repeat},
                       {"length", c.declared}, {"content_type", "text/html"}});
         LogMark mark;
         const auto started = std::chrono::steady_clock::now();

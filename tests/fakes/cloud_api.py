@@ -138,7 +138,7 @@ class Handler(fake_http.QuietHandler):
         self.send_all(status, fields, body)
 
     def answer_repeated(self, status, body, repeat, content_type, cookies, headers, length, record):
-        """A body of `repeat` copies of `body`, written piece by piece; counts what the client took."""
+        """A body of `repeat` copies of `body`, written copy by copy; counts what the client took."""
         fields = [("Set-Cookie", cookie) for cookie in cookies] + [("Content-Type", content_type)]
         fields.extend(header_pairs(headers))
         self.send_response(status)
