@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+
 namespace {
 
 // Flat colours survive the palette exactly up to its rounding.
@@ -113,6 +117,34 @@ TEST_F(GifWriterTest, AFailedOrAbandonedWriteLeavesThePathAsItWas)
         EXPECT_FALSE(writer->addFrame(frame, &error)) << "no palette yet";
         EXPECT_FALSE(writer->finish(&error));
         EXPECT_FALSE(writer->addFrame(frame, &error)) << "finished";
+    }
+    {
+        // The disk fills up part way: writes beyond 1 KiB fail. No shortened GIF replaces the file,
+        // also when the whole of it is small enough to pass through a write buffer.
+        QList<QImage> noise;
+        std::mt19937 random(7);
+        for (int i = 0; i < 4; ++i) {
+            QImage image(32, 32, QImage::Format_RGB32);
+            for (int y = 0; y < 32; ++y)
+                for (int x = 0; x < 32; ++x)
+                    image.setPixel(x, y, 0xff000000u | (random() & 0xffffffu));
+            noise.append(image);
+        }
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        auto writer = platform::GifWriter::create(out, {QSize(32, 32), 10, 0});
+        bool written = writer && writer->preparePalette(noise);
+        for (const QImage& image : noise)
+            written = written && writer->addFrame(image);
+        written = written && writer->finish();
+        writer.reset();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(written);
     }
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
