@@ -78,6 +78,36 @@ TEST_F(GifWriterTest, WritesEveryFrameWithItsDelayAndColoursLoopingForEver)
             EXPECT_LE(media::colourDistance(decoded[i].pixel(at), frames[int(i)].pixel(at)), kTolerance) << i << " " << at.x() << "," << at.y();
 }
 
+TEST_F(GifWriterTest, ManyFramesFedOneByOneComeOutInTheirOrder)
+{
+    // More frames than mapping threads, each its own colour, counted for the palette as they come
+    // and handed over in a format the writer converts itself.
+    const QSize size(40, 30);
+    QList<QImage> frames;
+    for (int i = 0; i < 40; ++i) {
+        QImage frame(size, QImage::Format_RGB888);
+        frame.fill(QColor::fromHsv(i * 9, 220, 60 + (i % 5) * 45));
+        frames.append(frame);
+    }
+    const QString out = path("many.gif");
+    auto writer = platform::GifWriter::create(out, {size, 10, 0});
+    ASSERT_TRUE(writer);
+    QString error;
+    for (const QImage& frame : frames)
+        ASSERT_TRUE(writer->addToPalette(frame, &error)) << error.toStdString();
+    ASSERT_TRUE(writer->preparePalette(&error)) << error.toStdString();
+    EXPECT_FALSE(writer->addToPalette(frames[0], &error)) << "the palette is set";
+    for (const QImage& frame : frames)
+        ASSERT_TRUE(writer->addFrame(frame, &error)) << error.toStdString();
+    ASSERT_TRUE(writer->finish(&error)) << error.toStdString();
+    EXPECT_EQ(writer->framesWritten(), 40);
+
+    const auto decoded = media::decodeGIF(out, size);
+    ASSERT_EQ(decoded.size(), 40u);
+    for (size_t i = 0; i < decoded.size(); ++i)
+        EXPECT_LE(media::colourDistance(decoded[i].pixel(20, 15), frames[int(i)].pixel(20, 15)), kTolerance) << i;
+}
+
 TEST_F(GifWriterTest, ScalesFramesOfAnotherSizeAndKeepsTheLoopCountGiven)
 {
     const QSize size(40, 20);
