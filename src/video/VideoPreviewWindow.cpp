@@ -27,6 +27,7 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -363,12 +364,52 @@ void VideoPreviewWindow::saveLocally()
     });
 }
 
+namespace {
+
+// Copies `from` to `to`, replacing a file there (the save panel has asked about that already). The
+// bytes go to a file beside `to` that is renamed over it once complete: a copy that fails half way
+// (a full disk, a vanished recording) leaves what was at `to` as it was.
+bool copyReplacing(const QString& from, const QString& to, QString* error)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *error = source.errorString();
+        return false;
+    }
+    QSaveFile target(to);
+    // Unbuffered: a buffered write that the disk takes only in part is flushed as a success, and
+    // the shortened file would then replace the good one.
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *error = target.errorString();
+        return false;
+    }
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = source.read(chunk.data(), chunk.size());
+        if (read < 0) {
+            *error = source.errorString();
+            return false;
+        }
+        if (read == 0)
+            break;
+        if (target.write(chunk.constData(), read) != read) {
+            *error = target.errorString();
+            return false;
+        }
+    }
+    if (!target.commit()) {
+        *error = target.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void VideoPreviewWindow::saveAsMP4(const QString& path)
 {
-    QFile source(m_videoURL);
-    // QFile::copy never replaces an existing file.
-    if (!source.copy(path)) {
-        const QString description = source.errorString();
+    QString description;
+    if (!copyReplacing(m_videoURL, path, &description)) {
         DebugLogger::shared().logErrorMessage(description);
         showError(QStringLiteral("Не удалось сохранить видео: ") + description);
         return;

@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace std::chrono_literals;
 using videotest::Harness;
 
@@ -293,7 +296,29 @@ TEST_F(VideoPreviewWindowTest, SavingAsMP4CopiesTheRecordingIntoTheHistoryAndClo
     EXPECT_TRUE(h.alerts->shown.empty());
 }
 
-TEST_F(VideoPreviewWindowTest, SavingOverAnExistingFileOrCancellingChangesNothing)
+TEST_F(VideoPreviewWindowTest, SavingOverAnExistingFileReplacesIt)
+{
+    // The save panel has asked whether to replace the file and was answered yes.
+    auto window = h.window(recording);
+    window->show();
+    const QString existing = h.path("existing.mp4");
+    {
+        QFile file(existing);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("an older video");
+    }
+    const QStringList before = QDir(h.dir.path()).entryList(QDir::Files);
+    window->saveLocally();
+    h.panel->answer(existing);
+    EXPECT_TRUE(h.alerts->shown.empty()) << h.alerts->shown[0].informativeText.toStdString();
+    EXPECT_EQ(bytes(existing), bytes(recording));
+    EXPECT_EQ(QDir(h.dir.path()).entryList(QDir::Files), before) << "no copy left beside it";
+    ASSERT_EQ(h.history->screenshots().size(), 1);
+    EXPECT_EQ(h.history->screenshots().first().videoURL, existing);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(VideoPreviewWindowTest, ACopyThatFailsKeepsTheExistingFileAndCancellingChangesNothing)
 {
     auto window = h.window(recording);
     window->show();
@@ -303,23 +328,51 @@ TEST_F(VideoPreviewWindowTest, SavingOverAnExistingFileOrCancellingChangesNothin
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("precious");
     }
-    cloudtest::LogMark mark;
+    const QStringList before = QDir(h.dir.path()).entryList(QDir::Files);
+    ASSERT_GT(QFileInfo(recording).size(), 1024);
     window->saveLocally();
-    h.panel->answer(existing);
+    {
+        // The disk fills up part way through the copy: writes beyond 1 KiB fail, as on a full disk.
+        const rlimit saved = [] {
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            return limit;
+        }();
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        h.panel->answer(existing);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
     ASSERT_EQ(h.alerts->shown.size(), 1u);
     EXPECT_EQ(h.alerts->shown[0].messageText, "Ошибка");
     EXPECT_EQ(h.alerts->shown[0].style, VideoAlertPresenter::Style::warning);
     const QString text = h.alerts->shown[0].informativeText;
     EXPECT_TRUE(text.startsWith("Не удалось сохранить видео: ") && text.size() > 30) << text.toStdString();
-    EXPECT_TRUE(mark.messages().contains("saveAsMP4: ERROR: " + text.mid(QStringLiteral("Не удалось сохранить видео: ").size())));
     EXPECT_EQ(bytes(existing), "precious");
+    EXPECT_EQ(QDir(h.dir.path()).entryList(QDir::Files), before) << "the unfinished copy is gone";
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(h.history->screenshots().isEmpty());
     EXPECT_EQ(h.refreshes, 0);
 
+    // The recording gone meanwhile: the same alert, and the log says why (the log itself could
+    // not be written while the disk was full above).
+    const QString moved = h.path("moved.mp4");
+    ASSERT_TRUE(QFile::rename(recording, moved));
+    cloudtest::LogMark mark;
+    window->saveLocally();
+    h.panel->answer(existing);
+    ASSERT_EQ(h.alerts->shown.size(), 2u);
+    const QString gone = h.alerts->shown[1].informativeText;
+    EXPECT_TRUE(gone.startsWith("Не удалось сохранить видео: ") && gone.size() > 30) << gone.toStdString();
+    EXPECT_TRUE(mark.messages().contains("saveAsMP4: ERROR: " + gone.mid(QStringLiteral("Не удалось сохранить видео: ").size())));
+    EXPECT_EQ(bytes(existing), "precious");
+
     window->saveLocally();
     h.panel->answer(std::nullopt);
-    EXPECT_EQ(h.alerts->shown.size(), 1u);
+    EXPECT_EQ(h.alerts->shown.size(), 2u);
     EXPECT_TRUE(window->isVisible());
 }
 
