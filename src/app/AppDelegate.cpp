@@ -6,6 +6,8 @@
 #include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
 #include "app/StatusBarController.h"
+#include "app/Localization.h"
+#include "app/ToastManager.h"
 #include "cloud/AuthManager.h"
 #include "uploads/FileUploader.h"
 #include "uploads/KestrovaCloudAccount.h"
@@ -17,6 +19,7 @@
 #include "platform/ScreenAccess.h"
 #include "platform/SingleInstanceLock.h"
 #include "platform/WindowShape.h"
+#include "recording/ScreenRecorder.h"
 #include "screenshots/ScreenCapture.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotPreviewWindowController.h"
@@ -24,6 +27,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeySequence>
@@ -33,6 +37,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -52,6 +57,41 @@ QString address(const void* object)
 QString boolText(bool value)
 {
     return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// Recordings cut off by a crash, a kill or a power loss are filed off the GUI thread (copying a
+// long one takes a while); the user hears of the ones kept.
+void recoverUnfinishedRecordings(QObject* context)
+{
+    QtConcurrent::run([] { return ScreenRecorder::recoverUnfinishedRecordings(); })
+        .then(context, [](const QList<ScreenRecorder::FiledRecording>& filed) {
+            QStringList kept;
+            for (const ScreenRecorder::FiledRecording& f : filed) {
+                using Outcome = ScreenRecorder::FiledRecording::Outcome;
+                switch (f.outcome) {
+                case Outcome::Finished:
+                case Outcome::Fragmented:
+                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Recovered an unfinished recording: ") + f.path
+                                              + QStringLiteral(" (") + QString::number(f.frames) + QStringLiteral(" frames)"));
+                    kept.append(QFileInfo(f.path).fileName());
+                    break;
+                case Outcome::TooShort:
+                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Removed an unfinished recording too short to keep (")
+                                              + QString::number(f.frames) + QStringLiteral(" frames)"));
+                    break;
+                case Outcome::Failed:
+                    DebugLogger::shared().logErrorMessage(QStringLiteral("Could not recover the unfinished recording ") + f.path
+                                                          + QStringLiteral(": ")
+                                                          + (f.error ? f.error->localizedDescription : QString()));
+                    break;
+                }
+            }
+            if (!kept.isEmpty())
+                ToastManager::shared().show(L::text(QStringLiteral("Прерванная запись восстановлена: "),
+                                                    QStringLiteral("Interrupted recording recovered: "))
+                                                + kept.join(QStringLiteral(", ")),
+                                            QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
+        });
 }
 
 } // namespace
@@ -103,6 +143,9 @@ void AppDelegate::applicationDidFinishLaunching()
         QCoreApplication::exit(0);
         return;
     }
+
+    // Only the one instance: another's in-progress file is its running recording.
+    recoverUnfinishedRecordings(this);
 
     application.setActivationPolicy(platform::ActivationPolicy::regular);
     setupMainMenu();
