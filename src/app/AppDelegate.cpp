@@ -386,7 +386,12 @@ void AppDelegate::applicationWillTerminate()
     closePreviewWindow();
     releaseStatusBarController();
     // Before the recording windows go: a recorder still writing is finished, not cut off mid-frame.
+    // Its microphone's audio source is stopped and destroyed with it, before the player's audio
+    // sink: then the video preview's player goes while the event loop is still there to delete it
+    // (the windows' deferred deletes run below), not in the static teardown after main, where the
+    // sound server's connections of Qt Multimedia go in no set order and PulseAudio may abort.
     stopRecorderForShutdown();
+    m_videoPreviewWindow.reset();
     closeRecordingWindowsForShutdown();
     if (m_anchorWindow) {
         m_anchorWindow->close();
