@@ -103,8 +103,12 @@ AppError ScreenRecorder::writeFailure(const AppError& cause, const std::optional
     }
     AppError result = error(WriteFailed);
     result.localizedDescription = QStringLiteral("Запись остановлена: ") + reason + QLatin1Char('.');
-    result.localizedFailureReason = keptFile ? QStringLiteral("Записанное до сбоя сохранено: ") + *keptFile
-                                             : QStringLiteral("Записанного слишком мало, чтобы сохранить");
+    if (keptFile)
+        result.localizedFailureReason = QStringLiteral("Записанное до сбоя сохранено: ") + *keptFile;
+    else if (-cause.code == ENOENT)
+        result.localizedFailureReason = QStringLiteral("Записанное удалено вместе с папкой");
+    else
+        result.localizedFailureReason = QStringLiteral("Записанного слишком мало, чтобы сохранить");
     result.localizedDescription += QLatin1Char('\n') + result.localizedFailureReason;
     return result;
 }

@@ -817,3 +817,32 @@ TEST(ScreenRecorderX11, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten)
     EXPECT_LE(kept.size(), size_t(frames));
     EXPECT_TRUE(logHas("ScreenRecorder: ERROR - Writing the file failed, stopping"));
 }
+
+// The recordings folder removed mid-recording: writes into the removed file would still succeed,
+// so the recorder looks for it once a second and stops when it is gone.
+TEST(ScreenRecorderX11, ARemovedFolderStopsTheRecording)
+{
+    TestWindow window(QRect(0, 0, 320, 240), QColor(60, 120, 30), true);
+    test::spin(200ms);
+    ScreenRecorder recorder;
+    int failures = 0;
+    recorder.setWriteFailureHandler([&] { ++failures; });
+    startAndWait(recorder, QRectF(0, 0, 320, 240));
+    waitForFrames(recorder, 10);
+    ASSERT_TRUE(QDir(ScreenRecorder::recordingsDirectory()).removeRecursively());
+    ASSERT_TRUE(test::waitUntil([&] { return failures > 0; }, 3s)) << "still recording into a removed folder";
+    const int frames = recorder.frameCount();
+    test::spin(200ms);
+    EXPECT_EQ(recorder.frameCount(), frames);
+    auto answer = stop(recorder);
+    ASSERT_TRUE(test::waitUntil([&] { return answer->answered; }, 20s));
+    EXPECT_FALSE(answer->url);
+    ASSERT_TRUE(answer->error);
+    EXPECT_EQ(answer->error->code, ScreenRecorder::WriteFailed);
+    EXPECT_TRUE(answer->error->localizedDescription.startsWith("Запись остановлена: папка записей удалена."))
+        << answer->error->localizedDescription.toStdString();
+    // The next recording makes the folder again.
+    ScreenRecorder next;
+    startByHand(next, QRectF(0, 0, 320, 240), 30);
+    EXPECT_FALSE(finishedFile(next).isEmpty());
+}
