@@ -74,6 +74,7 @@ struct Mp4Writer::State {
     QSize scalerSource;
     AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
     int64_t lastVideoPts = -1;
+    int64_t videoFrameTicks = 1; // the nominal frame's duration in 1/600 s
     std::atomic<qint64> videoFrames{0};
 
     // Audio: likewise under audioMutex.
@@ -133,6 +134,10 @@ struct Mp4Writer::State {
                 return 0;
             if (result < 0)
                 return result;
+            // The encoder gives each frame one tick of 1/600 s; the nominal frame's length makes the
+            // last frame of a file (and of a copy of it) last as long as the others.
+            if (codec == video && packet->duration <= 1)
+                packet->duration = videoFrameTicks;
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             std::lock_guard lock(muxMutex);
@@ -367,6 +372,7 @@ bool Mp4Writer::addVideoTrack(const Mp4VideoSettings& settings, AppError* error)
         return false;
     }
     d->video = video;
+    d->videoFrameTicks = std::max(1, videoTimescale / std::max(1, settings.frameRate));
     d->videoStream = stream;
     d->videoFrame = frame;
     d->videoPacket = packet;
@@ -460,8 +466,11 @@ bool Mp4Writer::startWriting(AppError* error)
     AVDictionary* options = nullptr;
     if (d->layout == Layout::Fragmented) {
         // A fragment starts at every key frame (one a second at the recorder's key-frame interval)
-        // and reaches the disk at once: what is on disk plays up to its last fragment.
-        av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+        // and reaches the disk at once: what is on disk plays up to its last fragment. The index
+        // waits for the first fragment, so that its edit lists place the video's first frame and
+        // the audio's priming samples as the faststart file does; without them the video would
+        // start two frames (the B-frame delay) late.
+        av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
         d->format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
     } else {
         // The index in front lets players start before the whole file has arrived.
@@ -746,6 +755,22 @@ bool Mp4Writer::trimToCompleteBoxes(const QString& path)
         return true;
     file.close();
     return QFile::resize(path, keep);
+}
+
+bool Mp4Writer::hasIndex(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 end = file.size();
+    for (qint64 at = 0;;) {
+        const BoxHeader box = readBoxHeader(file, at, end);
+        if (!box.size || quint64(end - at) < box.size)
+            return false;
+        if (box.type == "moov")
+            return true;
+        at += qint64(box.size);
+    }
 }
 
 qint64 Mp4Writer::countVideoFrames(const QString& path)

@@ -110,6 +110,8 @@ public:
     // half-written by a crash or a full disk does not trouble players. False when the file cannot
     // be read or changed.
     static bool trimToCompleteBoxes(const QString& path);
+    // Whether the file has an index (a top-level moov box).
+    static bool hasIndex(const QString& path);
     // The number of video frames a file holds (-1 when it cannot be read).
     static qint64 countVideoFrames(const QString& path);
     // Copies the streams of `source` into a new faststart MP4 at `destination` (the index before

@@ -467,6 +467,9 @@ ScreenRecorder::FiledRecording ScreenRecorder::fileRecording(const QString& part
     if (knownFrames < 0)
         platform::Mp4Writer::trimToCompleteBoxes(partial);
     result.frames = knownFrames >= 0 ? knownFrames : platform::Mp4Writer::countVideoFrames(partial);
+    // Cut off before its first fragment (and index) was written: no frame of it can be read.
+    if (result.frames < 0 && !platform::Mp4Writer::hasIndex(partial))
+        result.frames = 0;
     if (result.frames < 0) {
         result.error = AppError{platform::Mp4Writer::errorDomain(), -EINVAL, QStringLiteral("Unreadable: ") + partial};
         return result;

@@ -181,7 +181,6 @@ private:
         bool done = false;
         bool success = false;
         std::optional<platform::AppError> error;
-        std::optional<platform::AppError> cause; // a write failure that stopped the recording
         bool abandoned = false; // a timed-out wait gave up on the finish: no report goes back
     };
     friend class FinishRelay;

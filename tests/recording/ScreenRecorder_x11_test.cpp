@@ -680,17 +680,18 @@ TEST(ScreenRecorderX11, AKilledRecordingPlaysAndIsRecovered)
     child.kill(); // SIGKILL: nothing of the recorder runs after this
     ASSERT_TRUE(child.waitForFinished(5000));
 
-    // What a crash leaves: the fragments of the first two to three seconds.
+    // What a crash leaves: the fragments of the first two to three seconds (the last second, and
+    // the encoder's look-ahead of a few frames, had not reached the disk yet).
     ASSERT_TRUE(QFile::exists(partial));
     const QDir folder = QFileInfo(partial).dir();
     EXPECT_TRUE(folder.entryList({"*.mp4"}, QDir::Files).isEmpty()) << "nothing looks finished yet";
     const media::Output checked = media::runTool("/usr/bin/ffprobe", {"-v", "error", "-f", "mp4", partial});
     EXPECT_TRUE(checked.ok) << checked.err.toStdString();
     const auto crashed = media::videoFrames(partial);
-    EXPECT_GE(crashed.size(), 55u);
+    EXPECT_GE(crashed.size(), 45u);
     EXPECT_LE(crashed.size(), 95u);
     ASSERT_FALSE(crashed.empty());
-    EXPECT_GT(crashed.back().time, 1.8);
+    EXPECT_GT(crashed.back().time, 1.5);
     EXPECT_LT(crashed.back().time, 3.2);
 
     const QList<ScreenRecorder::FiledRecording> filed = ScreenRecorder::recoverUnfinishedRecordings(folder.path());
