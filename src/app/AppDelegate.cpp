@@ -15,6 +15,7 @@
 #include "uploads/YandexDiskUploader.h"
 #include "platform/Application.h"
 #include "platform/Console.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/NumberFormat.h"
 #include "platform/ScreenAccess.h"
 #include "platform/SingleInstanceLock.h"
@@ -86,11 +87,14 @@ void recoverUnfinishedRecordings(QObject* context)
                     break;
                 }
             }
-            if (!kept.isEmpty())
-                ToastManager::shared().show(L::text(QStringLiteral("Прерванная запись восстановлена: "),
-                                                    QStringLiteral("Interrupted recording recovered: "))
-                                                + kept.join(QStringLiteral(", ")),
-                                            QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
+            if (kept.isEmpty())
+                return;
+            const QString text = L::text(QStringLiteral("Прерванная запись восстановлена: "),
+                                         QStringLiteral("Interrupted recording recovered: "))
+                + kept.join(QStringLiteral(", "));
+            ToastManager::shared().show(text, QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
+            // At launch no window of ours may be open to show the toast.
+            platform::DesktopNotifications::post(QStringLiteral("Kestrova"), text);
         });
 }
 
