@@ -6,6 +6,8 @@
 #include "app/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
 #include "app/StatusBarController.h"
+#include "app/Localization.h"
+#include "app/ToastManager.h"
 #include "cloud/AuthManager.h"
 #include "uploads/FileUploader.h"
 #include "uploads/KestrovaCloudAccount.h"
@@ -13,10 +15,12 @@
 #include "uploads/YandexDiskUploader.h"
 #include "platform/Application.h"
 #include "platform/Console.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/NumberFormat.h"
 #include "platform/ScreenAccess.h"
 #include "platform/SingleInstanceLock.h"
 #include "platform/WindowShape.h"
+#include "recording/ScreenRecorder.h"
 #include "screenshots/ScreenCapture.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotPreviewWindowController.h"
@@ -24,6 +28,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHash>
 #include <QKeySequence>
@@ -33,6 +38,7 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -52,6 +58,44 @@ QString address(const void* object)
 QString boolText(bool value)
 {
     return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// Recordings cut off by a crash, a kill or a power loss are filed off the GUI thread (copying a
+// long one takes a while); the user hears of the ones kept.
+void recoverUnfinishedRecordings(QObject* context)
+{
+    QtConcurrent::run([] { return ScreenRecorder::recoverUnfinishedRecordings(); })
+        .then(context, [](const QList<ScreenRecorder::FiledRecording>& filed) {
+            QStringList kept;
+            for (const ScreenRecorder::FiledRecording& f : filed) {
+                using Outcome = ScreenRecorder::FiledRecording::Outcome;
+                switch (f.outcome) {
+                case Outcome::Finished:
+                case Outcome::Fragmented:
+                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Recovered an unfinished recording: ") + f.path
+                                              + QStringLiteral(" (") + QString::number(f.frames) + QStringLiteral(" frames)"));
+                    kept.append(QFileInfo(f.path).fileName());
+                    break;
+                case Outcome::TooShort:
+                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Removed an unfinished recording too short to keep (")
+                                              + QString::number(f.frames) + QStringLiteral(" frames)"));
+                    break;
+                case Outcome::Failed:
+                    DebugLogger::shared().logErrorMessage(QStringLiteral("Could not recover the unfinished recording ") + f.path
+                                                          + QStringLiteral(": ")
+                                                          + (f.error ? f.error->localizedDescription : QString()));
+                    break;
+                }
+            }
+            if (kept.isEmpty())
+                return;
+            const QString text = L::text(QStringLiteral("Прерванная запись восстановлена: "),
+                                         QStringLiteral("Interrupted recording recovered: "))
+                + kept.join(QStringLiteral(", "));
+            ToastManager::shared().show(text, QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
+            // At launch no window of ours may be open to show the toast.
+            platform::DesktopNotifications::post(QStringLiteral("Kestrova"), text);
+        });
 }
 
 } // namespace
@@ -108,6 +152,9 @@ void AppDelegate::applicationDidFinishLaunching()
     if (m_instanceLock->isHeld()
         && !m_instanceLock->listenForReopen(this, [this] { applicationShouldHandleReopen(hasVisibleWindows()); }))
         logger.logErrorMessage(QStringLiteral("Reopen from a second start unavailable: ") + m_instanceLock->errorText());
+
+    // Only the one instance: another's in-progress file is its running recording.
+    recoverUnfinishedRecordings(this);
 
     application.setActivationPolicy(platform::ActivationPolicy::regular);
     setupMainMenu();
@@ -363,7 +410,12 @@ void AppDelegate::applicationWillTerminate()
     closePreviewWindow();
     releaseStatusBarController();
     // Before the recording windows go: a recorder still writing is finished, not cut off mid-frame.
+    // Its microphone's audio source is stopped and destroyed with it, before the player's audio
+    // sink: then the video preview's player goes while the event loop is still there to delete it
+    // (the windows' deferred deletes run below), not in the static teardown after main, where the
+    // sound server's connections of Qt Multimedia go in no set order and PulseAudio may abort.
     stopRecorderForShutdown();
+    m_videoPreviewWindow.reset();
     closeRecordingWindowsForShutdown();
     if (m_anchorWindow) {
         m_anchorWindow->close();

@@ -241,6 +241,18 @@ void AppDelegate::startRecordingInRect(const QRectF& rect, const RecordingSettin
                               + QStringLiteral(" with settings"));
     m_screenRecorder = {recordingFactories().recorder(), ++m_recordingSerial};
     QPointer<AppDelegate> self(this);
+    // A full disk or a removed folder ends the recording at once; the stop files what was written
+    // and its answer brings the alert.
+    m_screenRecorder.object->setWriteFailureHandler([self] {
+        if (!self)
+            return;
+        DebugLogger::shared().log(QStringLiteral("AppDelegate: Writing the recording failed, stopping"));
+        for (RecordingSlot<RecordingFlowWindowPtr>* slot :
+             {&self->m_simpleControlsWindow, &self->m_recordingFrameWindow, &self->m_clickIndicatorOverlay})
+            if (slot->object)
+                slot->object->orderOut();
+        self->stopRecording();
+    });
     m_screenRecorder.object->startRecording(rect, settings, [self, rect](bool success, std::optional<AppError> error) {
         DebugLogger::shared().log(QStringLiteral("AppDelegate: startRecording completion - success: ") + boolText(success)
                                   + QStringLiteral(", error: ") + optionalError(error));

@@ -54,6 +54,7 @@ struct Mp4Writer::State {
     AVFormatContext* format = nullptr;
     std::atomic<Status> status{Status::Idle};
     std::atomic<bool> indexAtEnd{false};
+    Mp4Writer::Layout layout = Mp4Writer::Layout::Faststart;
 
     mutable std::mutex errorMutex;
     std::optional<AppError> lastError;
@@ -73,6 +74,7 @@ struct Mp4Writer::State {
     QSize scalerSource;
     AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
     int64_t lastVideoPts = -1;
+    int64_t videoFrameTicks = 1; // the nominal frame's duration in 1/600 s
     std::atomic<qint64> videoFrames{0};
 
     // Audio: likewise under audioMutex.
@@ -132,6 +134,10 @@ struct Mp4Writer::State {
                 return 0;
             if (result < 0)
                 return result;
+            // The encoder gives each frame one tick of 1/600 s; the nominal frame's length makes the
+            // last frame of a file (and of a copy of it) last as long as the others.
+            if (codec == video && packet->duration <= 1)
+                packet->duration = videoFrameTicks;
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             std::lock_guard lock(muxMutex);
@@ -278,6 +284,12 @@ qint64 Mp4Writer::audioSamplesAppended() const
     return d->audioSamples.load();
 }
 
+void Mp4Writer::setLayout(Layout layout)
+{
+    if (status() == Status::Idle)
+        d->layout = layout;
+}
+
 bool Mp4Writer::addVideoTrack(const Mp4VideoSettings& settings, AppError* error)
 {
     if (status() != Status::Idle || d->video) {
@@ -360,6 +372,7 @@ bool Mp4Writer::addVideoTrack(const Mp4VideoSettings& settings, AppError* error)
         return false;
     }
     d->video = video;
+    d->videoFrameTicks = std::max(1, videoTimescale / std::max(1, settings.frameRate));
     d->videoStream = stream;
     d->videoFrame = frame;
     d->videoPacket = packet;
@@ -451,8 +464,18 @@ bool Mp4Writer::startWriting(AppError* error)
     d->fileOpen = true;
     d->ownsFile = true;
     AVDictionary* options = nullptr;
-    // The index in front lets players start before the whole file has arrived.
-    av_dict_set(&options, "movflags", "+faststart", 0);
+    if (d->layout == Layout::Fragmented) {
+        // A fragment starts at every key frame (one a second at the recorder's key-frame interval)
+        // and reaches the disk at once: what is on disk plays up to its last fragment. The index
+        // waits for the first fragment, so that its edit lists place the video's first frame and
+        // the audio's priming samples as the faststart file does; without them the video would
+        // start two frames (the B-frame delay) late.
+        av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
+        d->format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    } else {
+        // The index in front lets players start before the whole file has arrived.
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    }
     result = avformat_write_header(d->format, &options);
     av_dict_free(&options);
     if (result < 0) {
@@ -606,7 +629,7 @@ bool Mp4Writer::finishWriting(IndexPlacement placement)
         // The header was written for an index in front. Without the flag now, the trailer writes
         // the index after the media data instead of moving them all. Were the option refused,
         // the index would still go to the front, only slower.
-        if (d->indexAtEnd.load())
+        if (d->indexAtEnd.load() && d->layout == Layout::Faststart)
             av_opt_set(d->format->priv_data, "movflags", "-faststart", 0);
         result = av_write_trailer(d->format);
     }
@@ -660,6 +683,211 @@ void Mp4Writer::cancelWriting()
     if (d->ownsFile)
         QFile::remove(d->path);
     d->ownsFile = false;
+}
+
+void Mp4Writer::abandonWriting()
+{
+    std::scoped_lock lock(d->videoMutex, d->audioMutex);
+    const Status s = status();
+    if (s == Status::Finishing || s == Status::Completed || s == Status::Cancelled)
+        return;
+    if (s != Status::Failed)
+        d->status = Status::Cancelled;
+    std::lock_guard muxLock(d->muxMutex);
+    if (d->fileOpen && d->format)
+        avio_closep(&d->format->pb);
+    d->fileOpen = false;
+    d->ownsFile = false;
+}
+
+namespace {
+
+// Big-endian box header at `at`: its size (0 when it cannot be read) and type.
+struct BoxHeader {
+    quint64 size = 0;
+    QByteArray type;
+};
+
+BoxHeader readBoxHeader(QFile& file, qint64 at, qint64 end)
+{
+    BoxHeader box;
+    if (at + 8 > end || !file.seek(at))
+        return box;
+    const QByteArray header = file.read(16);
+    if (header.size() < 8)
+        return box;
+    const auto byte = [&](int i) { return quint64(uchar(header[i])); };
+    quint64 size = (byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3);
+    if (size == 1) {
+        if (header.size() < 16)
+            return box;
+        size = 0;
+        for (int i = 8; i < 16; ++i)
+            size = (size << 8) | byte(i);
+    } else if (size == 0) {
+        size = quint64(end - at); // to the end of the file
+    }
+    box.size = size < 8 ? 0 : size;
+    box.type = header.mid(4, 4);
+    return box;
+}
+
+} // namespace
+
+bool Mp4Writer::trimToCompleteBoxes(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    const qint64 end = file.size();
+    qint64 at = 0;
+    qint64 keep = 0; // the end of the last complete box that may end the file
+    for (;;) {
+        const BoxHeader box = readBoxHeader(file, at, end);
+        if (!box.size || quint64(end - at) < box.size)
+            break;
+        at += qint64(box.size);
+        // A fragment's header without its media data would point past the file's end.
+        if (box.type != "moof")
+            keep = at;
+    }
+    if (keep == end)
+        return true;
+    file.close();
+    return QFile::resize(path, keep);
+}
+
+bool Mp4Writer::hasIndex(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const qint64 end = file.size();
+    for (qint64 at = 0;;) {
+        const BoxHeader box = readBoxHeader(file, at, end);
+        if (!box.size || quint64(end - at) < box.size)
+            return false;
+        if (box.type == "moov")
+            return true;
+        at += qint64(box.size);
+    }
+}
+
+qint64 Mp4Writer::countVideoFrames(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    AVFormatContext* input = nullptr;
+    if (avformat_open_input(&input, name.constData(), nullptr, nullptr) < 0)
+        return -1;
+    qint64 frames = -1;
+    if (avformat_find_stream_info(input, nullptr) >= 0) {
+        const int video = av_find_best_stream(input, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (video >= 0) {
+            frames = 0;
+            AVPacket* packet = av_packet_alloc();
+            while (packet && av_read_frame(input, packet) >= 0) {
+                if (packet->stream_index == video && !(packet->flags & AV_PKT_FLAG_CORRUPT))
+                    ++frames;
+                av_packet_unref(packet);
+            }
+            av_packet_free(&packet);
+        }
+    }
+    avformat_close_input(&input);
+    return frames;
+}
+
+bool Mp4Writer::remuxToFaststart(const QString& source, const QString& destination, const std::atomic<bool>* abort,
+                                 AppError* error)
+{
+    const QByteArray sourceName = QFile::encodeName(source);
+    const QByteArray destinationName = QFile::encodeName(destination);
+    AVFormatContext* input = nullptr;
+    AVFormatContext* output = nullptr;
+    AVPacket* packet = nullptr;
+    bool opened = false;
+    int result = avformat_open_input(&input, sourceName.constData(), nullptr, nullptr);
+    QString step = QStringLiteral("Could not read %1").arg(source);
+    std::vector<int> map;
+    if (result >= 0)
+        result = avformat_find_stream_info(input, nullptr);
+    if (result >= 0) {
+        step = QStringLiteral("Could not create %1").arg(destination);
+        result = avformat_alloc_output_context2(&output, nullptr, "mp4", destinationName.constData());
+        if (result >= 0 && !output)
+            result = AVERROR(ENOMEM);
+    }
+    for (unsigned i = 0; result >= 0 && i < input->nb_streams; ++i) {
+        const AVStream* in = input->streams[i];
+        const AVMediaType type = in->codecpar->codec_type;
+        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) {
+            map.push_back(-1);
+            continue;
+        }
+        AVStream* out = avformat_new_stream(output, nullptr);
+        if (!out) {
+            result = AVERROR(ENOMEM);
+            break;
+        }
+        result = avcodec_parameters_copy(out->codecpar, in->codecpar);
+        out->codecpar->codec_tag = 0;
+        out->time_base = in->time_base;
+        out->avg_frame_rate = in->avg_frame_rate;
+        out->sample_aspect_ratio = in->sample_aspect_ratio;
+        map.push_back(out->index);
+    }
+    if (result >= 0) {
+        result = avio_open(&output->pb, destinationName.constData(), AVIO_FLAG_WRITE);
+        opened = result >= 0;
+    }
+    if (result >= 0) {
+        AVDictionary* options = nullptr;
+        av_dict_set(&options, "movflags", "+faststart", 0);
+        result = avformat_write_header(output, &options);
+        av_dict_free(&options);
+    }
+    if (result >= 0) {
+        step = QStringLiteral("Could not write %1").arg(destination);
+        packet = av_packet_alloc();
+        if (!packet)
+            result = AVERROR(ENOMEM);
+    }
+    while (result >= 0) {
+        if (abort && abort->load()) {
+            result = AVERROR_EXIT;
+            break;
+        }
+        const int read = av_read_frame(input, packet);
+        if (read < 0)
+            break; // the end, or a cut-off last fragment: what came before is all there is
+        const int index = packet->stream_index;
+        if (index < 0 || index >= int(map.size()) || map[size_t(index)] < 0 || (packet->flags & AV_PKT_FLAG_CORRUPT)) {
+            av_packet_unref(packet);
+            continue;
+        }
+        AVStream* out = output->streams[map[size_t(index)]];
+        av_packet_rescale_ts(packet, input->streams[index]->time_base, out->time_base);
+        packet->stream_index = out->index;
+        packet->pos = -1;
+        result = av_interleaved_write_frame(output, packet);
+    }
+    if (result >= 0)
+        result = av_write_trailer(output);
+    if (opened) {
+        const int closed = avio_closep(&output->pb);
+        if (result >= 0 && closed < 0)
+            result = closed;
+    }
+    av_packet_free(&packet);
+    avformat_free_context(output);
+    avformat_close_input(&input);
+    if (result < 0) {
+        if (opened)
+            QFile::remove(destination);
+        setError(error, avError(result, step));
+        return false;
+    }
+    return true;
 }
 
 } // namespace platform

@@ -7,6 +7,7 @@
 #include <QSizeF>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,6 +41,12 @@ public:
         Front, // players can start before the whole file has arrived; costs a rewrite of the whole file
         End,   // no rewrite: finishing takes no longer than flushing the encoders
     };
+    // How the file is laid out while it is written.
+    enum class Layout {
+        Faststart,  // one index for the whole file, written when writing finishes
+        Fragmented, // an empty index up front, then a fragment per key frame: the file plays up to its
+                    // last complete fragment at any moment, also after a crash
+    };
     enum class AppendResult {
         Appended,
         Dropped, // not written: its time slot is taken or it lies before the start
@@ -59,6 +66,8 @@ public:
     Mp4Writer(const Mp4Writer&) = delete;
     Mp4Writer& operator=(const Mp4Writer&) = delete;
 
+    // Before startWriting; Faststart when not set.
+    void setLayout(Layout layout);
     bool addVideoTrack(const Mp4VideoSettings& settings, AppError* error = nullptr);
     bool addAudioTrack(const Mp4AudioSettings& settings, AppError* error = nullptr);
     // Opens the file and writes its header; the tracks are fixed from here on.
@@ -93,6 +102,23 @@ public:
     void leaveIndexAtEnd();
     // Stops and removes the file.
     void cancelWriting();
+    // Stops and closes the file as far as it was written, without finishing it, and leaves it on
+    // disk: for a fragmented file after a write failure, whose complete fragments still play.
+    void abandonWriting();
+
+    // Cuts a fragmented MP4 file back to its last complete top-level box, so that a fragment
+    // half-written by a crash or a full disk does not trouble players. False when the file cannot
+    // be read or changed.
+    static bool trimToCompleteBoxes(const QString& path);
+    // Whether the file has an index (a top-level moov box).
+    static bool hasIndex(const QString& path);
+    // The number of video frames a file holds (-1 when it cannot be read).
+    static qint64 countVideoFrames(const QString& path);
+    // Copies the streams of `source` into a new faststart MP4 at `destination` (the index before
+    // the media data), without re-encoding. Gives up, removing `destination`, on a write failure or
+    // as soon as `abort` is set.
+    static bool remuxToFaststart(const QString& source, const QString& destination,
+                                 const std::atomic<bool>* abort = nullptr, AppError* error = nullptr);
 
 private:
     struct State;

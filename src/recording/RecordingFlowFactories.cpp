@@ -128,6 +128,7 @@ public:
     {
         return m_recorder.stopRecordingAndWait(timeout);
     }
+    void setWriteFailureHandler(std::function<void()> handler) override { m_recorder.setWriteFailureHandler(std::move(handler)); }
 
 private:
     ScreenRecorder m_recorder;

@@ -8,8 +8,8 @@
 
 namespace {
 
-// Line width 3, centred on the area's edge.
-constexpr double kLineWidth = 3.0;
+// Line width 3, wholly outside the area: none of it may end up in the recording.
+constexpr int kLineWidth = 3;
 // The badge's top edge lies this far below the frame's bottom edge; the text is inset in it.
 constexpr double kBadgeGap = 10.0;
 constexpr double kBadgePaddingX = 8.0;
@@ -57,14 +57,17 @@ QRect RecordingFrameView::pixelRect() const
                                            static_cast<int>(std::lround(r.bottom())) - 1));
 }
 
+QRegion RecordingFrameView::lineRegion() const
+{
+    // The three pixels next to the area's edge pixels, on every side; what lies off the screen
+    // (an area at the screen's edge) falls outside the window and is not drawn.
+    const QRect area = pixelRect();
+    return QRegion(area.adjusted(-kLineWidth, -kLineWidth, kLineWidth, kLineWidth)) - QRegion(area);
+}
+
 QRegion RecordingFrameView::paintedRegion() const
 {
-    // One pixel outside the area's edge pixels and two inside them, on every side.
-    const QRect area = pixelRect();
-    QRegion line = QRegion(area.adjusted(-1, -1, 1, 1));
-    if (area.width() > 4 && area.height() > 4)
-        line -= QRegion(area.adjusted(2, 2, -2, -2));
-    return line + QRegion(badgeRect().toAlignedRect());
+    return lineRegion() + QRegion(badgeRect().toAlignedRect());
 }
 
 void RecordingFrameView::paintEvent(QPaintEvent*)
@@ -76,17 +79,16 @@ void RecordingFrameView::paintEvent(QPaintEvent*)
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    // Whole pixels, no antialiasing: a blended edge pixel inside the area would be recorded.
+    const QRegion line = lineRegion();
     if (m_opaque) {
         // Solid colours only: without a compositor nothing blends with the screen beneath.
-        const QRegion painted = paintedRegion();
-        for (const QRect& r : painted)
+        for (const QRect& r : line)
             painter.fillRect(r, Qt::red);
         painter.fillRect(badge.toAlignedRect(), Qt::black);
     } else {
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(QColor::fromRgbF(1, 0, 0, 0.8f), kLineWidth));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawRect(m_drawingRect);
+        for (const QRect& r : line)
+            painter.fillRect(r, QColor::fromRgbF(1, 0, 0, 0.8f));
         painter.fillRect(badge, QColor::fromRgbF(0, 0, 0, 0.7f));
         // The text's own background, as an attributed string draws it.
         painter.fillRect(textRect, QColor::fromRgbF(0, 0, 0, 0.7f));

@@ -21,7 +21,9 @@ public:
     QRectF drawingRect() const { return m_drawingRect; }
     QRectF badgeRect() const;
     bool isOpaque() const { return m_opaque; }
-    // The pixels the view paints: the frame line (3 pixels, half inside the area) and the badge.
+    // The frame line: 3 pixels wide, just outside the area's pixels.
+    QRegion lineRegion() const;
+    // The pixels the view paints: the frame line and the badge.
     QRegion paintedRegion() const;
 
 protected:

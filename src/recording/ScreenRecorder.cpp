@@ -23,7 +23,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 using platform::AppError;
 using platform::NumberFormat;
@@ -75,8 +77,40 @@ AppError ScreenRecorder::error(ErrorCode code)
     case RecordingTooShort:
         return {errorDomain(), code, QStringLiteral("Запись слишком короткая"),
                 QStringLiteral("Минимальная длительность записи - 1 секунда")};
+    case WriteFailed:
+        return {errorDomain(), code, QStringLiteral("Не удалось записать файл")};
     }
     return {errorDomain(), code, {}};
+}
+
+AppError ScreenRecorder::writeFailure(const AppError& cause, const std::optional<QString>& keptFile)
+{
+    QString reason;
+    switch (-cause.code) {
+    case ENOSPC:
+    case EDQUOT:
+        reason = QStringLiteral("на диске закончилось место");
+        break;
+    case ENOENT:
+        reason = QStringLiteral("папка записей удалена");
+        break;
+    case EIO:
+        reason = QStringLiteral("ошибка ввода-вывода");
+        break;
+    default:
+        reason = cause.localizedDescription;
+        break;
+    }
+    AppError result = error(WriteFailed);
+    result.localizedDescription = QStringLiteral("Запись остановлена: ") + reason + QLatin1Char('.');
+    if (keptFile)
+        result.localizedFailureReason = QStringLiteral("Записанное до сбоя сохранено: ") + *keptFile;
+    else if (-cause.code == ENOENT)
+        result.localizedFailureReason = QStringLiteral("Записанное удалено вместе с папкой");
+    else
+        result.localizedFailureReason = QStringLiteral("Записанного слишком мало, чтобы сохранить");
+    result.localizedDescription += QLatin1Char('\n') + result.localizedFailureReason;
+    return result;
 }
 
 ScreenRecorder::ScreenRecorder(QObject* parent)
@@ -93,10 +127,11 @@ ScreenRecorder::~ScreenRecorder()
     if (m_microphone)
         m_microphone->stop();
     m_audioAccepting = false;
-    if (m_writer && m_writer->status() == platform::Mp4Writer::Status::Writing) {
+    if (m_writer && m_phase != Phase::Finishing) {
         // Whatever was recorded long enough stays a playable file.
-        if (m_frameCount >= minimumFrameCount)
-            m_writer->finishWritingInBackground(nullptr);
+        if (m_frameCount >= minimumFrameCount || m_writer->status() == platform::Mp4Writer::Status::Failed)
+            finishInBackground(m_writer, m_partialURL, m_outputURL, m_writeFailed ? -1 : m_frameCount.load(),
+                               std::make_shared<std::atomic<bool>>(false), std::nullopt, nullptr);
         else
             m_writer->cancelWriting();
     }
@@ -111,6 +146,13 @@ QString ScreenRecorder::fileName(const QDateTime& localStart)
 {
     return QStringLiteral("ScreenRecord_") + localStart.toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"))
         + QStringLiteral(".mp4");
+}
+
+QString ScreenRecorder::inProgressPath(const QString& finishedPath)
+{
+    const QFileInfo info(finishedPath);
+    // Hidden, and not ".mp4": nothing that lists recordings takes it for a finished one.
+    return info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
 }
 
 QSize ScreenRecorder::videoSize(const QRectF& area)
@@ -209,16 +251,21 @@ void ScreenRecorder::setupAssetWriter(const Report& completion)
             return;
         }
     }
+    m_partialURL = inProgressPath(m_outputURL);
+    if (QFile::exists(m_partialURL))
+        QFile::remove(m_partialURL);
     AppError writerError;
-    m_writer = platform::Mp4Writer::create(m_outputURL, &writerError);
+    m_writer = platform::Mp4Writer::create(m_partialURL, &writerError);
     if (!m_writer) {
         completion(false, writerError);
         return;
     }
+    m_writer->setLayout(platform::Mp4Writer::Layout::Fragmented);
     platform::Mp4VideoSettings video;
     video.size = videoSize(m_recordingArea);
     video.averageBitRate = 5'000'000;
-    video.maxKeyFrameInterval = 30;
+    // A key frame a second: a fragment a second, so a crash loses at most the last one.
+    video.maxKeyFrameInterval = frameRate;
     video.frameRate = frameRate;
     if (!m_writer->addVideoTrack(video, &writerError)) {
         completion(false, writerError);
@@ -256,12 +303,17 @@ void ScreenRecorder::stopRecording(StopCompletion completion)
         log(QStringLiteral("ScreenRecorder: ERROR - Too few frames (") + QString::number(frames)
             + QStringLiteral("), need at least 30 frames (1 second)"));
         stopCapture();
-        // Never finished, the file would not play: it goes.
+        // Too short to keep: it goes.
         if (m_writer)
             m_writer->cancelWriting();
+        std::optional<AppError> cause;
+        {
+            std::lock_guard lock(m_failureMutex);
+            cause = m_writeFailureCause;
+        }
         cleanup();
         if (completion)
-            completion(std::nullopt, error(RecordingTooShort));
+            completion(std::nullopt, cause ? writeFailure(*cause, std::nullopt) : error(RecordingTooShort));
         return;
     }
     stopCapture();
@@ -354,20 +406,122 @@ void ScreenRecorder::finishRecording(Report completion, bool indexAtEnd)
     m_finish = finish;
     auto* relay = new FinishRelay(this, finish, m_frameCount.load(), std::move(completion));
     m_finishRelay = relay;
-    std::shared_ptr<platform::Mp4Writer> writer = m_writer;
-    writer->finishWritingInBackground(
-        [finish, writer, relay](bool success) {
-            std::lock_guard lock(finish->mutex);
-            finish->done = true;
-            finish->success = success;
-            if (!success)
-                finish->error = writer->error();
-            finish->finished.notify_all();
-            // Under the lock: a wait that gave up has deleted the relay, and the application may be gone.
-            if (!finish->abandoned)
-                relay->post();
-        },
-        indexAtEnd ? platform::Mp4Writer::IndexPlacement::End : platform::Mp4Writer::IndexPlacement::Front);
+    m_quickFinish = std::make_shared<std::atomic<bool>>(indexAtEnd);
+    std::optional<AppError> cause;
+    {
+        std::lock_guard lock(m_failureMutex);
+        cause = m_writeFailureCause;
+    }
+    // After a failed write the frames appended are not the frames on disk: they are counted there.
+    finishInBackground(m_writer, m_partialURL, m_outputURL, cause ? -1 : m_frameCount.load(), m_quickFinish, cause,
+                       [finish, relay](bool kept, std::optional<AppError> error) {
+                           std::lock_guard lock(finish->mutex);
+                           finish->done = true;
+                           finish->success = kept && !error;
+                           finish->error = error;
+                           finish->finished.notify_all();
+                           // Under the lock: a wait that gave up has deleted the relay, and the
+                           // application may be gone.
+                           if (!finish->abandoned)
+                               relay->post();
+                       });
+}
+
+void ScreenRecorder::finishInBackground(std::shared_ptr<platform::Mp4Writer> writer, QString partial, QString finished,
+                                        qint64 frames, std::shared_ptr<std::atomic<bool>> quick,
+                                        std::optional<AppError> cause,
+                                        std::function<void(bool kept, std::optional<AppError> error)> done)
+{
+    std::thread([writer = std::move(writer), partial = std::move(partial), finished = std::move(finished), frames,
+                 quick = std::move(quick), cause = std::move(cause), done = std::move(done)]() mutable {
+        // The fragmented file needs no index at its end: nothing here rewrites it.
+        if (!writer->finishWriting(platform::Mp4Writer::IndexPlacement::End)) {
+            if (!cause)
+                cause = writer->error();
+            writer->abandonWriting();
+            frames = -1;
+        }
+        const FiledRecording filed = fileRecording(partial, finished, frames, quick.get());
+        writer.reset();
+        const bool kept = filed.outcome == FiledRecording::Outcome::Finished
+            || filed.outcome == FiledRecording::Outcome::Fragmented;
+        std::optional<AppError> error;
+        if (cause)
+            error = writeFailure(*cause, kept ? std::optional<QString>(filed.path) : std::nullopt);
+        else if (!kept)
+            error = filed.error ? filed.error : std::optional<AppError>(ScreenRecorder::error(NoAssetWriter));
+        if (done)
+            done(kept, error);
+    }).detach();
+}
+
+ScreenRecorder::FiledRecording ScreenRecorder::fileRecording(const QString& partial, const QString& finished,
+                                                             qint64 knownFrames, const std::atomic<bool>* quick)
+{
+    FiledRecording result;
+    if (!QFile::exists(partial)) {
+        result.error = AppError{QStringLiteral("FileSystem"), -ENOENT, QStringLiteral("The file is gone: ") + partial};
+        return result;
+    }
+    // A fragment cut off by a crash or a full disk: the complete ones before it still play.
+    if (knownFrames < 0)
+        platform::Mp4Writer::trimToCompleteBoxes(partial);
+    result.frames = knownFrames >= 0 ? knownFrames : platform::Mp4Writer::countVideoFrames(partial);
+    // Cut off before its first fragment (and index) was written: no frame of it can be read.
+    if (result.frames < 0 && !platform::Mp4Writer::hasIndex(partial))
+        result.frames = 0;
+    if (result.frames < 0) {
+        result.error = AppError{platform::Mp4Writer::errorDomain(), -EINVAL, QStringLiteral("Unreadable: ") + partial};
+        return result;
+    }
+    if (result.frames < minimumFrameCount) {
+        QFile::remove(partial);
+        result.outcome = FiledRecording::Outcome::TooShort;
+        return result;
+    }
+    const QFileInfo info(finished);
+    const QString copy = info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".faststart");
+    AppError copyError;
+    if (!(quick && quick->load()) && platform::Mp4Writer::remuxToFaststart(partial, copy, quick, &copyError)
+        && std::rename(QFile::encodeName(copy).constData(), QFile::encodeName(finished).constData()) == 0) {
+        QFile::remove(partial);
+        result.outcome = FiledRecording::Outcome::Finished;
+        result.path = finished;
+        return result;
+    }
+    QFile::remove(copy);
+    if (!(quick && quick->load()))
+        result.error = copyError;
+    // Renaming within the folder takes no space: the fragmented file plays as it is.
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(finished).constData()) != 0) {
+        result.error = AppError{QStringLiteral("FileSystem"), -errno, QString::fromLocal8Bit(std::strerror(errno))};
+        return result;
+    }
+    result.outcome = FiledRecording::Outcome::Fragmented;
+    result.path = finished;
+    return result;
+}
+
+QList<ScreenRecorder::FiledRecording> ScreenRecorder::recoverUnfinishedRecordings(const QString& directory)
+{
+    QList<FiledRecording> results;
+    const QDir dir(directory);
+    const QDir::Filters filters = QDir::Files | QDir::Hidden;
+    for (const QString& name : dir.entryList({QStringLiteral(".ScreenRecord_*.mp4.faststart")}, filters))
+        QFile::remove(dir.filePath(name)); // half a copy: its source is still there
+    for (const QString& name : dir.entryList({QStringLiteral(".ScreenRecord_*.mp4.part")}, filters, QDir::Name)) {
+        const QString partial = dir.filePath(name);
+        QString finished = dir.filePath(name.mid(1, name.size() - 1 - int(qstrlen(".part"))));
+        // A finished file of that name (a recording started within the same second) stays.
+        for (int n = 2; QFile::exists(finished); ++n)
+            finished = dir.filePath(name.mid(1, name.size() - 1 - int(qstrlen(".mp4.part"))) + QStringLiteral("_")
+                                    + QString::number(n) + QStringLiteral(".mp4"));
+        FiledRecording filed = fileRecording(partial, finished);
+        if (filed.path.isEmpty())
+            filed.path = partial;
+        results.append(filed);
+    }
+    return results;
 }
 
 ScreenRecorder::ShutdownResult ScreenRecorder::stopRecordingAndWait(std::chrono::milliseconds timeout)
@@ -393,9 +547,12 @@ ScreenRecorder::ShutdownResult ScreenRecorder::stopRecordingAndWait(std::chrono:
     }
     if (m_phase != Phase::Finishing || !m_finish)
         return ShutdownResult::NothingToStop;
-    // A finish under way from an ordinary stop skips the rewrite too, unless it is at it already.
+    // A finish under way from an ordinary stop skips the copy into the faststart file, and one at
+    // it gives up: the fragmented file is kept as it is.
     if (m_writer)
         m_writer->leaveIndexAtEnd();
+    if (m_quickFinish)
+        *m_quickFinish = true;
     std::shared_ptr<FinishState> finish = m_finish;
     std::unique_lock lock(finish->mutex);
     if (!finish->finished.wait_until(lock, deadline, [&] { return finish->done; })) {
@@ -414,6 +571,13 @@ void ScreenRecorder::cleanup()
     m_microphone.reset();
     m_microphoneError.reset();
     m_outputURL.clear();
+    m_partialURL.clear();
+    m_quickFinish.reset();
+    m_writeFailed = false;
+    {
+        std::lock_guard lock(m_failureMutex);
+        m_writeFailureCause.reset();
+    }
     m_frameCount = 0;
     m_settings.reset();
     m_drawClicks = false;
@@ -569,6 +733,13 @@ void ScreenRecorder::captureFrame()
     if (appended != platform::Mp4Writer::AppendResult::Appended) {
         if (n == 0 && appended == platform::Mp4Writer::AppendResult::Failed)
             log(QStringLiteral("ScreenRecorder: ERROR - Failed to append FIRST pixel buffer!"));
+        if (writer->status() == platform::Mp4Writer::Status::Failed)
+            noteWriteFailure(writer->error());
+        return;
+    }
+    // A removed folder takes the file with it while writes still succeed: looked for once a second.
+    if ((n + 1) % frameRate == 0 && !QFileInfo::exists(m_partialURL)) {
+        noteWriteFailure(AppError{QStringLiteral("FileSystem"), -ENOENT, QStringLiteral("The recording file is gone")});
         return;
     }
     const int count = n + 1;
@@ -580,6 +751,37 @@ void ScreenRecorder::captureFrame()
             + seconds2(elapsed) + QStringLiteral("s)"));
     m_lastElapsed = elapsed;
     QMetaObject::invokeMethod(this, "publishRecordingDuration", Qt::QueuedConnection);
+}
+
+void ScreenRecorder::noteWriteFailure(std::optional<AppError> cause)
+{
+    if (m_writeFailed.exchange(true))
+        return;
+    m_capturing = false;
+    {
+        std::lock_guard lock(m_failureMutex);
+        m_writeFailureCause = cause ? *cause : AppError{platform::Mp4Writer::errorDomain(), -EIO, QStringLiteral("Write failed")};
+    }
+    QMetaObject::invokeMethod(this, "handleWriteFailure", Qt::QueuedConnection);
+}
+
+void ScreenRecorder::handleWriteFailure()
+{
+    if (m_phase != Phase::Recording)
+        return;
+    std::optional<AppError> cause;
+    {
+        std::lock_guard lock(m_failureMutex);
+        cause = m_writeFailureCause;
+    }
+    log(QStringLiteral("ScreenRecorder: ERROR - Writing the file failed, stopping: ") + errorText(cause));
+    if (m_writeFailureHandler) {
+        m_writeFailureHandler();
+        return;
+    }
+    stopRecording([](std::optional<QString>, std::optional<AppError> failure) {
+        log(QStringLiteral("ScreenRecorder: Stopped after a write failure: ") + errorText(failure));
+    });
 }
 
 void ScreenRecorder::publishRecordingDuration()
@@ -690,7 +892,9 @@ void ScreenRecorder::setupAudioRecording()
         [this, writer](const float* samples, int frames, double mediaTime) {
             if (!m_audioAccepting.load(std::memory_order_acquire))
                 return;
-            writer->appendAudioSamples(samples, frames, mediaTime - m_startTime);
+            if (writer->appendAudioSamples(samples, frames, mediaTime - m_startTime) == platform::Mp4Writer::AppendResult::Failed
+                && writer->status() == platform::Mp4Writer::Status::Failed)
+                noteWriteFailure(writer->error());
         },
         &reason);
     if (!started) {

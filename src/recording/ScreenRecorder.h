@@ -37,6 +37,11 @@ struct GlobalClick;
 // Records one area of the main screen to one H.264 MP4 file, with click rings drawn into the
 // frames and an optional microphone track. A new recorder is made for every recording.
 //
+// While it records, the file is a fragmented MP4 under an in-progress name beside the finished
+// one (".ScreenRecord_....mp4.part"), playable up to its last second at any moment; a stop copies
+// it into the finished faststart file. A crash leaves the in-progress file, which
+// recoverUnfinishedRecordings() files at the next launch.
+//
 // Threads: everything public runs on the GUI thread. Frames are captured, drawn and encoded on
 // the recorder's own frame thread, driven by a 33 ms timer; microphone samples arrive on the
 // microphone's thread; the file is finished on a thread of the writer. The click rings are shared
@@ -73,9 +78,42 @@ public:
     static constexpr double clickAnimationDuration = 0.8;
 
     // Codes of the recorder's errors in its domain.
-    enum ErrorCode { AlreadyRecording = 1, NotRecording = 2, NoOutputURL = 3, NoAssetWriter = 4, RecordingTooShort = 5 };
+    enum ErrorCode {
+        AlreadyRecording = 1,
+        NotRecording = 2,
+        NoOutputURL = 3,
+        NoAssetWriter = 4,
+        RecordingTooShort = 5,
+        WriteFailed = 6
+    };
     static QString errorDomain();
     static platform::AppError error(ErrorCode code);
+    // The error of a recording stopped by a failed write: names the cause and, when something
+    // could be kept, the file that holds it.
+    static platform::AppError writeFailure(const platform::AppError& cause, const std::optional<QString>& keptFile);
+
+    // What became of an in-progress file.
+    struct FiledRecording {
+        enum class Outcome {
+            Finished,   // copied into the faststart file under the normal name
+            Fragmented, // the copy could not be written (or there was no time): kept as it is, under the normal name
+            TooShort,   // fewer than the minimum frames: removed
+            Failed,     // unreadable: left where it is
+        };
+        Outcome outcome = Outcome::Failed;
+        QString path;        // the finished file, for Finished and Fragmented
+        qint64 frames = 0;   // video frames in it
+        std::optional<platform::AppError> error; // why the copy was not written
+    };
+    // Blocking, any thread. Files the in-progress `partial` under `finished`: trims a half-written
+    // last fragment, removes a file of fewer than minimumFrameCount frames (`knownFrames`, when
+    // known, saves counting), else copies it into a faststart file and removes it; where the copy
+    // cannot be written, or `quick` is or becomes set, the fragmented file itself takes the name.
+    static FiledRecording fileRecording(const QString& partial, const QString& finished, qint64 knownFrames = -1,
+                                        const std::atomic<bool>* quick = nullptr);
+    // Files every in-progress file of `directory` left by a recorder that never finished (a crash,
+    // a kill, a power loss), and removes left-over halves of copies. Blocking.
+    static QList<FiledRecording> recoverUnfinishedRecordings(const QString& directory = recordingsDirectory());
 
     explicit ScreenRecorder(QObject* parent = nullptr);
     // A recorder destroyed while recording stops; a file of the minimum length or more is still
@@ -86,6 +124,8 @@ public:
     static QString recordingsDirectory();
     // "ScreenRecord_yyyy-MM-dd_HH-mm-ss.mp4" for a start at `localStart`.
     static QString fileName(const QDateTime& localStart);
+    // The in-progress name of a recording to be finished as `finishedPath`, in the same folder.
+    static QString inProgressPath(const QString& finishedPath);
     // The video's size for an area in points: fractions dropped, then rounded down to even.
     static QSize videoSize(const QRectF& area);
 
@@ -106,7 +146,13 @@ public:
     double recordingDuration() const { return m_recordingDuration; }
     QRectF recordingArea() const { return m_recordingArea; }
     std::optional<RecordingSettings> settings() const { return m_settings; }
+    // The finished file's path; while recording, the frames go to inProgressURL().
     QString outputURL() const { return m_outputURL; }
+    QString inProgressURL() const { return m_partialURL; }
+    // Called on the GUI thread, once, when writing the file fails (a full disk, a removed folder,
+    // an I/O error): capture has stopped; stopRecording files what was written and answers with
+    // the write failure. Without a handler the recorder stops by itself.
+    void setWriteFailureHandler(std::function<void()> handler) { m_writeFailureHandler = std::move(handler); }
     int frameCount() const { return m_frameCount.load(); }
     double startTime() const { return m_startTime; }
     QList<MouseClickAnimation> clickAnimations() const;
@@ -141,6 +187,14 @@ private:
 
     void setupAssetWriter(const Report& completion);
     void finishRecording(Report completion, bool indexAtEnd = false);
+    // Finishes the writer and files its in-progress file on a thread of its own; `done` runs there.
+    static void finishInBackground(std::shared_ptr<platform::Mp4Writer> writer, QString partial, QString finished,
+                                   qint64 frames, std::shared_ptr<std::atomic<bool>> quick,
+                                   std::optional<platform::AppError> cause,
+                                   std::function<void(bool kept, std::optional<platform::AppError> error)> done);
+    // From the frame or the microphone thread: a write failed; stops appending and tells the GUI thread.
+    void noteWriteFailure(std::optional<platform::AppError> cause);
+    Q_INVOKABLE void handleWriteFailure();
     void startDisplayLink();
     void stopDisplayLink();
     void runFrameTimer();
@@ -172,7 +226,13 @@ private:
     double m_startTime = 0;
     QRectF m_recordingArea;
     QString m_outputURL;
+    QString m_partialURL;
     std::atomic<int> m_frameCount{0};
+    std::shared_ptr<std::atomic<bool>> m_quickFinish;
+    std::function<void()> m_writeFailureHandler;
+    std::atomic<bool> m_writeFailed{false};
+    mutable std::mutex m_failureMutex;
+    std::optional<platform::AppError> m_writeFailureCause;
     std::optional<RecordingSettings> m_settings;
     bool m_drawClicks = false;
 

@@ -92,6 +92,8 @@ struct RecorderRecord {
     int shutdownStops = 0;
     bool released = false;
     ScreenRecorder::StopCompletion pending;
+    // What the flow asked to hear when writing fails; the test calls it to stand for a full disk.
+    std::function<void()> writeFailureHandler;
 
     void finish()
     {
@@ -153,6 +155,7 @@ public:
             Qt::QueuedConnection);
     }
     bool isRecording() const override { return m_record->recording; }
+    void setWriteFailureHandler(std::function<void()> handler) override { m_record->writeFailureHandler = std::move(handler); }
     ScreenRecorder::ShutdownResult stopRecordingAndWait(std::chrono::milliseconds) override
     {
         ++m_record->shutdownStops;

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace std::chrono_literals;
 using flowtest::FakeFlow;
 using platform::AppError;
@@ -129,6 +131,42 @@ void PrintTo(const FlowCase& c, std::ostream* os)
 const QString kLogPathLine = QStringLiteral("\n\nЛог: ");
 
 const FlowCase kCases[] = {
+    {
+        // The disk fills mid-recording: the frame and the controls go at once, the stop files
+        // what was written, and the alert says why and where it is.
+        "AWriteFailureStopsAtOnceAndTheAlertNamesTheCause",
+        true,
+        [](Flow& f) {
+            f.fake.configureRecorder = [](flowtest::RecorderRecord& r) {
+                r.finishedPath.reset();
+                r.finishError = ScreenRecorder::writeFailure(AppError{"Mp4Writer", -ENOSPC, "No space left on device"},
+                                                             QStringLiteral("/tmp/ScreenRecord_full.mp4"));
+                r.holdFinish = true;
+            };
+        },
+        [](Flow& f) {
+            f.record();
+            auto recorder = f.fake.recorders.back();
+            ASSERT_TRUE(recorder->writeFailureHandler);
+            recorder->writeFailureHandler();
+            EXPECT_EQ(recorder->stops, 1);
+            EXPECT_FALSE(f.fake.last("frame")->visible);
+            EXPECT_FALSE(f.fake.last("controls")->visible);
+            recorder->finish();
+            Flow::settle();
+        },
+        {"Ошибка записи"},
+        {"AppDelegate: Writing the recording failed, stopping", "AppDelegate: Recording failed"},
+        [](Flow& f) {
+            ASSERT_EQ(f.fake.alerts->shown.size(), 1u);
+            const QString text = f.fake.alerts->shown[0].informativeText;
+            EXPECT_TRUE(text.startsWith("Запись остановлена: на диске закончилось место.\n")) << text.toStdString();
+            EXPECT_TRUE(text.contains("/tmp/ScreenRecord_full.mp4")) << text.toStdString();
+            EXPECT_GE(f.fake.last("frame")->closed, 1);
+            EXPECT_GE(f.fake.last("controls")->closed, 1);
+            EXPECT_EQ(f.fake.count("controls"), 1);
+        },
+    },
     {
         "HotKeyWhileRecordingIsRefused",
         true,

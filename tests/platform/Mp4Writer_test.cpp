@@ -313,54 +313,135 @@ TEST(Mp4Writer, TheIndexGoesInFrontUnlessAskedToStayAtTheEnd)
 
 // A flash in the picture and a click in the sound given the same time come out together, also
 // when the audio starts late and has a gap.
+// In the faststart file, in the fragments of a recording, and in the faststart copy of those.
 TEST(Mp4Writer, PictureAndSoundStayInStep)
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("sync.mp4");
-    const QSize size(160, 120);
-    auto writer = startedWriter(path, size, true);
-    ASSERT_TRUE(writer);
-    QImage dark(size, QImage::Format_RGB32);
-    dark.fill(Qt::black);
-    QImage bright(size, QImage::Format_RGB32);
-    bright.fill(Qt::white);
-    const double flash = 1.0;
-    for (int i = 0; i < 60; ++i) {
-        const double t = i / 30.0;
-        writer->appendVideoFrame(t >= flash && t < flash + 0.1 ? bright : dark, t);
+    for (const char* form : {"faststart", "fragmented", "copied"}) {
+        SCOPED_TRACE(form);
+        QTemporaryDir dir;
+        const bool fragments = std::string(form) != "faststart";
+        const QString written = dir.filePath(fragments ? "sync.mp4.part" : "sync.mp4");
+        const QSize size(160, 120);
+        platform::AppError error;
+        auto writer = Mp4Writer::create(written, &error);
+        ASSERT_TRUE(writer);
+        if (fragments)
+            writer->setLayout(Mp4Writer::Layout::Fragmented);
+        platform::Mp4VideoSettings settings;
+        settings.size = size;
+        ASSERT_TRUE(writer->addVideoTrack(settings, &error));
+        ASSERT_TRUE(writer->addAudioTrack({}, &error));
+        ASSERT_TRUE(writer->startWriting(&error));
+        QImage dark(size, QImage::Format_RGB32);
+        dark.fill(Qt::black);
+        QImage bright(size, QImage::Format_RGB32);
+        bright.fill(Qt::white);
+        const double flash = 1.0;
+        for (int i = 0; i < 60; ++i) {
+            const double t = i / 30.0;
+            writer->appendVideoFrame(t >= flash && t < flash + 0.1 ? bright : dark, t);
+        }
+        const qint64 clickSample = qint64(flash * rate);
+        for (qint64 at = qint64(0.25 * rate); at < 2 * rate; at += 1024) {
+            if (at > qint64(0.6 * rate) && at < qint64(0.8 * rate))
+                continue; // lost upstream
+            std::vector<float> block(2048, 0.0f);
+            for (int i = 0; i < 1024; ++i)
+                if (at + i >= clickSample && at + i < clickSample + 220)
+                    block[size_t(i) * 2] = block[size_t(i) * 2 + 1] = 0.9f;
+            writer->appendAudioSamples(block.data(), 1024, double(at) / rate);
+        }
+        ASSERT_TRUE(writer->finishWriting());
+        QString path = written;
+        if (std::string(form) == "copied") {
+            path = dir.filePath("sync.mp4");
+            ASSERT_TRUE(Mp4Writer::remuxToFaststart(written, path, nullptr, &error)) << error.localizedDescription.toStdString();
+        }
+
+        const auto infos = media::videoFrames(path);
+        const auto frames = media::decodeFrames(path, QSize(16, 12));
+        ASSERT_EQ(infos.size(), frames.size());
+        double flashTime = -1;
+        for (size_t i = 0; i < frames.size() && flashTime < 0; ++i)
+            if (qGray(frames[i].pixel(8, 6)) > 128)
+                flashTime = infos[i].time;
+
+        const QJsonObject audio = media::stream(media::probe(path), "audio");
+        const double audioStart = media::number(audio, "start_time");
+        const auto samples = media::decodeAudio(path);
+        double clickTime = -1;
+        for (size_t i = 0; i < samples.size() && clickTime < 0; ++i)
+            if (std::abs(samples[i]) > 0.3f)
+                clickTime = audioStart + double(i) / rate;
+
+        // The encoder's priming frame may stay in front of the first sample, as silence.
+        EXPECT_GE(audioStart, 0.25 - 1024.0 / rate - 0.001);
+        EXPECT_LE(audioStart, 0.25 + 0.001);
+        EXPECT_NEAR(flashTime, flash, 0.002);
+        EXPECT_NEAR(clickTime, flash, 0.01);
+        EXPECT_LT(std::abs(clickTime - flashTime), 0.040);
     }
-    const qint64 clickSample = qint64(flash * rate);
-    for (qint64 at = qint64(0.25 * rate); at < 2 * rate; at += 1024) {
-        if (at > qint64(0.6 * rate) && at < qint64(0.8 * rate))
-            continue; // lost upstream
-        std::vector<float> block(2048, 0.0f);
-        for (int i = 0; i < 1024; ++i)
-            if (at + i >= clickSample && at + i < clickSample + 220)
-                block[size_t(i) * 2] = block[size_t(i) * 2 + 1] = 0.9f;
-        writer->appendAudioSamples(block.data(), 1024, double(at) / rate);
+}
+
+// Fragments while writing, then a stream copy into one faststart file: the same frames, colours
+// and sound, the same track settings, the index before the media data.
+TEST(Mp4Writer, FragmentedFilesCopyIntoFaststartOnesUnchanged)
+{
+    QTemporaryDir dir;
+    const QString fragmented = dir.filePath("recording.mp4.part");
+    const QSize size(320, 240);
+    platform::AppError error;
+    auto writer = Mp4Writer::create(fragmented, &error);
+    ASSERT_TRUE(writer);
+    writer->setLayout(Mp4Writer::Layout::Fragmented);
+    platform::Mp4VideoSettings video;
+    video.size = size;
+    ASSERT_TRUE(writer->addVideoTrack(video, &error));
+    ASSERT_TRUE(writer->addAudioTrack({}, &error));
+    ASSERT_TRUE(writer->startWriting(&error));
+    const int frames = 90;
+    for (int i = 0; i < frames; ++i) {
+        ASSERT_EQ(writer->appendVideoFrame(quadrantFrame(size, i), i / 30.0), Mp4Writer::AppendResult::Appended);
+        const qint64 at = qint64(i) * rate / 30;
+        const int n = int(qint64(i + 1) * rate / 30 - at);
+        const auto block = sine(n, 440, 2, at);
+        writer->appendAudioSamples(block.data(), n, double(at) / rate);
     }
     ASSERT_TRUE(writer->finishWriting());
+    QStringList boxes = media::topLevelBoxes(fragmented);
+    EXPECT_EQ(boxes.value(1), "moov") << boxes.join(' ').toStdString();
+    EXPECT_GE(boxes.count("moof"), 3) << "a fragment a key frame, one a second";
+    EXPECT_EQ(Mp4Writer::countVideoFrames(fragmented), frames);
 
-    const auto infos = media::videoFrames(path);
-    const auto frames = media::decodeFrames(path, QSize(16, 12));
-    ASSERT_EQ(infos.size(), frames.size());
-    double flashTime = -1;
-    for (size_t i = 0; i < frames.size() && flashTime < 0; ++i)
-        if (qGray(frames[i].pixel(8, 6)) > 128)
-            flashTime = infos[i].time;
+    const QString faststart = dir.filePath("recording.mp4");
+    ASSERT_TRUE(Mp4Writer::remuxToFaststart(fragmented, faststart, nullptr, &error)) << error.localizedDescription.toStdString();
+    boxes = media::topLevelBoxes(faststart);
+    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")) << boxes.join(' ').toStdString();
+    EXPECT_FALSE(boxes.contains("moof"));
+    EXPECT_EQ(Mp4Writer::countVideoFrames(faststart), frames);
+    const QJsonObject probed = media::probe(faststart);
+    const QJsonObject v = media::stream(probed, "video");
+    const QJsonObject a = media::stream(probed, "audio");
+    EXPECT_EQ(v.value("profile").toString(), "High");
+    EXPECT_EQ(v.value("color_space").toString(), "bt709");
+    EXPECT_NEAR(media::number(v, "duration"), 3.0, 0.05); // picture and sound in step: see PictureAndSoundStayInStep
+    EXPECT_EQ(a.value("codec_name").toString(), "aac");
+    EXPECT_EQ(a.value("channels").toInt(), 2);
+    EXPECT_NEAR(media::number(a, "duration"), 3.0, 0.05);
+    EXPECT_EQ(media::dominantFrequency(media::decodeAudio(faststart), rate), 440);
+    const auto decoded = media::decodeFrames(faststart, size);
+    ASSERT_EQ(decoded.size(), size_t(frames));
+    for (int i : {0, 45, 89})
+        EXPECT_LE(media::colourDistance(decoded[size_t(i)].pixel(80, 60), quadrantColour(i, 0)), 12) << i;
 
-    const QJsonObject audio = media::stream(media::probe(path), "audio");
-    const double audioStart = media::number(audio, "start_time");
-    const auto samples = media::decodeAudio(path);
-    double clickTime = -1;
-    for (size_t i = 0; i < samples.size() && clickTime < 0; ++i)
-        if (std::abs(samples[i]) > 0.3f)
-            clickTime = audioStart + double(i) / rate;
-
-    // The encoder's priming frame may stay in front of the first sample, as silence.
-    EXPECT_GE(audioStart, 0.25 - 1024.0 / rate - 0.001);
-    EXPECT_LE(audioStart, 0.25 + 0.001);
-    EXPECT_NEAR(flashTime, flash, 0.002);
-    EXPECT_NEAR(clickTime, flash, 0.01);
-    EXPECT_LT(std::abs(clickTime - flashTime), 0.040);
+    // Nothing to copy, or nowhere to put it: an error, and no file.
+    EXPECT_FALSE(Mp4Writer::remuxToFaststart(dir.filePath("missing.mp4"), dir.filePath("out.mp4"), nullptr, &error));
+    EXPECT_FALSE(error.localizedDescription.isEmpty());
+    EXPECT_FALSE(QFile::exists(dir.filePath("out.mp4")));
+    EXPECT_FALSE(Mp4Writer::remuxToFaststart(fragmented, dir.filePath("no/such/folder.mp4"), nullptr, &error));
+    // Asked to give up: the copy is removed.
+    std::atomic<bool> abort{true};
+    EXPECT_FALSE(Mp4Writer::remuxToFaststart(fragmented, dir.filePath("given-up.mp4"), &abort, &error));
+    EXPECT_FALSE(QFile::exists(dir.filePath("given-up.mp4")));
+    EXPECT_EQ(Mp4Writer::countVideoFrames(dir.filePath("missing.mp4")), -1);
 }

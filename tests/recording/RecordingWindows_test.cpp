@@ -375,23 +375,69 @@ TEST(RecordingFrameView, FrameLineAndBadge)
     EXPECT_EQ(RecordingFrameView::badgeText(), QString::fromUtf8("REC \xE2\x97\x8F"));
 
     const QRegion painted = view.paintedRegion();
-    EXPECT_TRUE(painted.contains(QPoint(99, 200)));  // one pixel outside the left edge
-    EXPECT_TRUE(painted.contains(QPoint(101, 200))); // two inside it
-    EXPECT_FALSE(painted.contains(QPoint(102, 200)));
-    EXPECT_FALSE(painted.contains(QPoint(98, 200)));
-    EXPECT_TRUE(painted.contains(QPoint(500, 300)));  // one outside the right edge (the area ends at 499)
-    EXPECT_TRUE(painted.contains(QPoint(498, 300)));
-    EXPECT_FALSE(painted.contains(QPoint(497, 300)));
+    EXPECT_TRUE(painted.contains(QPoint(99, 200))); // three pixels outside the left edge
+    EXPECT_TRUE(painted.contains(QPoint(97, 200)));
+    EXPECT_FALSE(painted.contains(QPoint(96, 200)));
+    EXPECT_FALSE(painted.contains(QPoint(100, 200))); // the area's own edge pixel is recorded
+    EXPECT_TRUE(painted.contains(QPoint(500, 300)));  // outside the right edge (the area ends at 499)
+    EXPECT_TRUE(painted.contains(QPoint(502, 300)));
+    EXPECT_FALSE(painted.contains(QPoint(503, 300)));
+    EXPECT_FALSE(painted.contains(QPoint(499, 300)));
+    EXPECT_TRUE(painted.contains(QPoint(300, 97)));
+    EXPECT_FALSE(painted.contains(QPoint(300, 100)));
+    EXPECT_TRUE(painted.contains(QPoint(300, 402)));
+    EXPECT_FALSE(painted.contains(QPoint(300, 399)));
     EXPECT_TRUE(painted.contains(badge.center().toPoint()));
-    EXPECT_FALSE(painted.contains(QPoint(300, 250)));
+    EXPECT_FALSE(painted.intersects(QRect(100, 100, 400, 300))) << "nothing of the frame or the badge inside the area";
 
     const QImage image = render(view);
-    EXPECT_EQ(QColor(image.pixel(100, 200)), QColor(Qt::red));
+    EXPECT_EQ(QColor(image.pixel(98, 200)), QColor(Qt::red));
     EXPECT_EQ(QColor(image.pixel(badge.left() + 2, badge.top() + 2)), QColor(Qt::black));
 
     // Relative to a view that starts elsewhere.
     RecordingFrameView shifted(QRectF(100, 100, 400, 300), QPointF(-50, 20), false);
     EXPECT_EQ(shifted.drawingRect(), QRectF(150, 80, 400, 300));
+}
+
+// Shaped (no compositor) or translucent: no pixel inside the area is painted, also where the
+// area touches the screen's edges and the line has nowhere to go there.
+TEST(RecordingFrameView, NoPaintInsideTheArea)
+{
+    const struct {
+        QRect area;
+        bool opaque;
+    } cases[] = {
+        {{100, 100, 400, 300}, true},
+        {{100, 100, 400, 300}, false},
+        {{0, 0, 640, 480}, true},
+        {{0, 0, 640, 480}, false},
+        {{0, 0, 800, 600}, true}, // the whole screen
+        {{0, 0, 800, 600}, false},
+        {{500, 300, 300, 300}, false}, // the bottom-right corner
+    };
+    for (const auto& c : cases) {
+        RecordingFrameView view(QRectF(c.area), QPointF(0, 0), c.opaque);
+        view.resize(800, 600);
+        const QImage image = render(view);
+        int inside = 0, line = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb p = image.pixel(x, y);
+                if (c.area.contains(x, y))
+                    inside += qAlpha(p) != 0;
+                else if (qAlpha(p) != 0 && qRed(p) > 150 && qGreen(p) < 50 && qBlue(p) < 50 && x >= c.area.left() - 3
+                         && x <= c.area.right() + 3 && y >= c.area.top() - 3 && y <= c.area.bottom() + 3)
+                    ++line;
+            }
+        EXPECT_EQ(inside, 0) << c.area.x() << "," << c.area.y() << " opaque " << c.opaque;
+        // The line's visible part: three pixels wide on every side that has room.
+        const QRect screen(0, 0, 800, 600);
+        const QRegion visible = (QRegion(c.area.adjusted(-3, -3, 3, 3)) - QRegion(c.area)) & QRegion(screen);
+        int expected = 0;
+        for (const QRect& r : visible)
+            expected += r.width() * r.height();
+        EXPECT_EQ(line, expected) << c.area.x() << "," << c.area.y() << " opaque " << c.opaque;
+    }
 }
 
 TEST(ClickIndicatorView, RingsGrowFadeAndGo)

@@ -178,12 +178,15 @@ TEST_F(RecordingWindowsX11, TheFrameWindowChangesOnlyTheFrameAndTheBadge)
     QImage shot;
     ASSERT_TRUE(test::waitUntil([&] {
         shot = screen();
-        return QColor(shot.pixel(300, 400)) == QColor(Qt::red);
+        return QColor(shot.pixel(299, 400)) == QColor(Qt::red);
     }, 3s));
     EXPECT_EQ(changedOutside(shot, painted), 0);
-    EXPECT_EQ(QColor(shot.pixel(299, 400)), QColor(Qt::red));
-    EXPECT_EQ(QColor(shot.pixel(939, 400)), QColor(Qt::red));
-    EXPECT_EQ(shot.pixel(600, 400), background->pattern().pixel(600, 400)); // inside: untouched
+    EXPECT_EQ(QColor(shot.pixel(297, 400)), QColor(Qt::red));
+    EXPECT_EQ(QColor(shot.pixel(940, 400)), QColor(Qt::red));
+    EXPECT_EQ(QColor(shot.pixel(942, 400)), QColor(Qt::red));
+    // Inside, up to the area's edge pixels: untouched.
+    for (const QPoint p : {QPoint(600, 400), QPoint(300, 400), QPoint(939, 400), QPoint(600, 200), QPoint(600, 679)})
+        EXPECT_EQ(shot.pixel(p), background->pattern().pixel(p)) << p.x() << "," << p.y();
     const QRect badge = frame.frameView()->badgeRect().toAlignedRect();
     EXPECT_EQ(badge.top(), 690);
     EXPECT_EQ(QColor(shot.pixel(badge.left() + 1, badge.top() + 1)), QColor(Qt::black));

@@ -3,10 +3,14 @@
 #include "app/DebugLogger.h"
 #include "platform/Mp4Writer.h"
 #include "recording/MediaFileProbe.h"
+#include "recording/RecordingFrameWindow.h"
+#include "support/PatternWindow.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
@@ -17,8 +21,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+
+#include <sys/mount.h>
 
 using platform::AppError;
 
@@ -171,7 +179,11 @@ TEST(ScreenRecorderX11, RefusalsAndTheMinimumLength)
     EXPECT_EQ(QFileInfo(path).absolutePath(), ScreenRecorder::recordingsDirectory());
     EXPECT_TRUE(QRegularExpression(R"(^ScreenRecord_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d\.mp4$)").match(QFileInfo(path).fileName()).hasMatch())
         << path.toStdString();
-    EXPECT_TRUE(QFile::exists(path));
+    // The frames go to a hidden in-progress file beside it until the stop.
+    const QString partial = recorder.inProgressURL();
+    EXPECT_EQ(partial, QFileInfo(path).absolutePath() + "/." + QFileInfo(path).fileName() + ".part");
+    EXPECT_TRUE(QFile::exists(partial));
+    EXPECT_FALSE(QFile::exists(path));
 
     // A second start leaves the running recording alone.
     std::optional<AppError> second;
@@ -196,7 +208,8 @@ TEST(ScreenRecorderX11, RefusalsAndTheMinimumLength)
     EXPECT_EQ(tooShort->error->localizedDescription, "Запись слишком короткая");
     EXPECT_EQ(tooShort->error->localizedFailureReason, "Минимальная длительность записи - 1 секунда");
     EXPECT_FALSE(recorder.isRecording());
-    EXPECT_FALSE(QFile::exists(path)) << "an unfinished file would not play: it is removed";
+    EXPECT_FALSE(QFile::exists(path));
+    EXPECT_FALSE(QFile::exists(partial)) << "too short to keep: it is removed";
     EXPECT_TRUE(recorder.outputURL().isEmpty());
     EXPECT_EQ(recorder.frameCount(), 0);
     EXPECT_TRUE(logHas("ScreenRecorder: ERROR - Too few frames (29), need at least 30 frames (1 second)"));
@@ -246,8 +259,12 @@ TEST(ScreenRecorderX11, RecordsAMovingBarAtThirtyFramesASecond)
     EXPECT_EQ(video.value("height").toInt(), 300);
     EXPECT_EQ(media::streamCount(probed, "audio"), 0);
     EXPECT_NEAR(media::number(probed.value("format").toObject(), "duration"), 2.0, 0.2);
+    // The finished file is one faststart MP4, not the fragments it was recorded in.
     const QStringList boxes = media::topLevelBoxes(path);
-    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat"));
+    EXPECT_GE(boxes.indexOf("moov"), 0) << boxes.join(' ').toStdString();
+    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")) << boxes.join(' ').toStdString();
+    EXPECT_FALSE(boxes.contains("moof")) << boxes.join(' ').toStdString();
+    EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(path)));
 
     const auto infos = media::videoFrames(path);
     EXPECT_NEAR(double(infos.size()), 60, 6);
@@ -308,6 +325,62 @@ TEST(ScreenRecorderX11, AnAreaPartlyOffTheScreenIsBlackThere)
     };
     for (const auto& sample : samples)
         EXPECT_LE(media::colourDistance(frame.pixel(sample.at), sample.colour), 6) << sample.at.x() << "," << sample.at.y();
+}
+
+// The red frame shown around the area while it records leaves no trace in the video: the edge
+// rows and columns are the pattern beneath, as well as the middle of the picture is.
+TEST(ScreenRecorderX11, TheFrameAroundTheAreaIsNotRecorded)
+{
+    const QRect where(100, 100, 600, 400);
+    test::PatternWindow pattern(where);
+    pattern.show();
+    // Rows 60 to 239 of the pattern: green 60 and more, far from the frame's red.
+    const QRect area(140, 160, 400, 180);
+    RecordingFrameWindow frame{QRectF(area)};
+    ASSERT_TRUE(test::waitUntil([&] { return pattern.isVisible() && frame.isVisible(); }, 2s));
+    test::spin(300ms);
+
+    ScreenRecorder recorder;
+    startAndWait(recorder, QRectF(area));
+    waitForFrames(recorder, 35);
+    const QString path = finishedFile(recorder);
+    ASSERT_FALSE(path.isEmpty());
+    const auto frames = media::decodeFrames(path, area.size());
+    ASSERT_GE(frames.size(), 30u);
+    const QImage expected = pattern.pattern().copy(area.translated(-where.topLeft()));
+    const QImage& decoded = frames[frames.size() / 2];
+
+    // Mean distance from the pattern along one row or column of the video.
+    const auto lineError = [&](bool row, int at) {
+        const int n = row ? area.width() : area.height();
+        double sum = 0;
+        for (int i = 0; i < n; ++i) {
+            const QPoint p = row ? QPoint(i, at) : QPoint(at, i);
+            sum += media::colourDistance(decoded.pixel(p), expected.pixel(p));
+        }
+        return sum / n;
+    };
+    const double middle = (lineError(true, area.height() / 2) + lineError(false, area.width() / 2)) / 2;
+    EXPECT_LT(middle, 12) << "the pattern itself comes through";
+    const struct {
+        const char* edge;
+        bool row;
+        int at;
+    } edges[] = {
+        {"top", true, 0},   {"top+1", true, 1},   {"bottom", true, area.height() - 1},  {"bottom-1", true, area.height() - 2},
+        {"left", false, 0}, {"left+1", false, 1}, {"right", false, area.width() - 1}, {"right-1", false, area.width() - 2},
+    };
+    for (const auto& e : edges) {
+        const double error = lineError(e.row, e.at);
+        EXPECT_LT(error, middle + 8) << e.edge << ": " << error << " against " << middle << " in the middle";
+        int red = 0;
+        const int n = e.row ? area.width() : area.height();
+        for (int i = 0; i < n; ++i) {
+            const QRgb c = decoded.pixel(e.row ? QPoint(i, e.at) : QPoint(e.at, i));
+            red += qRed(c) > 200 && qGreen(c) < 40 && qBlue(c) < 60;
+        }
+        EXPECT_EQ(red, 0) << e.edge;
+    }
 }
 
 TEST(ScreenRecorderX11, ClicksInTheAreaDrawRingsWhereTheyHappened)
@@ -455,7 +528,7 @@ TEST(ScreenRecorderX11, QuittingFinishesTheFileWithinTheTimeGiven)
     TestWindow window(QRect(0, 0, 320, 240), QColor(90, 30, 30));
     test::spin(200ms);
 
-    // While recording: no time for moving the index to the front; it stays after the media data.
+    // While recording: no time for a copy into a faststart file; the fragmented file takes the name.
     {
         ScreenRecorder recorder;
         startByHand(recorder, QRectF(0, 0, 320, 240), 35);
@@ -463,9 +536,10 @@ TEST(ScreenRecorderX11, QuittingFinishesTheFileWithinTheTimeGiven)
         EXPECT_EQ(recorder.stopRecordingAndWait(20s), ScreenRecorder::ShutdownResult::Finished);
         EXPECT_FALSE(recorder.isRecording());
         EXPECT_EQ(media::videoFrames(path).size(), 35u);
+        EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(path)));
         const QStringList boxes = media::topLevelBoxes(path);
         ASSERT_TRUE(boxes.contains("moov")) << boxes.join(' ').toStdString();
-        EXPECT_GT(boxes.indexOf("moov"), boxes.indexOf("mdat")) << boxes.join(' ').toStdString();
+        EXPECT_TRUE(boxes.contains("moof")) << boxes.join(' ').toStdString();
         const media::Output checked = media::runTool("/usr/bin/ffprobe", {"-v", "error", path});
         EXPECT_TRUE(checked.ok && checked.err.isEmpty()) << checked.err.toStdString();
     }
@@ -526,4 +600,250 @@ TEST(ScreenRecorderX11, AFinishGivenUpReportsNothing)
     EXPECT_FALSE(answer->answered);
     EXPECT_EQ(durationChanges, 0);
     EXPECT_EQ(media::videoFrames(path).size(), 35u);
+}
+
+namespace {
+
+// A window of fresh noise on every repaint: the encoder spends its whole bit rate on it.
+class NoiseWindow : public QWidget {
+public:
+    explicit NoiseWindow(const QRect& geometry)
+    {
+        setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint | Qt::WindowDoesNotAcceptFocus);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setGeometry(geometry);
+        connect(&m_timer, &QTimer::timeout, this, [this] { update(); });
+        m_timer.start(16);
+        show();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QImage noise(size(), QImage::Format_RGB32);
+        for (int y = 0; y < noise.height(); ++y) {
+            auto* line = reinterpret_cast<quint32*>(noise.scanLine(y));
+            for (int x = 0; x < noise.width(); ++x) {
+                m_seed = m_seed * 1664525u + 1013904223u;
+                line[x] = 0xff000000u | (m_seed >> 8);
+            }
+        }
+        QPainter(this).drawImage(0, 0, noise);
+    }
+
+private:
+    QTimer m_timer;
+    quint32 m_seed = 12345;
+};
+
+} // namespace
+
+// Runs in a child that the test kills (see below).
+TEST(ScreenRecorderX11, DISABLED_RecordUntilKilled)
+{
+    TestWindow window(QRect(0, 0, 320, 240), QColor(30, 60, 120), true);
+    test::spin(200ms);
+    ScreenRecorder recorder;
+    startAndWait(recorder, QRectF(0, 0, 320, 240));
+    waitForFrames(recorder, 1);
+    std::printf("RECORDING %s\n", recorder.inProgressURL().toUtf8().constData());
+    std::fflush(stdout);
+    test::spin(60s);
+}
+
+// A kill loses at most the last second: the in-progress file plays up to there, and the next
+// launch's recovery files it as a finished recording.
+TEST(ScreenRecorderX11, AKilledRecordingPlaysAndIsRecovered)
+{
+    QTemporaryDir home;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KESTROVA_TEST_HOME", home.path());
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_also_run_disabled_tests", "--gtest_filter=ScreenRecorderX11.DISABLED_RecordUntilKilled"});
+    ASSERT_TRUE(child.waitForStarted(5000));
+    QByteArray output;
+    QString partial;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            output += child.readAll();
+            const auto match = QRegularExpression("RECORDING (\\S+)\n").match(QString::fromUtf8(output));
+            if (match.hasMatch())
+                partial = match.captured(1);
+            return !partial.isEmpty() || child.state() == QProcess::NotRunning;
+        },
+        20s));
+    ASSERT_FALSE(partial.isEmpty()) << output.toStdString();
+    test::spin(3s);
+    child.kill(); // SIGKILL: nothing of the recorder runs after this
+    ASSERT_TRUE(child.waitForFinished(5000));
+
+    // What a crash leaves: the fragments of the first two to three seconds (the last second, and
+    // the encoder's look-ahead of a few frames, had not reached the disk yet).
+    ASSERT_TRUE(QFile::exists(partial));
+    const QDir folder = QFileInfo(partial).dir();
+    EXPECT_TRUE(folder.entryList({"*.mp4"}, QDir::Files).isEmpty()) << "nothing looks finished yet";
+    const media::Output checked = media::runTool("/usr/bin/ffprobe", {"-v", "error", "-f", "mp4", partial});
+    EXPECT_TRUE(checked.ok) << checked.err.toStdString();
+    const auto crashed = media::videoFrames(partial);
+    EXPECT_GE(crashed.size(), 45u);
+    EXPECT_LE(crashed.size(), 95u);
+    ASSERT_FALSE(crashed.empty());
+    EXPECT_GT(crashed.back().time, 1.5);
+    EXPECT_LT(crashed.back().time, 3.2);
+
+    const QList<ScreenRecorder::FiledRecording> filed = ScreenRecorder::recoverUnfinishedRecordings(folder.path());
+    ASSERT_EQ(filed.size(), 1);
+    EXPECT_EQ(filed[0].outcome, ScreenRecorder::FiledRecording::Outcome::Finished);
+    // A fragment the kill cut off half-way is dropped with its second.
+    EXPECT_LE(filed[0].frames, qint64(crashed.size()));
+    EXPECT_GE(filed[0].frames + 31, qint64(crashed.size()));
+    const QString path = filed[0].path;
+    EXPECT_EQ(QFileInfo(path).fileName(), QFileInfo(partial).fileName().mid(1).chopped(5));
+    EXPECT_TRUE(QRegularExpression(R"(^ScreenRecord_.*\.mp4$)").match(QFileInfo(path).fileName()).hasMatch());
+    EXPECT_FALSE(QFile::exists(partial));
+    EXPECT_EQ(qint64(media::videoFrames(path).size()), filed[0].frames);
+    const QStringList boxes = media::topLevelBoxes(path);
+    EXPECT_LT(boxes.indexOf("moov"), boxes.indexOf("mdat")) << boxes.join(' ').toStdString();
+    EXPECT_FALSE(boxes.contains("moof"));
+    const QJsonObject video = media::stream(media::probe(path), "video");
+    EXPECT_EQ(video.value("codec_name").toString(), "h264");
+    EXPECT_EQ(video.value("profile").toString(), "High");
+    EXPECT_EQ(video.value("width").toInt(), 320);
+    EXPECT_TRUE(ScreenRecorder::recoverUnfinishedRecordings(folder.path()).isEmpty()) << "filed once";
+}
+
+// What recovery makes of what a crash can leave: a fragment cut off mid-way, too few frames, half
+// a copy into the faststart file.
+TEST(ScreenRecorderX11, RecoveryTrimsCutOffFragmentsAndDropsWhatIsTooShort)
+{
+    TestWindow window(QRect(0, 0, 320, 240), QColor(120, 60, 30), true);
+    test::spin(200ms);
+    QTemporaryDir folder;
+    // Two recordings in fragments, 100 and 20 frames, left unfinished as a kill leaves them: only
+    // the fragments the encoder and the muxer had handed on are on disk.
+    const auto recordFragments = [&](const QString& name, int frames) {
+        const QString partial = ScreenRecorder::inProgressPath(folder.filePath(name));
+        auto writer = platform::Mp4Writer::create(partial);
+        writer->setLayout(platform::Mp4Writer::Layout::Fragmented);
+        platform::Mp4VideoSettings video;
+        video.size = QSize(320, 240);
+        video.maxKeyFrameInterval = 30;
+        EXPECT_TRUE(writer->addVideoTrack(video));
+        EXPECT_TRUE(writer->startWriting());
+        QImage frame(320, 240, QImage::Format_RGB32);
+        for (int i = 0; i < frames; ++i) {
+            frame.fill(QColor(i * 5 % 256, 80, 160));
+            writer->appendVideoFrame(frame, i / 30.0);
+        }
+        writer->abandonWriting();
+        return partial;
+    };
+    const QString cut = recordFragments("ScreenRecord_2026-01-01_10-00-00.mp4", 100);
+    const QString tooShort = recordFragments("ScreenRecord_2026-01-01_11-00-00.mp4", 20);
+    // The last fragment of the first one only half on disk.
+    const qint64 whole = QFileInfo(cut).size();
+    ASSERT_GT(whole, 0);
+    {
+        QFile file(cut);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        // A fragment's header that promises 64 KiB, and only the start of them.
+        file.write(QByteArray("\x00\x01\x00\x00moof", 8) + QByteArray(300, '\x01'));
+    }
+    QFile half(folder.filePath(".ScreenRecord_2026-01-01_10-00-00.mp4.faststart"));
+    ASSERT_TRUE(half.open(QIODevice::WriteOnly));
+    half.write("not yet an MP4");
+    half.close();
+
+    const QList<ScreenRecorder::FiledRecording> filed = ScreenRecorder::recoverUnfinishedRecordings(folder.path());
+    ASSERT_EQ(filed.size(), 2);
+    EXPECT_EQ(filed[0].outcome, ScreenRecorder::FiledRecording::Outcome::Finished);
+    EXPECT_GE(filed[0].frames, 30);
+    EXPECT_LE(filed[0].frames, 90);
+    EXPECT_EQ(media::runTool("/usr/bin/ffprobe", {"-v", "error", filed[0].path}).err, QByteArray());
+    EXPECT_EQ(qint64(media::videoFrames(filed[0].path).size()), filed[0].frames);
+    EXPECT_EQ(filed[1].outcome, ScreenRecorder::FiledRecording::Outcome::TooShort);
+    EXPECT_FALSE(QFile::exists(tooShort));
+    EXPECT_FALSE(QFile::exists(half.fileName()));
+    EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"ScreenRecord_2026-01-01_10-00-00.mp4"});
+}
+
+// The recordings folder on a 2 MiB file system that noise fills in a few seconds: the recording
+// stops at the failed write, the stop keeps the fragments written before it under the normal name
+// and answers with the cause.
+TEST(ScreenRecorderX11, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten)
+{
+    const QString documents = test::testHome() + "/Documents";
+    ASSERT_TRUE(QDir().mkpath(documents));
+    if (::mount("tmpfs", QFile::encodeName(documents).constData(), "tmpfs", 0, "size=2m,mode=0700") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    struct Unmount {
+        QString at;
+        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
+    } unmount{documents};
+
+    NoiseWindow noise(QRect(0, 0, 480, 360));
+    test::spin(200ms);
+    ScreenRecorder recorder;
+    int failures = 0;
+    recorder.setWriteFailureHandler([&] { ++failures; });
+    startAndWait(recorder, QRectF(0, 0, 480, 360));
+    const QString path = recorder.outputURL();
+    ASSERT_TRUE(path.startsWith(documents)) << path.toStdString();
+    ASSERT_TRUE(test::waitUntil([&] { return failures > 0; }, 30s)) << "the disk never filled";
+    EXPECT_EQ(failures, 1);
+    // Capture stopped with the failure: no frame is counted after it.
+    const int frames = recorder.frameCount();
+    EXPECT_GT(frames, 30);
+    test::spin(300ms);
+    EXPECT_EQ(recorder.frameCount(), frames);
+
+    auto answer = stop(recorder);
+    ASSERT_TRUE(test::waitUntil([&] { return answer->answered; }, 20s));
+    EXPECT_FALSE(answer->url);
+    ASSERT_TRUE(answer->error);
+    EXPECT_EQ(answer->error->code, ScreenRecorder::WriteFailed);
+    EXPECT_TRUE(answer->error->localizedDescription.startsWith("Запись остановлена: на диске закончилось место."))
+        << answer->error->localizedDescription.toStdString();
+    EXPECT_TRUE(answer->error->localizedDescription.contains(path)) << answer->error->localizedDescription.toStdString();
+    EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(path)));
+    ASSERT_TRUE(QFile::exists(path));
+    const media::Output checked = media::runTool("/usr/bin/ffprobe", {"-v", "error", path});
+    EXPECT_TRUE(checked.ok && checked.err.isEmpty()) << checked.err.toStdString();
+    const auto kept = media::videoFrames(path);
+    EXPECT_GE(kept.size(), 30u);
+    EXPECT_LE(kept.size(), size_t(frames));
+    EXPECT_TRUE(logHas("ScreenRecorder: ERROR - Writing the file failed, stopping"));
+}
+
+// The recordings folder removed mid-recording: writes into the removed file would still succeed,
+// so the recorder looks for it once a second and stops when it is gone.
+TEST(ScreenRecorderX11, ARemovedFolderStopsTheRecording)
+{
+    TestWindow window(QRect(0, 0, 320, 240), QColor(60, 120, 30), true);
+    test::spin(200ms);
+    ScreenRecorder recorder;
+    int failures = 0;
+    recorder.setWriteFailureHandler([&] { ++failures; });
+    startAndWait(recorder, QRectF(0, 0, 320, 240));
+    waitForFrames(recorder, 10);
+    ASSERT_TRUE(QDir(ScreenRecorder::recordingsDirectory()).removeRecursively());
+    ASSERT_TRUE(test::waitUntil([&] { return failures > 0; }, 3s)) << "still recording into a removed folder";
+    const int frames = recorder.frameCount();
+    test::spin(200ms);
+    EXPECT_EQ(recorder.frameCount(), frames);
+    auto answer = stop(recorder);
+    ASSERT_TRUE(test::waitUntil([&] { return answer->answered; }, 20s));
+    EXPECT_FALSE(answer->url);
+    ASSERT_TRUE(answer->error);
+    EXPECT_EQ(answer->error->code, ScreenRecorder::WriteFailed);
+    EXPECT_TRUE(answer->error->localizedDescription.startsWith("Запись остановлена: папка записей удалена."))
+        << answer->error->localizedDescription.toStdString();
+    // The next recording makes the folder again.
+    ScreenRecorder next;
+    startByHand(next, QRectF(0, 0, 320, 240), 30);
+    EXPECT_FALSE(finishedFile(next).isEmpty());
 }
