@@ -1,5 +1,7 @@
 #include "platform/GifWriter.h"
 
+#include "platform/FfmpegError.h"
+
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QThread>
@@ -36,13 +38,6 @@ constexpr int kMaxMappers = 4;
 // Frames handed over but not yet taken by a mapping thread, per thread: enough that none waits
 // for work, few enough that frames do not pile up in memory ahead of the encoder.
 constexpr int kQueuedPerMapper = 2;
-
-QString averror(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
-}
 
 bool fail(QString* error, const QString& text)
 {
@@ -217,13 +212,13 @@ struct GifWriter::State {
     {
         int result = avcodec_send_frame(encoder, frame);
         if (result < 0)
-            return fail(error, QStringLiteral("cannot encode a GIF frame: ") + averror(result));
+            return fail(error, QStringLiteral("cannot encode a GIF frame: ") + ffmpegErrorText(result));
         for (;;) {
             result = avcodec_receive_packet(encoder, packet);
             if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
                 return true;
             if (result < 0)
-                return fail(error, QStringLiteral("cannot encode a GIF frame: ") + averror(result));
+                return fail(error, QStringLiteral("cannot encode a GIF frame: ") + ffmpegErrorText(result));
             // One packet per frame, in order: the muxer takes each frame's delay from these.
             packet->stream_index = stream->index;
             packet->pts = packet->dts = nextPacketPts;
@@ -233,7 +228,7 @@ struct GifWriter::State {
             result = av_write_frame(format, packet);
             av_packet_unref(packet);
             if (result < 0)
-                return fail(error, QStringLiteral("cannot write the GIF file: ") + averror(result));
+                return fail(error, QStringLiteral("cannot write the GIF file: ") + ffmpegErrorText(result));
             ++framesWritten;
         }
     }
@@ -262,7 +257,7 @@ struct GifWriter::State {
                                            : AVERROR(ENOMEM);
             if (result < 0) {
                 std::lock_guard lock(paletteMutex);
-                paletteError = QStringLiteral("cannot read a frame for the palette: ") + averror(result);
+                paletteError = QStringLiteral("cannot read a frame for the palette: ") + ffmpegErrorText(result);
                 paletteQueue.clear();
                 return;
             }
@@ -303,7 +298,7 @@ struct GifWriter::State {
                     lock.unlock();
                     const int result = av_buffersrc_add_frame(mapper.source, nullptr);
                     if (result < 0 || !drain())
-                        fileFailure(-1, QStringLiteral("cannot end the frames: ") + averror(result));
+                        fileFailure(-1, QStringLiteral("cannot end the frames: ") + ffmpegErrorText(result));
                     break;
                 }
                 job = std::move(jobs.front());
@@ -315,7 +310,7 @@ struct GifWriter::State {
             BorrowedFrame frame(pixels, job.first);
             const int result = frame.frame ? av_buffersrc_write_frame(mapper.source, frame.frame) : AVERROR(ENOMEM);
             if (result < 0 || !drain()) {
-                fileFailure(job.first, QStringLiteral("cannot map a frame onto the palette: ") + averror(result));
+                fileFailure(job.first, QStringLiteral("cannot map a frame onto the palette: ") + ffmpegErrorText(result));
                 break;
             }
         }
@@ -418,7 +413,7 @@ std::unique_ptr<GifWriter> GifWriter::create(const QString& path, const Options&
 
     int result = avformat_alloc_output_context2(&state->format, nullptr, "gif", nullptr);
     if (result < 0 || !state->format) {
-        fail(error, QStringLiteral("no GIF muxer: ") + averror(result));
+        fail(error, QStringLiteral("no GIF muxer: ") + ffmpegErrorText(result));
         return nullptr;
     }
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
@@ -446,7 +441,7 @@ std::unique_ptr<GifWriter> GifWriter::create(const QString& path, const Options&
         state->encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     result = avcodec_open2(state->encoder, codec, nullptr);
     if (result < 0) {
-        fail(error, QStringLiteral("cannot open the GIF encoder: ") + averror(result));
+        fail(error, QStringLiteral("cannot open the GIF encoder: ") + ffmpegErrorText(result));
         return nullptr;
     }
     state->stream = avformat_new_stream(state->format, nullptr);
@@ -464,7 +459,7 @@ std::unique_ptr<GifWriter> GifWriter::create(const QString& path, const Options&
     result = avformat_write_header(state->format, &muxerOptions);
     av_dict_free(&muxerOptions);
     if (result < 0) {
-        fail(error, QStringLiteral("cannot start the GIF file: ") + averror(result));
+        fail(error, QStringLiteral("cannot start the GIF file: ") + ffmpegErrorText(result));
         return nullptr;
     }
     return std::unique_ptr<GifWriter>(new GifWriter(std::move(state)));
@@ -513,7 +508,7 @@ bool GifWriter::addToPalette(const QImage& frame, QString* error)
             result = avfilter_graph_config(s.paletteGraph, nullptr);
         if (result < 0) {
             avfilter_graph_free(&s.paletteGraph);
-            return fail(error, QStringLiteral("cannot set up the palette: ") + averror(result));
+            return fail(error, QStringLiteral("cannot set up the palette: ") + ffmpegErrorText(result));
         }
         s.paletteThread = std::thread([&s] { s.countPalette(); });
     }
@@ -548,7 +543,7 @@ bool GifWriter::preparePalette(QString* error)
     if (result >= 0 && s.palette)
         result = av_buffersink_get_frame(s.paletteSink, s.palette);
     if (result < 0 || !s.palette)
-        return fail(error, QStringLiteral("cannot compute the palette: ") + averror(result));
+        return fail(error, QStringLiteral("cannot compute the palette: ") + ffmpegErrorText(result));
     avfilter_graph_free(&s.paletteGraph);
 
     // Pass two: one graph per mapping thread, each mapping its frames onto that one palette.
@@ -590,7 +585,7 @@ bool GifWriter::preparePalette(QString* error)
             result = av_buffersrc_add_frame(paletteSource, nullptr);
         if (result < 0) {
             s.mappers.clear();
-            return fail(error, QStringLiteral("cannot set up the palette mapping: ") + averror(result));
+            return fail(error, QStringLiteral("cannot set up the palette mapping: ") + ffmpegErrorText(result));
         }
         s.mappers.push_back(std::move(mapper));
     }
@@ -648,10 +643,10 @@ bool GifWriter::finish(QString* error)
         return fail(error, QStringLiteral("the GIF has no frames"));
     int result = av_write_trailer(s.format);
     if (result < 0)
-        return fail(error, QStringLiteral("cannot end the GIF file: ") + averror(result));
+        return fail(error, QStringLiteral("cannot end the GIF file: ") + ffmpegErrorText(result));
     avio_flush(s.io);
     if (s.io->error < 0)
-        return fail(error, QStringLiteral("cannot write the GIF file: ") + averror(s.io->error));
+        return fail(error, QStringLiteral("cannot write the GIF file: ") + ffmpegErrorText(s.io->error));
     if (!s.file.commit())
         return fail(error, QStringLiteral("cannot write the GIF file: ") + s.file.errorString());
     return true;

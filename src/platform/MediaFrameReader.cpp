@@ -1,5 +1,7 @@
 #include "platform/MediaFrameReader.h"
 
+#include "platform/FfmpegError.h"
+
 #include <QFile>
 #include <QTransform>
 
@@ -28,13 +30,6 @@ constexpr int kMaxPacketErrors = 64;
 // Threads of a scaled conversion: a 720p or 1080p frame scaled to GIF size is done in about a
 // millisecond on four; more threads wait on each other more than they gain.
 constexpr int kMaxScaleThreads = 4;
-
-QString averror(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return QString::fromUtf8(text);
-}
 
 void setError(QString* error, const QString& text)
 {
@@ -183,7 +178,7 @@ struct MediaFrameReader::State {
         if (result < 0)
             result = av_seek_frame(format, streamIndex, startPts, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
         if (result < 0) {
-            setError(error, QStringLiteral("cannot seek to %1 s: %2").arg(seconds).arg(averror(result)));
+            setError(error, QStringLiteral("cannot seek to %1 s: %2").arg(seconds).arg(ffmpegErrorText(result)));
             return false;
         }
         avcodec_flush_buffers(codec);
@@ -288,7 +283,7 @@ struct MediaFrameReader::State {
         av_frame_free(&in);
         av_frame_free(&out);
         if (result < 0) {
-            setError(error, QStringLiteral("cannot convert a frame: ") + averror(result));
+            setError(error, QStringLiteral("cannot convert a frame: ") + ffmpegErrorText(result));
             return {};
         }
         if (rotation != 0)
@@ -314,12 +309,12 @@ std::unique_ptr<MediaFrameReader> MediaFrameReader::open(const QString& path, QS
     int result = avformat_open_input(&state->format, file.constData(), nullptr, &options);
     av_dict_free(&options);
     if (result < 0) {
-        setError(error, QStringLiteral("cannot open %1: %2").arg(path, averror(result)));
+        setError(error, QStringLiteral("cannot open %1: %2").arg(path, ffmpegErrorText(result)));
         return nullptr;
     }
     result = avformat_find_stream_info(state->format, nullptr);
     if (result < 0) {
-        setError(error, QStringLiteral("cannot read the streams of %1: %2").arg(path, averror(result)));
+        setError(error, QStringLiteral("cannot read the streams of %1: %2").arg(path, ffmpegErrorText(result)));
         return nullptr;
     }
     const AVCodec* decoder = nullptr;
@@ -343,7 +338,7 @@ std::unique_ptr<MediaFrameReader> MediaFrameReader::open(const QString& path, QS
         result = avcodec_open2(state->codec, decoder, nullptr);
     }
     if (result < 0) {
-        setError(error, QStringLiteral("cannot decode %1: %2").arg(path, averror(result)));
+        setError(error, QStringLiteral("cannot decode %1: %2").arg(path, ffmpegErrorText(result)));
         return nullptr;
     }
     if (state->codec->width <= 0 || state->codec->height <= 0) {
@@ -435,7 +430,7 @@ bool MediaFrameReader::State::frameOnScreenAt(double seconds, QString* error)
         if (result == AVERROR_EOF)
             break;
         if (result < 0) {
-            setError(error, QStringLiteral("cannot decode a frame: %1").arg(averror(result)));
+            setError(error, QStringLiteral("cannot decode a frame: %1").arg(ffmpegErrorText(result)));
             return false;
         }
         const double time = s.secondsOf(s.pending);

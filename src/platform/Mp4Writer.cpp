@@ -1,5 +1,7 @@
 #include "platform/Mp4Writer.h"
 
+#include "platform/FfmpegError.h"
+
 #include <QFile>
 #include <QSysInfo>
 #include <QThread>
@@ -23,13 +25,6 @@ extern "C" {
 namespace platform {
 namespace {
 
-QString avErrorText(int code)
-{
-    char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buffer, sizeof buffer);
-    return QString::fromUtf8(buffer);
-}
-
 AppError makeError(int code, const QString& what)
 {
     return AppError{Mp4Writer::errorDomain(), code, what};
@@ -37,7 +32,7 @@ AppError makeError(int code, const QString& what)
 
 AppError avError(int code, const QString& what)
 {
-    return makeError(code, what + QStringLiteral(": ") + avErrorText(code));
+    return makeError(code, what + QStringLiteral(": ") + ffmpegErrorText(code));
 }
 
 void setError(AppError* out, const AppError& error)

@@ -1,0 +1,16 @@
+#include "platform/FfmpegError.h"
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+namespace platform {
+
+QString ffmpegErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+} // namespace platform
