@@ -484,10 +484,15 @@ void AppDelegate::createStatusBarController()
     m_statusBarController->updateRecentScreenshots(m_historyManager->screenshots());
 }
 
+RecentCapturesRefresher AppDelegate::recentCapturesRefresher() const
+{
+    return m_statusBarController ? m_statusBarController->recentCapturesRefresher() : RecentCapturesRefresher();
+}
+
 void AppDelegate::createPreviewWindowController()
 {
     m_previewWindowController =
-        new ScreenshotPreviewWindowController(m_appState.get(), m_historyManager.get(), m_statusBarController.get(), this);
+        new ScreenshotPreviewWindowController(m_appState.get(), m_historyManager.get(), recentCapturesRefresher(), this);
     PreviewUploadServices services;
     services.account = new KestrovaCloudAccount(AuthManager::shared(), m_previewWindowController);
     services.cloudUploader = &KestrovaUploader::shared();

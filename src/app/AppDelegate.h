@@ -4,6 +4,7 @@
 #include "platform/NotificationCenter.h"
 #include "recording/RecordingFlowFactories.h"
 #include "recording/ScreenRecordingSelectionDelegate.h"
+#include "screenshots/ScreenshotPreviewView.h"
 
 #include <QImage>
 #include <QObject>
@@ -119,6 +120,8 @@ private:
     // Steps whose windows and controllers are built elsewhere.
     void createStatusBarController();
     void createPreviewWindowController();
+    // The status menu's refresh of its recent captures, for the preview windows.
+    RecentCapturesRefresher recentCapturesRefresher() const;
     void rebuildStatusMenu();
     void releaseStatusBarController();
     void closePreviewWindow();

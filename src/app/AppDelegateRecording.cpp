@@ -1,6 +1,7 @@
 // The recording flow of the application delegate: selection, setup, recorder, frame and controls,
 // stop, and the hand-over of the finished file.
 #include "app/AppDelegate.h"
+#include "app/StatusBarController.h"
 
 #include "app/DebugLogger.h"
 #include "app/PermissionsManager.h"
@@ -370,7 +371,8 @@ void AppDelegate::handleRecordingCompletion(const std::optional<QUrl>& url, cons
     closeVideoPreview(QStringLiteral("AppDelegate: Closing previous video preview window"));
     logger.log(QStringLiteral("AppDelegate: Creating VideoPreviewWindow"));
     m_videoPreviewWindow.reset(
-        new VideoPreviewWindow(url->toLocalFile(), m_appState.get(), m_historyManager.get(), m_statusBarController.get()));
+        new VideoPreviewWindow(url->toLocalFile(), m_appState.get(), m_historyManager.get(),
+                               recentCapturesRefresher()));
     logger.log(QStringLiteral("AppDelegate: Making VideoPreviewWindow key and front"));
     m_videoPreviewWindow->show();
     m_videoPreviewWindow->raise();

@@ -342,7 +342,7 @@ void StatusBarController::openScreenshotAtIndex(QAction* item)
 void StatusBarController::openVideoPreview(const QString& videoURL)
 {
     // Nobody keeps this window: it lives while it is shown (and while an upload of it finishes).
-    auto* window = new VideoPreviewWindow(videoURL, m_appState, historyManager.data(), this);
+    auto* window = new VideoPreviewWindow(videoURL, m_appState, historyManager.data(), recentCapturesRefresher());
     window->show();
     window->raise();
     window->activateWindow();
@@ -403,4 +403,12 @@ QImage StatusBarController::createThumbnail(const QImage& image, const QSizeF& s
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(target, image);
     return thumbnail;
+}
+
+RecentCapturesRefresher StatusBarController::recentCapturesRefresher()
+{
+    return [bar = QPointer<StatusBarController>(this)](const QList<Screenshot>& screenshots) {
+        if (bar)
+            bar->updateRecentScreenshots(screenshots);
+    };
 }

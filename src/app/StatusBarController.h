@@ -1,5 +1,6 @@
 #pragma once
 
+#include "screenshots/ScreenshotPreviewView.h"
 #include "screenshots/Screenshot.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 
@@ -60,6 +61,8 @@ public:
 
     // Rebuilds the recent-captures submenu of the installed menu from `screenshots` (newest first).
     void updateRecentScreenshots(const QList<Screenshot>& screenshots);
+    // What the preview windows call to refresh the recent captures; does nothing once this is gone.
+    RecentCapturesRefresher recentCapturesRefresher();
 
     // Entry actions, each taking the menu item chosen. An item carries its entry's position in the
     // list it was built from (its "tag") and the entry's id; the action works on the entry with that

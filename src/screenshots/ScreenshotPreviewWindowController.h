@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/StatusBarController.h"
 #include "app/UploadProvider.h"
 #include "screenshots/PreviewUploadServices.h"
 #include "screenshots/ScreenshotPreviewView.h"
@@ -35,11 +34,6 @@ public:
     // manager's title bar and borders, drawn outside the window's own size on Linux.
     static constexpr QSizeF frameAllowance{16, 48};
 
-    ScreenshotPreviewWindowController(AppState* appState, ScreenshotHistoryManager* historyManager,
-                                      StatusBarController* statusBarController, QObject* parent = nullptr)
-        : ScreenshotPreviewWindowController(appState, historyManager, recentCapturesRefresher(statusBarController), parent)
-    {
-    }
     ScreenshotPreviewWindowController(AppState* appState, ScreenshotHistoryManager* historyManager,
                                       RecentCapturesRefresher statusBarController, QObject* parent = nullptr);
     ~ScreenshotPreviewWindowController() override;
@@ -97,17 +91,6 @@ public:
     ScreenshotToolbar* toolbar() const { return m_toolbar; }
     // The split button's provider menu, while the tool bar has one.
     QMenu* providerMenu() const;
-
-    // The status menu is built above this library; the call to it is compiled on the caller's side.
-    static RecentCapturesRefresher recentCapturesRefresher(StatusBarController* statusBarController)
-    {
-        if (!statusBarController)
-            return {};
-        return [bar = QPointer<StatusBarController>(statusBarController)](const QList<Screenshot>& screenshots) {
-            if (bar)
-                bar->updateRecentScreenshots(screenshots);
-        };
-    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

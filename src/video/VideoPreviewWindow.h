@@ -1,6 +1,5 @@
 #pragma once
 
-#include "app/StatusBarController.h"
 #include "app/UploadProvider.h"
 #include "platform/AppError.h"
 #include "platform/ProcessRunner.h"
@@ -62,13 +61,6 @@ public:
 
     VideoPreviewWindow(const QString& videoURL, AppState* appState, ScreenshotHistoryManager* historyManager,
                        RecentCapturesRefresher statusBarController, Environment environment = {}, QWidget* parent = nullptr);
-    VideoPreviewWindow(const QString& videoURL, AppState* appState, ScreenshotHistoryManager* historyManager,
-                       StatusBarController* statusBarController, Environment environment = {}, QWidget* parent = nullptr)
-        : VideoPreviewWindow(videoURL, appState, historyManager,
-                             ScreenshotPreviewWindowController::recentCapturesRefresher(statusBarController),
-                             std::move(environment), parent)
-    {
-    }
     ~VideoPreviewWindow() override;
 
     // The owner gives the window up: it deletes itself as soon as it is closed and idle.
