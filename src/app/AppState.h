@@ -35,7 +35,8 @@ public:
     // background whose answer is announced with credentialsReadNotification.
     static void loadCredentials();
     // Why the last load could not read the keychain, as a log message; once, then "". The first
-    // load runs before the launch's first log line, so the launch logs it.
+    // load runs before the launch's first log line, so the launch logs it; a background read that
+    // answers after the launch has asked logs its failure itself.
     static QString takeCredentialsLoadError();
     static std::optional<SecureCredentials> credentials();
     static bool credentialsLoaded();
