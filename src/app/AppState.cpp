@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <mutex>
 #include <thread>
@@ -169,13 +170,6 @@ bool writeExclusively(CredentialsCache& c, const std::function<bool()>& write)
     return written;
 }
 
-QObject* guiReceiver()
-{
-    // Made on the GUI thread by the first background read, and kept: a late answer still finds it.
-    static QObject* receiver = new QObject;
-    return receiver;
-}
-
 void finishBackgroundLoad(quint64 generation, const platform::KeychainLookup& lookup)
 {
     CredentialsCache& c = cache();
@@ -205,19 +199,38 @@ void finishBackgroundLoad(quint64 generation, const platform::KeychainLookup& lo
 }
 
 // The launch's read, off the GUI thread: a prompt or a Secret Service that does not answer must
-// not hold the start. The cache is the empty record meanwhile; caller holds the lock.
+// not hold the start. The cache is the empty record meanwhile; caller holds the lock, on the GUI thread.
 void startBackgroundLoad(CredentialsCache& c)
 {
     c.pending.clear();
     c.record = SecureCredentials{};
     c.source = CredentialsSource::reading;
     const quint64 generation = ++c.generation;
-    QObject* receiver = guiReceiver();
-    std::thread([generation, receiver] {
-        const platform::KeychainLookup lookup =
-            KeychainService::shared().readSecureData(KeychainService::credentialsAccount);
-        QMetaObject::invokeMethod(receiver, [generation, lookup] { finishBackgroundLoad(generation, lookup); },
-                                  Qt::QueuedConnection);
+
+    // The answer travels under a lock of our own; only a bare wake-up goes through Qt's event
+    // queue, whose locking a thread checker cannot follow.
+    struct Answer {
+        std::mutex mutex;
+        std::optional<platform::KeychainLookup> lookup;
+    };
+    auto answer = std::make_shared<Answer>();
+    auto* wake = new QTimer;
+    wake->setSingleShot(true);
+    QObject::connect(wake, &QTimer::timeout, wake, [wake, answer, generation] {
+        std::optional<platform::KeychainLookup> lookup;
+        {
+            std::lock_guard lock(answer->mutex);
+            lookup = std::move(answer->lookup);
+        }
+        wake->deleteLater();
+        if (lookup)
+            finishBackgroundLoad(generation, *lookup);
+    });
+    std::thread([answer, wake] {
+        platform::KeychainLookup lookup = KeychainService::shared().readSecureData(KeychainService::credentialsAccount);
+        std::lock_guard lock(answer->mutex);
+        answer->lookup = std::move(lookup);
+        QMetaObject::invokeMethod(wake, "start", Qt::QueuedConnection);
     }).detach();
 }
 
