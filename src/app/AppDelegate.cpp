@@ -99,10 +99,15 @@ void AppDelegate::applicationDidFinishLaunching()
         logger.logErrorMessage(QStringLiteral("Single-instance check unavailable: ") + m_instanceLock->errorText());
     if (lock == platform::SingleInstanceLock::Result::heldByAnother
         && qEnvironmentVariable("KESTROVA_ALLOW_MULTIPLE") != QLatin1String("1")) {
+        // Starting the program again is how a Linux user reopens it: the running copy comes forward.
+        m_instanceLock->notifyRunningInstance();
         logger.log(QStringLiteral("Another instance is already running, terminating"));
         QCoreApplication::exit(0);
         return;
     }
+    if (m_instanceLock->isHeld()
+        && !m_instanceLock->listenForReopen(this, [this] { applicationShouldHandleReopen(hasVisibleWindows()); }))
+        logger.logErrorMessage(QStringLiteral("Reopen from a second start unavailable: ") + m_instanceLock->errorText());
 
     application.setActivationPolicy(platform::ActivationPolicy::regular);
     setupMainMenu();
@@ -302,9 +307,24 @@ void AppDelegate::startCapture(void (ScreenCapture::*capture)(std::function<void
     });
 }
 
-bool AppDelegate::applicationShouldHandleReopen(bool)
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 {
-    popUpStatusMenu();
+    DebugLogger::shared().log(QStringLiteral("Reopen requested, visible windows: ") + boolText(hasVisibleWindows));
+    // Without a tray the menu has nowhere to open from: the settings window is the way in.
+    if (m_statusBarController && !m_statusBarController->hasTray())
+        showSettingsWindow();
+    else
+        popUpStatusMenu();
+    return false;
+}
+
+bool AppDelegate::hasVisibleWindows() const
+{
+    // Not the anchor nor the tray icon's own window: both bypass the window manager.
+    for (const QWidget* window : QApplication::topLevelWidgets())
+        if (window->isVisible() && !window->windowFlags().testFlag(Qt::BypassWindowManagerHint)
+            && window->windowType() != Qt::Popup)
+            return true;
     return false;
 }
 

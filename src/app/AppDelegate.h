@@ -46,6 +46,8 @@ public:
     // Application life cycle, called by KestrovaApp.
     void applicationDidFinishLaunching();
     bool applicationShouldTerminateAfterLastWindowClosed();
+    // Starting the program again: the status menu at the pointer, or the settings window when
+    // there is no tray to open it from.
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     void applicationWillTerminate();
 
@@ -128,6 +130,7 @@ private:
     void showSettingsWindow();
     void showAboutPanel();
     void popUpStatusMenu();
+    bool hasVisibleWindows() const;
     // Stops a running recorder and finishes its file, waiting a bounded time, before the process ends.
     void stopRecorderForShutdown();
     void closeRecordingWindowsForShutdown();

@@ -4,6 +4,7 @@
 #include "platform/GlobalKeyGrabber.h"
 #include "platform/NotificationCenter.h"
 
+#include <QKeySequence>
 #include <QStringList>
 
 
@@ -56,6 +57,26 @@ QString trimmedOfBlanks(const QString& part)
     while (end > begin && blank(part[end - 1]))
         --end;
     return part.mid(begin, end - begin);
+}
+
+// A key name of the string format as Linux desktops print it; names outside the format's table are
+// looked up in Qt's own key names ("left" is "Left", "pageup" is "PgUp").
+QString keyDisplayName(const QString& name)
+{
+    static const std::pair<const char*, const char*> named[] = {
+        {"space", "Space"}, {"enter", "Return"}, {"return", "Return"}, {"tab", "Tab"},
+        {"esc", "Esc"},     {"escape", "Esc"},
+    };
+    for (const auto& [key, shown] : named)
+        if (name == QLatin1String(key))
+            return QString::fromLatin1(shown);
+    if (name.size() == 1)
+        return name.toUpper();
+    const QKeySequence sequence = QKeySequence::fromString(name, QKeySequence::PortableText);
+    if (sequence.count() == 1 && sequence[0].keyboardModifiers() == Qt::NoModifier
+        && sequence[0].key() != Qt::Key_unknown)
+        return sequence.toString(QKeySequence::PortableText);
+    return name.toUpper();
 }
 
 } // namespace
@@ -115,6 +136,34 @@ std::optional<std::pair<quint32, quint32>> HotKeyManager::parseHotkeyString(cons
     if (!code)
         return std::nullopt;
     return std::make_pair(*code, modifiers);
+}
+
+QString HotKeyManager::displayText(const QString& hotkey)
+{
+    // Read as parseHotkeyString() reads it: the last key is the one that counts.
+    quint32 modifiers = 0;
+    QString key;
+    for (const QString& raw : hotkey.toLower().split(QLatin1Char('+'))) {
+        const QString part = trimmedOfBlanks(raw);
+        if (part.isEmpty())
+            continue;
+        if (auto mask = modifierMask(part))
+            modifiers |= *mask;
+        else
+            key = keyDisplayName(part);
+    }
+    QStringList shown;
+    if (modifiers & cmdKey)
+        shown.append(QStringLiteral("Super"));
+    if (modifiers & controlKey)
+        shown.append(QStringLiteral("Ctrl"));
+    if (modifiers & optionKey)
+        shown.append(QStringLiteral("Alt"));
+    if (modifiers & shiftKey)
+        shown.append(QStringLiteral("Shift"));
+    if (!key.isEmpty())
+        shown.append(key);
+    return shown.join(QLatin1Char('+'));
 }
 
 bool HotKeyManager::isEventHandlerInstalled() const

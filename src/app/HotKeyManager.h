@@ -61,6 +61,9 @@ public:
     static quint32 keysymForKeyCode(quint32 keyCode);
     // The X modifier bits for a mask of the string format.
     static quint16 x11Modifiers(quint32 modifiers);
+    // How a stored combination is shown to the user, in the notation of Linux desktops: "cmd+shift+4"
+    // is "Super+Shift+4", "ctrl+alt+f5" is "Ctrl+Alt+F5". Modifiers come first, in the format's order.
+    static QString displayText(const QString& hotkey);
 
     // Posts the notification of a hot-key id (1, 2 or 4); other ids only print a line.
     void handleHotKeyEvent(quint32 id);

@@ -6,6 +6,7 @@
 #include "platform/UnixSignalRelay.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 #ifndef KESTROVA_VERSION
@@ -17,7 +18,10 @@ KestrovaApp::KestrovaApp()
     QApplication::setApplicationName(QStringLiteral("Kestrova"));
     QApplication::setOrganizationName(QStringLiteral("Kestrova"));
     QApplication::setApplicationVersion(QStringLiteral(KESTROVA_VERSION));
-    QGuiApplication::setDesktopFileName(QStringLiteral("kestrova"));
+    // The installed desktop entry and icon name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.kestrova.Kestrova"));
+    // Every window of the process carries the logo.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/KestrovaLogo.svg")));
     // A tray application: closing its last window never ends it.
     QApplication::setQuitOnLastWindowClosed(false);
     m_appDelegate = std::make_unique<AppDelegate>();

@@ -16,6 +16,8 @@ namespace {
 
 const QColor kPrimaryText(255, 255, 255, 235);
 const QColor kSecondaryText(235, 235, 245, 153);
+// The gaps between the blocks never shrink below this to keep the window at its size.
+constexpr int kMinimumSpacing = 8;
 
 QString rgba(const QColor& color)
 {
@@ -43,9 +45,11 @@ QLabel* symbolLabel(const QString& name, double points, const QColor& tint, QWid
 } // namespace
 
 PermissionRequestView::PermissionRequestView(PermissionsManager& permissionsManager, std::function<void()> onRequestPermission,
-                                             std::function<void()> onSkip, QWidget* parent)
+                                             std::function<void()> onSkip, platform::ScreenAccess::Obstacle obstacle,
+                                             QWidget* parent)
     : QWidget(parent)
     , m_permissionsManager(&permissionsManager)
+    , m_sessionForbids(obstacle == platform::ScreenAccess::Obstacle::waylandSession)
     , m_onRequestPermission(std::move(onRequestPermission))
     , m_onSkip(std::move(onSkip))
 {
@@ -64,12 +68,20 @@ PermissionRequestView::PermissionRequestView(PermissionsManager& permissionsMana
     heading->setAlignment(Qt::AlignCenter);
     stack->addWidget(heading);
 
-    const QString explanation
+    const QString grantable
         = L::text(QStringLiteral("Kestrova требуется разрешение на запись экрана для создания скриншотов и записи видео."),
                   QStringLiteral("Kestrova needs Screen Recording permission to capture screenshots and record video."))
         + QStringLiteral("\n\n")
         + L::text(QStringLiteral("Нажмите кнопку ниже, чтобы открыть Системные настройки и добавить Kestrova в список разрешённых приложений."),
                   QStringLiteral("Click the button below to open System Settings and add Kestrova to the allowed applications."));
+    // Under Wayland no setting lets an X client read the screen: the way out is an X11 session.
+    const QString forbidden
+        = L::text(QStringLiteral("Kestrova не может снимать экран в этом сеансе: в сеансе Wayland программы X11 не видят экран."),
+                  QStringLiteral("Kestrova cannot capture the screen in this session: in a Wayland session X11 programs cannot see the screen."))
+        + QStringLiteral("\n\n")
+        + L::text(QStringLiteral("Для скриншотов и записи видео выберите сеанс X11 (Xorg) на экране входа и запустите Kestrova снова."),
+                  QStringLiteral("For screenshots and video recording, choose an X11 (Xorg) session on the login screen and start Kestrova again."));
+    const QString explanation = m_sessionForbids ? forbidden : grantable;
     auto* body = new QLabel(this);
     body->setObjectName(QStringLiteral("explanation"));
     body->setTextFormat(Qt::PlainText);
@@ -110,9 +122,12 @@ PermissionRequestView::PermissionRequestView(PermissionsManager& permissionsMana
     auto* buttons = new QVBoxLayout;
     buttons->setContentsMargins(40, 0, 40, 0);
     buttons->setSpacing(12);
-    m_requestButton = new QPushButton(L::text(QStringLiteral("Открыть Системные настройки"), QStringLiteral("Open System Settings")), this);
-    if (auto gear = platform::ImageAssets::symbol(QStringLiteral("gear"), 15, Qt::white))
-        m_requestButton->setIcon(QIcon(QPixmap::fromImage(*gear)));
+    m_requestButton = new QPushButton(m_sessionForbids ? L::text(QStringLiteral("Закрыть"), QStringLiteral("Close"))
+                                                       : L::text(QStringLiteral("Открыть Системные настройки"), QStringLiteral("Open System Settings")),
+                                      this);
+    if (!m_sessionForbids)
+        if (auto gear = platform::ImageAssets::symbol(QStringLiteral("gear"), 15, Qt::white))
+            m_requestButton->setIcon(QIcon(QPixmap::fromImage(*gear)));
     m_requestButton->setIconSize(QSize(15, 15));
     m_requestButton->setFont(textFont(14, QFont::Medium));
     m_requestButton->setCursor(Qt::PointingHandCursor);
@@ -124,8 +139,9 @@ PermissionRequestView::PermissionRequestView(PermissionsManager& permissionsMana
             .arg(rgba(platform::SystemColors::accent()), rgba(platform::SystemColors::accent().lighter(112)),
                  rgba(platform::SystemColors::accent().darker(120))));
     connect(m_requestButton, &QPushButton::clicked, this, [this] {
-        if (m_onRequestPermission)
-            m_onRequestPermission();
+        const std::function<void()>& action = m_sessionForbids ? m_onSkip : m_onRequestPermission;
+        if (action)
+            action();
     });
     buttons->addWidget(m_requestButton);
 
@@ -141,27 +157,40 @@ PermissionRequestView::PermissionRequestView(PermissionsManager& permissionsMana
             m_onSkip();
     });
     buttons->addWidget(m_skipButton, 0, Qt::AlignHCenter);
+    // With nothing to ask for, the main button is the way on: a second one would say the same.
+    m_skipButton->setVisible(!m_sessionForbids);
     stack->addLayout(buttons);
 
     connect(&permissionsManager, &PermissionsManager::screenRecordingPermissionGrantedChanged, this,
             &PermissionRequestView::updateGrantedState);
     updateGrantedState();
 
-    // 480 by 380, unless the desktop's fonts need more height: the texts are never cut off. The
-    // hint and the granted row take turns, so the taller of the two counts.
+    // 480 by 380. The hint and the granted row take turns, so the taller of the two counts. Where
+    // the desktop's fonts make the texts taller than that allows at the full 24 px gaps (DejaVu's
+    // wrap the explanation to five lines), the gaps give way first, down to 8 px; only then does
+    // the window grow, so the texts are never cut off.
     m_grantedRow->setVisible(true);
     m_hint->setVisible(true);
     const int both = stack->totalHeightForWidth(defaultWidth);
     const int rowHeight = m_grantedRow->sizeHint().height();
     const int hintHeight = m_hint->heightForWidth(defaultWidth);
+    int blocks = 0;
+    for (int i = 0; i < stack->count(); ++i)
+        if (!stack->itemAt(i)->isEmpty())
+            ++blocks;
     updateGrantedState();
-    const int needed = both - std::min(rowHeight, hintHeight) - stack->spacing();
-    setFixedSize(defaultWidth, std::max(defaultHeight, needed));
+    const int gaps = std::max(1, blocks - 2); // one of the two alternating blocks shows
+    const int fullSpacing = stack->spacing();
+    const int content = both - std::min(rowHeight, hintHeight) - (gaps + 1) * fullSpacing;
+    const int spacing = std::clamp((defaultHeight - content) / gaps, kMinimumSpacing, fullSpacing);
+    stack->setSpacing(spacing);
+    setFixedSize(defaultWidth, std::max(defaultHeight, content + gaps * spacing));
 }
 
 void PermissionRequestView::updateGrantedState()
 {
     const bool granted = m_permissionsManager && m_permissionsManager->screenRecordingPermissionGranted();
     m_grantedRow->setVisible(granted);
-    m_hint->setVisible(!granted);
+    // The hint tells to come back after granting access, which this session cannot.
+    m_hint->setVisible(!granted && !m_sessionForbids);
 }

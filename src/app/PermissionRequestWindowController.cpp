@@ -79,7 +79,8 @@ void PermissionRequestWindowController::show()
         [self] {
             if (self)
                 self->close();
-        });
+        },
+        platform::ScreenAccess::check().obstacle);
 
     // Titled and closable; neither minimisable nor resizable. Closing it only hides it: the
     // controller keeps it until close().

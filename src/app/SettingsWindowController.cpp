@@ -1,12 +1,13 @@
 #include "app/SettingsWindowController.h"
 
 #include "app/AppState.h"
+#include "app/DarkPalette.h"
 #include "platform/Application.h"
 #include "settings/SettingsView.h"
+#include "settings/SettingsViewModel.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
-#include <QPalette>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -14,27 +15,6 @@ namespace {
 
 constexpr int kWidth = 600;
 constexpr int kHeight = 500;
-
-// The dark heads-up background the window always has, whatever the desktop's theme.
-const QColor kBackground(30, 30, 32);
-
-QPalette darkPalette()
-{
-    QPalette palette;
-    palette.setColor(QPalette::Window, kBackground);
-    palette.setColor(QPalette::WindowText, QColor(255, 255, 255, 235));
-    palette.setColor(QPalette::Base, QColor(44, 44, 46));
-    palette.setColor(QPalette::AlternateBase, QColor(58, 58, 60));
-    palette.setColor(QPalette::Text, QColor(255, 255, 255, 235));
-    palette.setColor(QPalette::Button, QColor(58, 58, 60));
-    palette.setColor(QPalette::ButtonText, QColor(255, 255, 255, 235));
-    palette.setColor(QPalette::PlaceholderText, QColor(235, 235, 245, 76));
-    palette.setColor(QPalette::Highlight, QColor(10, 132, 255));
-    palette.setColor(QPalette::HighlightedText, Qt::white);
-    palette.setColor(QPalette::ToolTipBase, QColor(44, 44, 46));
-    palette.setColor(QPalette::ToolTipText, Qt::white);
-    return palette;
-}
 
 // The root view of a new settings window.
 QWidget* makeSettingsView(AppState& appState, QWidget* parent)
@@ -52,6 +32,8 @@ SettingsWindowController::SettingsWindowController(AppState* appState, QObject* 
 
 SettingsWindowController::~SettingsWindowController()
 {
+    // Quitting with the window open keeps what was typed as closing it does.
+    saveEdits();
     delete m_window.data();
 }
 
@@ -68,8 +50,7 @@ void SettingsWindowController::showSettings()
     window->setAttribute(Qt::WA_QuitOnClose, false);
     window->setWindowTitle(QStringLiteral("Настройки"));
     window->setFixedSize(kWidth, kHeight);
-    window->setPalette(darkPalette());
-    window->setAutoFillBackground(true);
+    DarkPalette::apply(window);
 
     // The view fills the whole window.
     auto* layout = new QVBoxLayout(window);
@@ -101,8 +82,17 @@ bool SettingsWindowController::windowShouldClose()
     return true;
 }
 
+void SettingsWindowController::saveEdits()
+{
+    if (!m_window)
+        return;
+    if (auto* view = m_window->findChild<SettingsView*>())
+        view->model()->saveEdits();
+}
+
 void SettingsWindowController::windowWillClose()
 {
+    saveEdits();
     if (QWidget* window = m_window) {
         window->removeEventFilter(this);
         // Not now: the window is still handling its close event.

@@ -7,8 +7,9 @@
 class AppState;
 
 // Opens and owns the settings window, which hosts the settings view over the delegate's AppState.
-// While the window is open the application runs with the regular policy; closing it discards the
-// window and returns to the tray-only policy. The next showSettings() builds a fresh window.
+// While the window is open the application runs with the regular policy; closing it saves what was
+// typed, discards the window and returns to the tray-only policy. The next showSettings() builds a
+// fresh window.
 class SettingsWindowController : public QObject {
     Q_OBJECT
 public:
@@ -31,6 +32,8 @@ protected:
 
 private:
     void bringToFront();
+    // The open window's working copy goes into the AppState and the stores.
+    void saveEdits();
 
     QPointer<QWidget> m_window;
     AppState* m_appState;

@@ -67,7 +67,7 @@ QStyle* thumbnailMenuStyle()
 
 QString hotKeySuffix(const QString& hotkey)
 {
-    return hotkey.isEmpty() ? QString() : QStringLiteral(" (") + hotkey + QLatin1Char(')');
+    return hotkey.isEmpty() ? QString() : QStringLiteral(" (") + HotKeyManager::displayText(hotkey) + QLatin1Char(')');
 }
 
 // The tray icon at the sizes trays ask for; XEmbed trays scale whatever they get to their height.
@@ -133,8 +133,7 @@ void StatusBarController::setupStatusBar()
     m_statusItem = std::make_unique<QSystemTrayIcon>();
     bool fallback = false;
     m_statusItem->setIcon(trayIcon(&fallback));
-    if (fallback)
-        m_statusItem->setToolTip(QStringLiteral("Kestrova"));
+    m_statusItem->setToolTip(QStringLiteral("Kestrova"));
     // A left click opens the menu as well; the tray itself opens it on a right click.
     connect(m_statusItem.get(), &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger)

@@ -35,6 +35,8 @@ public:
 
     // The tray icon; it shows the installed menu.
     QSystemTrayIcon* statusItem() const { return m_statusItem.get(); }
+    // Whether a system tray shows the status item now.
+    bool hasTray() const { return m_statusItem && isTrayAvailable(); }
     // The installed menu, or nullptr.
     QMenu* menu() const { return m_menu.get(); }
     AppState* appState() const { return m_appState; }

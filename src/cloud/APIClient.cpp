@@ -238,35 +238,135 @@ std::optional<QString> APIClient::getXsrfToken() const
     return std::nullopt;
 }
 
+namespace {
+
+// Same scheme, host and port; a missing port is the scheme's own.
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    const auto defaultPort = [](const QUrl& url) { return url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80; };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+           && a.port(defaultPort(a)) == b.port(defaultPort(b));
+}
+
+} // namespace
+
+QString APIClient::answerSize(const Answer& answer)
+{
+    // A whole answer is measured as read: its Content-Length may count compressed bytes.
+    if (!answer.cutOff)
+        return QStringLiteral("%1 bytes").arg(answer.body.size());
+    if (answer.declaredSize > maxAnswerBytes)
+        return QStringLiteral("%1 bytes").arg(answer.declaredSize);
+    return QStringLiteral("more than %1 bytes").arg(maxAnswerBytes);
+}
+
+QString APIClient::loggedBody(const Answer& answer)
+{
+    if (!answer.cutOff && answer.body.size() <= maxLoggedAnswerBytes)
+        return bodyText(answer.body);
+    qsizetype cut = std::min(answer.body.size(), maxLoggedAnswerBytes);
+    // Back to the start of a UTF-8 sequence, so a cut character does not make the whole text unreadable.
+    while (cut > 0 && cut < answer.body.size() && (static_cast<uchar>(answer.body[cut]) & 0xC0) == 0x80)
+        --cut;
+    return bodyText(answer.body.left(cut)) + QStringLiteral(" [cut: the first %1 of %2]").arg(cut).arg(answerSize(answer));
+}
+
 void APIClient::send(QNetworkRequest request, const QByteArray& method, const std::optional<QByteArray>& body,
                      std::function<void(Exchange)> done)
 {
     request.setTransferTimeout(static_cast<int>(m_requestTimeout.count()));
+    // Every redirect is looked at before it is followed: see `redirected` below.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    const bool carriesCredentials = request.hasRawHeader("Authorization") || request.hasRawHeader("X-XSRF-TOKEN");
+    const QUrl origin = request.url();
     QNetworkReply* reply = body ? m_session->sendCustomRequest(request, method, *body)
                                 : m_session->sendCustomRequest(request, method);
+
+    struct Progress {
+        bool timedOut = false;
+        std::optional<QUrl> refusedRedirect;
+        Answer answer;
+    };
+    auto progress = std::make_shared<Progress>();
+
+    // The headers go along with a followed redirect: one that carries the token or the anti-forgery
+    // value goes to the service's own origin only. Others follow unless they leave HTTPS.
+    connect(reply, &QNetworkReply::redirected, this, [reply, origin, carriesCredentials, progress](const QUrl& url) {
+        const QUrl target = reply->url().resolved(url);
+        const bool downgrade = origin.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+                               && target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+        if ((carriesCredentials && !sameOrigin(origin, target)) || downgrade) {
+            progress->refusedRedirect = target;
+            reply->abort();
+            return;
+        }
+        progress->answer = Answer();
+        emit reply->redirectAllowed();
+    });
+
+    // The body is taken as it arrives, up to the limit; past it the reply is abandoned, so a huge
+    // answer is never held whole. One that announces a length past the limit is abandoned as soon as
+    // there is enough of it for the log. A small read buffer keeps Qt from reading far ahead of us.
+    reply->setReadBufferSize(64 * 1024);
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, progress] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid())
+            progress->answer.declaredSize = length.toLongLong();
+    });
+    connect(reply, &QIODevice::readyRead, this, [reply, progress] {
+        Answer& answer = progress->answer;
+        if (answer.cutOff)
+            return;
+        const qsizetype wanted = answer.declaredSize > maxAnswerBytes ? maxLoggedAnswerBytes : maxAnswerBytes + 1;
+        answer.body += reply->read(wanted - answer.body.size());
+        if (answer.body.size() >= wanted) {
+            answer.cutOff = true;
+            reply->abort();
+        }
+    });
 
     // The idle limit is Qt's transfer time-out; the limit of the whole exchange is this timer.
     auto* resourceLimit = new QTimer(reply);
     resourceLimit->setSingleShot(true);
-    auto timedOut = std::make_shared<bool>(false);
-    connect(resourceLimit, &QTimer::timeout, reply, [reply, timedOut] {
-        *timedOut = true;
+    connect(resourceLimit, &QTimer::timeout, reply, [reply, progress] {
+        progress->timedOut = true;
         reply->abort();
     });
     resourceLimit->start(m_resourceTimeout);
 
-    connect(reply, &QNetworkReply::finished, this, [reply, timedOut, done = std::move(done)] {
+    connect(reply, &QNetworkReply::finished, this, [reply, progress, done = std::move(done)] {
         reply->deleteLater();
         const QNetworkReply::NetworkError error = reply->error();
         const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (progress->refusedRedirect) {
+            done(CloudError(TransportError::redirectRefused(*progress->refusedRedirect)));
+            return;
+        }
+        Answer& answer = progress->answer;
+        // An answer that announced more than the limit is never read whole, however it ended.
+        if (!answer.cutOff && answer.declaredSize > maxAnswerBytes && status.isValid())
+            answer.cutOff = true;
+        if (answer.cutOff && !progress->timedOut) {
+            if (status.isValid()) {
+                answer.statusCode = status.toInt();
+                done(answer);
+            } else {
+                done(CloudError(APIClientError::invalidResponse()));
+            }
+            return;
+        }
         // The client never cancels a request itself: a cancelled one ran into a time limit.
-        const bool limitReached = *timedOut || error == QNetworkReply::OperationCanceledError;
+        const bool limitReached = progress->timedOut || error == QNetworkReply::OperationCanceledError;
         if (isTransportLevel(error)) {
             done(CloudError(TransportError::fromReply(error, reply->errorString(), limitReached)));
             return;
         }
         if (status.isValid()) {
-            done(Answer{status.toInt(), reply->readAll()});
+            if (reply->isOpen())
+                answer.body += reply->read(maxAnswerBytes + 1 - answer.body.size());
+            answer.cutOff = answer.body.size() > maxAnswerBytes;
+            answer.statusCode = status.toInt();
+            done(answer);
             return;
         }
         if (error != QNetworkReply::NoError) {
@@ -371,6 +471,13 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                          done(std::nullopt);
                          return;
                      }
+                     if (answer.cutOff) {
+                         DebugLogger::shared().logErrorMessage(QStringLiteral("Answer too large for ") + verb
+                                                               + QLatin1Char(' ') + path + QStringLiteral(": ")
+                                                               + answerSize(answer) + QStringLiteral(", not read"));
+                         done(CloudError(APIClientError::responseTooLarge()));
+                         return;
+                     }
                      auto json = JSONObjectDecoder::parse(answer.body);
                      std::optional<DecodingError> failure = json ? decodeBody(*json) : json.error();
                      if (!failure) {
@@ -383,7 +490,7 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                      const QString raw = mayHoldSecrets
                                              ? QStringLiteral("<%1 bytes not shown: the answer may hold a token>")
                                                    .arg(answer.body.size())
-                                             : bodyText(answer.body);
+                                             : loggedBody(answer);
                      DebugLogger::shared().logErrorMessage(QStringLiteral("Decoding failed for ") + verb
                                                            + QLatin1Char(' ') + path + QStringLiteral(": ")
                                                            + failure->localizedDescription()
@@ -393,8 +500,10 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                  }
                  DebugLogger::shared().logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
                                                        + QLatin1Char(' ') + verb + QLatin1Char(' ') + path
-                                                       + QStringLiteral(": ") + bodyText(answer.body));
-                 auto json = JSONObjectDecoder::parse(answer.body);
+                                                       + QStringLiteral(": ") + loggedBody(answer));
+                 // The first bytes of an abandoned answer are no service error body.
+                 auto json = answer.cutOff ? Expected<nlohmann::json, DecodingError>(DecodingError())
+                                           : JSONObjectDecoder::parse(answer.body);
                  if (json) {
                      if (auto serviceError = APIError::decode(*json)) {
                          done(CloudError(*serviceError));
@@ -590,14 +699,20 @@ void APIClient::uploadFile(const QByteArray& fileData, const QString& fileName, 
                 }
                 const Answer& answer = *exchange;
                 auto& log = DebugLogger::shared();
-                const QString text = bodyText(answer.body);
+                const QString text = loggedBody(answer);
                 log.log(QStringLiteral("APIClient: Response status: ") + QString::number(answer.statusCode));
-                log.log(QStringLiteral("APIClient: Response data size: %1 bytes").arg(answer.body.size()));
+                log.log(QStringLiteral("APIClient: Response data size: ") + answerSize(answer));
                 log.log(QStringLiteral("APIClient: Response body: ") + text);
                 if (answer.statusCode == 401) {
                     clearTokenAfterUnauthorized(token);
                     log.logErrorMessage(QStringLiteral("HTTP 401 POST /files: Unauthorized"));
                     deliver<UploadResponse>(guard, hadContext, completion, CloudError(APIClientError::unauthorized()));
+                    return;
+                }
+                if (answer.statusCode < 400 && answer.cutOff) {
+                    log.logErrorMessage(QStringLiteral("APIClient: Answer too large: ") + answerSize(answer)
+                                        + QStringLiteral(", not read"));
+                    deliver<UploadResponse>(guard, hadContext, completion, CloudError(APIClientError::responseTooLarge()));
                     return;
                 }
                 if (answer.statusCode < 400) {
@@ -616,7 +731,8 @@ void APIClient::uploadFile(const QByteArray& fileData, const QString& fileName, 
                 }
                 log.logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
                                     + QStringLiteral(" POST /files: ") + text);
-                auto json = JSONObjectDecoder::parse(answer.body);
+                auto json = answer.cutOff ? Expected<nlohmann::json, DecodingError>(DecodingError())
+                                          : JSONObjectDecoder::parse(answer.body);
                 if (json) {
                     if (auto serviceError = APIError::decode(*json)) {
                         deliver<UploadResponse>(guard, hadContext, completion, CloudError(*serviceError));

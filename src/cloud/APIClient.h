@@ -86,6 +86,12 @@ public:
     static QByteArray multipartBody(const QByteArray& fileData, const QString& fileName, bool isPublic,
                                     const QString& boundary);
 
+    // The longest answer body read: every wire model fits many times over. A longer answer is
+    // abandoned as soon as it passes the limit.
+    static constexpr qsizetype maxAnswerBytes = 1024 * 1024;
+    // The most of an answer body one log line holds.
+    static constexpr qsizetype maxLoggedAnswerBytes = 4 * 1024;
+
     // Tests: the idle limit of each request (60 s) and the limit of each whole exchange (300 s).
     void setTimeoutsForTesting(std::chrono::milliseconds request, std::chrono::milliseconds resource);
 
@@ -93,6 +99,9 @@ private:
     struct Answer {
         int statusCode = 0;
         QByteArray body;
+        // The answer passed maxAnswerBytes and was abandoned: `body` holds its first bytes only.
+        bool cutOff = false;
+        qint64 declaredSize = -1; // its Content-Length, when it gave one
     };
     using Exchange = Expected<Answer, CloudError>;
     using Failure = std::optional<CloudError>;
@@ -119,6 +128,10 @@ private:
     template <typename T>
     void deliver(const QPointer<QObject>& context, bool hadContext, Completion<T> completion, Expected<T, CloudError> result);
     void deliver(const QPointer<QObject>& context, bool hadContext, std::function<void()> completion);
+    // The body for a log line: at most maxLoggedAnswerBytes of it, with the full size when cut.
+    static QString loggedBody(const Answer& answer);
+    // "<n> bytes", or "more than <limit> bytes" for an abandoned answer of unknown length.
+    static QString answerSize(const Answer& answer);
     // Runs `work` on the client's thread: at once when already there.
     void onOwnThread(std::function<void()> work);
 

@@ -34,6 +34,8 @@ QString APIClientError::errorDescription() const
         return QStringLiteral("Unauthorized. Please log in again.");
     case Case::missingCsrfToken:
         return QStringLiteral("Unable to obtain CSRF token from the server");
+    case Case::responseTooLarge:
+        return QStringLiteral("The server's answer is larger than 1 MiB; it was not read.");
     }
     return QString();
 }
@@ -57,6 +59,8 @@ QString APIClientError::debugDescription() const
         return QStringLiteral("unauthorized");
     case Case::missingCsrfToken:
         return QStringLiteral("missingCsrfToken");
+    case Case::responseTooLarge:
+        return QStringLiteral("responseTooLarge");
     }
     return QString();
 }

@@ -18,6 +18,7 @@ struct APIClientError {
         invalidResponse,  // an answer that is not an HTTP response
         unauthorized,     // status 401, or a request that needs the token while none is held
         missingCsrfToken, // still no "XSRF-TOKEN" cookie after asking the service for one
+        responseTooLarge, // a successful answer longer than the client reads (APIClient::maxAnswerBytes)
     };
 
     Case kind = Case::invalidResponse;
@@ -31,6 +32,7 @@ struct APIClientError {
     static APIClientError invalidResponse() { return of(Case::invalidResponse); }
     static APIClientError unauthorized() { return of(Case::unauthorized); }
     static APIClientError missingCsrfToken() { return of(Case::missingCsrfToken); }
+    static APIClientError responseTooLarge() { return of(Case::responseTooLarge); }
     static APIClientError of(Case kind)
     {
         APIClientError e;

@@ -1,5 +1,6 @@
 #include "cloud/LoginView.h"
 
+#include "app/DarkPalette.h"
 #include "app/Localization.h"
 #include "cloud/AuthErrorBox.h"
 #include "cloud/AuthFormParts.h"
@@ -21,6 +22,8 @@ LoginView::LoginView(std::function<void()> onSuccess, std::function<void()> onCl
     m_model->onSuccess = std::move(onSuccess);
     m_model->onClose = std::move(onClose);
     setObjectName(QStringLiteral("LoginView"));
+    // Dark like the settings window, also where it is a window of its own (the sign-up sheet is one).
+    DarkPalette::apply(this);
     setWindowTitle(QStringLiteral("Kestrova Cloud"));
     setFixedSize(400, 500);
 

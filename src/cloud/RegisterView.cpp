@@ -1,5 +1,6 @@
 #include "cloud/RegisterView.h"
 
+#include "app/DarkPalette.h"
 #include "app/Localization.h"
 #include "cloud/AuthErrorBox.h"
 #include "cloud/AuthFormParts.h"
@@ -22,6 +23,8 @@ RegisterView::RegisterView(std::function<void()> onClose, AuthManager* authManag
 {
     m_model->onClose = std::move(onClose);
     setObjectName(QStringLiteral("RegisterView"));
+    // Dark like the settings window, also where it is a window of its own (the sign-up sheet is one).
+    DarkPalette::apply(this);
     setWindowTitle(L::text(QStringLiteral("Создать аккаунт"), QStringLiteral("Create Account")));
     setFixedSize(400, 600);
 

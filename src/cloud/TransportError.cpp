@@ -13,6 +13,7 @@ QString codeName(TransportError::Code code)
     case Code::notConnectedToInternet: return QStringLiteral("notConnectedToInternet");
     case Code::secureConnectionFailed: return QStringLiteral("secureConnectionFailed");
     case Code::cancelled: return QStringLiteral("cancelled");
+    case Code::redirectRefused: return QStringLiteral("redirectRefused");
     case Code::unknown: return QStringLiteral("unknown");
     }
     return QString();
@@ -48,11 +49,25 @@ TransportError TransportError::make(Code code, QNetworkReply::NetworkError netwo
     case Code::cancelled:
         e.localizedDescription = QStringLiteral("cancelled");
         break;
+    case Code::redirectRefused:
+        // `detail`: the origin the server pointed at.
+        e.localizedDescription = QStringLiteral("The server sent the request on to another host (%1); it was not "
+                                                "followed, so that the account's credentials stay with the service.")
+                                     .arg(detail);
+        break;
     case Code::unknown:
         e.localizedDescription = detail.isEmpty() ? QStringLiteral("An unknown network error occurred.") : detail;
         break;
     }
     return e;
+}
+
+TransportError TransportError::redirectRefused(const QUrl& target)
+{
+    // The origin only: the rest of the address may carry what the other host handed out.
+    return make(Code::redirectRefused, QNetworkReply::InsecureRedirectError,
+                target.adjusted(QUrl::RemoveUserInfo | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+                    .toString());
 }
 
 TransportError TransportError::fromReply(QNetworkReply::NetworkError error, const QString& errorString, bool timedOut)

@@ -2,6 +2,7 @@
 
 #include <QNetworkReply>
 #include <QString>
+#include <QUrl>
 
 // A request that never produced an HTTP answer: no connection, a time-out, a broken TLS handshake.
 // The texts are those a desktop user knows from other programs; the upload error texts of the
@@ -15,6 +16,7 @@ struct TransportError {
         notConnectedToInternet,
         secureConnectionFailed,
         cancelled,
+        redirectRefused, // a redirect elsewhere of a request that carries credentials
         unknown,
     };
 
@@ -26,6 +28,8 @@ struct TransportError {
     static TransportError fromReply(QNetworkReply::NetworkError error, const QString& errorString, bool timedOut);
     static TransportError make(Code code, QNetworkReply::NetworkError networkError = QNetworkReply::UnknownNetworkError,
                                const QString& detail = QString());
+    // A redirect to `target` refused because the request carries the account's credentials.
+    static TransportError redirectRefused(const QUrl& target);
 
     // "TransportError.timedOut(The request timed out.)"
     QString debugDescription() const;

@@ -1,14 +1,30 @@
 #include "platform/Application.h"
 
 #include <QApplication>
+#include <QTimer>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace platform {
 
 Application& Application::shared()
 {
     static Application* instance = new Application; // lives until the process ends
+    instance->watchWindows();
     return *instance;
+}
+
+void Application::watchWindows()
+{
+    // Watches the windows of the whole application: which was shown last, and when one of ours
+    // comes to the front. Once there is an application to watch.
+    if (m_watching)
+        return;
+    if (QCoreApplication* app = QCoreApplication::instance()) {
+        app->installEventFilter(this);
+        m_watching = true;
+    }
 }
 
 QString Application::bundleIdentifier()
@@ -59,21 +75,117 @@ void Application::enableAutomaticTermination(const QString&)
         --m_automaticTerminationDisabled;
 }
 
+namespace {
+
+// A window the activation may bring to the front: an ordinary or tool window that takes the focus.
+bool takesTheFront(const QWidget* window)
+{
+    const Qt::WindowType type = window->windowType();
+    return window->isVisible() && type != Qt::Popup && type != Qt::ToolTip && type != Qt::Desktop
+        && !window->testAttribute(Qt::WA_ShowWithoutActivating) && !window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus)
+        && !window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+bool isFloating(const QWidget* window)
+{
+    const Qt::WindowType type = window->windowType();
+    return window->isVisible() && type != Qt::Popup && type != Qt::ToolTip && type != Qt::Desktop
+        && window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+}
+
+} // namespace
+
+bool Application::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::Show || type == QEvent::WindowActivate) && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (widget->isWindow()) {
+            if (type == QEvent::Show)
+                noteShown(widget);
+            if (!isFloating(widget) && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip
+                && !m_floatingRaisePending) {
+                // After the window manager has raised the window that came forward.
+                m_floatingRaisePending = true;
+                QTimer::singleShot(0, this, [this] {
+                    m_floatingRaisePending = false;
+                    raiseFloatingWindows();
+                });
+            }
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void Application::noteShown(QWidget* window)
+{
+    m_shown.removeIf([window](const Shown& shown) { return shown.window.isNull() || shown.window == window; });
+    m_shown.append({window, ++m_showSerial});
+}
+
+QWidget* Application::frontWindow(quint64 since, const QWidget* except) const
+{
+    for (auto it = m_shown.crbegin(); it != m_shown.crend(); ++it)
+        if (it->window && it->serial > since && it->window != except && takesTheFront(it->window))
+            return it->window;
+    return nullptr;
+}
+
 void Application::activateIgnoringOtherApps()
 {
     if (QApplication::activeWindow())
         return;
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget* window : windows) {
-        const Qt::WindowType type = window->windowType();
-        if (!window->isVisible() || type == Qt::Popup || type == Qt::ToolTip || type == Qt::Desktop
-            || window->testAttribute(Qt::WA_ShowWithoutActivating)
-            || window->windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus))
-            continue;
+    QWidget* front = frontWindow();
+    if (!front) {
+        // Shown before anyone watched.
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        const auto found = std::find_if(windows.begin(), windows.end(), [](const QWidget* w) { return takesTheFront(w); });
+        front = found != windows.end() ? *found : nullptr;
+    }
+    if (!front)
+        return;
+    front->raise();
+    front->activateWindow();
+    raiseFloatingWindows();
+}
+
+void Application::restoreWindow(QWidget* window, quint64 hiddenAt)
+{
+    if (!window)
+        return;
+    QWidget* front = frontWindow(hiddenAt, window);
+    if (!front) {
+        window->show();
         window->raise();
         window->activateWindow();
+        raiseFloatingWindows();
         return;
     }
+    // Mapped without the focus; the window manager stacks it under the focused window, and the
+    // raise below settles it there without one.
+    const bool withoutActivating = window->testAttribute(Qt::WA_ShowWithoutActivating);
+    window->setAttribute(Qt::WA_ShowWithoutActivating, true);
+    window->show();
+    window->setAttribute(Qt::WA_ShowWithoutActivating, withoutActivating);
+    noteShown(front);
+    front->raise();
+    front->activateWindow();
+    raiseFloatingWindows();
+}
+
+void Application::raiseFloatingWindows()
+{
+    // In the order they were shown, so that among themselves they keep their stacking: the setup
+    // panel stays above its veil, an alert above the panel.
+    QList<QWidget*> ordered;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (isFloating(window) && std::none_of(m_shown.begin(), m_shown.end(), [window](const Shown& s) { return s.window == window; }))
+            ordered.append(window);
+    for (const Shown& shown : m_shown)
+        if (shown.window && isFloating(shown.window))
+            ordered.append(shown.window);
+    for (QWidget* window : ordered)
+        window->raise();
 }
 
 } // namespace platform

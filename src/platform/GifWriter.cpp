@@ -2,6 +2,7 @@
 
 #include <QSaveFile>
 #include <QScopeGuard>
+#include <QThread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -13,6 +14,12 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -22,6 +29,13 @@ constexpr AVRational kTimeBase{1, 100};
 constexpr int kIoBufferSize = 64 * 1024;
 // The GIF format stores widths and heights in 16 bits.
 constexpr int kMaxSide = 65535;
+// Mapping threads: paletteuse with sierra2_4a costs about as much per frame as everything else
+// together, so it gets the most threads; but each graph holds about 17 MB of look-up tables, and
+// past four the encoder, which takes the frames in order on one thread, is the limit anyway.
+constexpr int kMaxMappers = 4;
+// Frames handed over but not yet taken by a mapping thread, per thread: enough that none waits
+// for work, few enough that frames do not pile up in memory ahead of the encoder.
+constexpr int kQueuedPerMapper = 2;
 
 QString averror(int code)
 {
@@ -98,6 +112,20 @@ QByteArray bufferArguments(const QSize& size, int pixelFormat)
 
 } // namespace
 
+// One mapping thread's own filter graph: frames in, each mapped onto the shared palette.
+struct Mapper {
+    AVFilterGraph* graph = nullptr;
+    AVFilterContext* source = nullptr;
+    AVFilterContext* sink = nullptr;
+    ~Mapper() { avfilter_graph_free(&graph); }
+};
+
+// A mapped frame waiting for the encoder, or why its mapping failed.
+struct Mapped {
+    AVFrame* frame = nullptr;
+    QString error;
+};
+
 struct GifWriter::State {
     Options options;
     QSaveFile file;
@@ -107,14 +135,38 @@ struct GifWriter::State {
     AVStream* stream = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* palette = nullptr;
-    AVFrame* mapped = nullptr;
-    AVFilterGraph* mapGraph = nullptr;
-    AVFilterContext* mapSource = nullptr;
-    AVFilterContext* mapSink = nullptr;
-    int64_t nextInputPts = 0;
     int64_t nextPacketPts = 0;
     int framesWritten = 0;
     bool done = false;
+
+    // Pass one, on the palette thread: palettegen, fed from `paletteQueue`.
+    AVFilterGraph* paletteGraph = nullptr;
+    AVFilterContext* paletteSource = nullptr;
+    AVFilterContext* paletteSink = nullptr;
+    std::thread paletteThread;
+    std::mutex paletteMutex;
+    std::condition_variable paletteWake;
+    std::deque<QImage> paletteQueue;
+    bool paletteEnded = false;   // no more frames come; the thread ends once the queue is empty
+    bool paletteStopping = false; // the writer goes: the thread ends at once
+    QString paletteError;        // the palette thread's first failure
+
+    // Pass two, on the mapping threads: each frame of `jobs` mapped by one of `mappers`, the
+    // result filed under the frame's number in `results` for the encoder.
+    std::vector<std::unique_ptr<Mapper>> mappers;
+    std::vector<std::thread> mappingThreads;
+    std::mutex mapMutex;
+    std::condition_variable jobQueued;   // a job, the end or the stop
+    std::condition_variable jobTaken;    // room in the queue
+    std::condition_variable resultReady; // a result
+    std::deque<std::pair<int64_t, QImage>> jobs;
+    std::map<int64_t, Mapped> results;
+    bool mappingEnded = false;
+    bool mappingStopping = false;
+    int mappersRunning = 0;
+    int64_t framesAdded = 0;
+    int64_t nextToEncode = 0;
+    bool mappingReady = false;
 
     explicit State(const QString& path)
         : file(path)
@@ -123,9 +175,12 @@ struct GifWriter::State {
 
     ~State()
     {
-        avfilter_graph_free(&mapGraph);
+        stopThreads();
+        for (auto& [index, mapped] : results)
+            av_frame_free(&mapped.frame);
+        mappers.clear();
+        avfilter_graph_free(&paletteGraph);
         av_frame_free(&palette);
-        av_frame_free(&mapped);
         av_packet_free(&packet);
         avcodec_free_context(&encoder);
         if (format)
@@ -135,6 +190,26 @@ struct GifWriter::State {
             avio_context_free(&io);
         }
         // An uncommitted QSaveFile throws its temporary file away.
+    }
+
+    void stopThreads()
+    {
+        {
+            std::lock_guard lock(paletteMutex);
+            paletteStopping = true;
+        }
+        paletteWake.notify_all();
+        if (paletteThread.joinable())
+            paletteThread.join();
+        {
+            std::lock_guard lock(mapMutex);
+            mappingStopping = true;
+        }
+        jobQueued.notify_all();
+        for (std::thread& thread : mappingThreads)
+            if (thread.joinable())
+                thread.join();
+        mappingThreads.clear();
     }
 
     // Encodes `frame` (null: flush) and writes every packet the encoder gives back.
@@ -163,17 +238,138 @@ struct GifWriter::State {
         }
     }
 
-    // Takes every frame the palette mapping has ready and encodes it.
-    bool drainMapping(QString* error)
+    // Palette thread: counts each queued frame until the queue ends.
+    void countPalette()
+    {
+        int64_t pts = 0;
+        for (;;) {
+            QImage image;
+            {
+                std::unique_lock lock(paletteMutex);
+                paletteWake.wait(lock, [&] { return paletteStopping || paletteEnded || !paletteQueue.empty(); });
+                if (paletteStopping || (paletteQueue.empty() && paletteEnded))
+                    return;
+                image = std::move(paletteQueue.front());
+                paletteQueue.pop_front();
+            }
+            const QImage pixels = prepared(image, options.size);
+            image = QImage();
+            BorrowedFrame frame(pixels, pts++);
+            // Pushed through palettegen at once: a frame only queued at its input would wait there,
+            // copied, until the palette is asked for, and every frame would be held twice.
+            const int result = frame.frame ? av_buffersrc_add_frame_flags(paletteSource, frame.frame,
+                                                                          AV_BUFFERSRC_FLAG_KEEP_REF | AV_BUFFERSRC_FLAG_PUSH)
+                                           : AVERROR(ENOMEM);
+            if (result < 0) {
+                std::lock_guard lock(paletteMutex);
+                paletteError = QStringLiteral("cannot read a frame for the palette: ") + averror(result);
+                paletteQueue.clear();
+                return;
+            }
+        }
+    }
+
+    // Mapping thread: maps jobs with `mapper` until the jobs end, then gives back what its
+    // graph still holds.
+    void mapFrames(Mapper& mapper)
+    {
+        AVFrame* out = nullptr;
+        const auto drain = [&]() -> bool {
+            for (;;) {
+                if (!out)
+                    out = av_frame_alloc();
+                const int result = out ? av_buffersink_get_frame(mapper.sink, out) : AVERROR(ENOMEM);
+                if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
+                    return true;
+                if (result < 0)
+                    return false;
+                const int64_t index = out->pts;
+                {
+                    std::lock_guard lock(mapMutex);
+                    results[index].frame = out;
+                }
+                out = nullptr;
+                resultReady.notify_all();
+            }
+        };
+        for (;;) {
+            std::pair<int64_t, QImage> job;
+            {
+                std::unique_lock lock(mapMutex);
+                jobQueued.wait(lock, [&] { return mappingStopping || mappingEnded || !jobs.empty(); });
+                if (mappingStopping)
+                    break;
+                if (jobs.empty()) {
+                    lock.unlock();
+                    const int result = av_buffersrc_add_frame(mapper.source, nullptr);
+                    if (result < 0 || !drain())
+                        fileFailure(-1, QStringLiteral("cannot end the frames: ") + averror(result));
+                    break;
+                }
+                job = std::move(jobs.front());
+                jobs.pop_front();
+            }
+            jobTaken.notify_one();
+            const QImage pixels = prepared(job.second, options.size);
+            job.second = QImage();
+            BorrowedFrame frame(pixels, job.first);
+            const int result = frame.frame ? av_buffersrc_write_frame(mapper.source, frame.frame) : AVERROR(ENOMEM);
+            if (result < 0 || !drain()) {
+                fileFailure(job.first, QStringLiteral("cannot map a frame onto the palette: ") + averror(result));
+                break;
+            }
+        }
+        av_frame_free(&out);
+        {
+            std::lock_guard lock(mapMutex);
+            --mappersRunning;
+        }
+        resultReady.notify_all();
+        jobTaken.notify_all();
+    }
+
+    // A mapping failure, filed where the encoder meets it first.
+    void fileFailure(int64_t index, const QString& text)
+    {
+        {
+            std::lock_guard lock(mapMutex);
+            Mapped& mapped = results[index < 0 ? nextToEncode : index];
+            if (mapped.error.isEmpty())
+                mapped.error = text;
+        }
+        resultReady.notify_all();
+    }
+
+    // Encodes the mapped frames that are next in order; with `all`, waits for every frame added.
+    bool encodeReady(bool all, QString* error)
     {
         for (;;) {
-            const int result = av_buffersink_get_frame(mapSink, mapped);
-            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF)
-                return true;
-            if (result < 0)
-                return fail(error, QStringLiteral("cannot map a frame onto the palette: ") + averror(result));
-            const bool encoded = encode(mapped, error);
-            av_frame_unref(mapped);
+            Mapped mapped;
+            {
+                std::unique_lock lock(mapMutex);
+                const auto ready = [&] {
+                    const auto next = results.find(nextToEncode);
+                    return next != results.end() && (next->second.frame || !next->second.error.isEmpty());
+                };
+                if (all) {
+                    if (nextToEncode >= framesAdded)
+                        return true;
+                    resultReady.wait(lock, [&] { return ready() || mappersRunning == 0; });
+                }
+                if (!ready()) {
+                    if (all)
+                        return fail(error, QStringLiteral("cannot map a frame onto the palette"));
+                    return true;
+                }
+                const auto next = results.find(nextToEncode);
+                mapped = std::move(next->second);
+                results.erase(next);
+                ++nextToEncode;
+            }
+            if (!mapped.frame)
+                return fail(error, mapped.error);
+            const bool encoded = encode(mapped.frame, error);
+            av_frame_free(&mapped.frame);
             if (!encoded)
                 return false;
         }
@@ -213,7 +409,9 @@ std::unique_ptr<GifWriter> GifWriter::create(const QString& path, const Options&
     (void)quiet;
     auto state = std::make_unique<State>(path);
     state->options = options;
-    if (!state->file.open(QIODevice::WriteOnly)) {
+    // Unbuffered (FFmpeg buffers already): a buffered write that the disk takes only in part is
+    // flushed as a success, and commit() would put a shortened GIF at the path.
+    if (!state->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         fail(error, QStringLiteral("cannot create %1: %2").arg(path, state->file.errorString()));
         return nullptr;
     }
@@ -236,8 +434,7 @@ std::unique_ptr<GifWriter> GifWriter::create(const QString& path, const Options&
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_GIF);
     state->encoder = codec ? avcodec_alloc_context3(codec) : nullptr;
     state->packet = av_packet_alloc();
-    state->mapped = av_frame_alloc();
-    if (!state->encoder || !state->packet || !state->mapped) {
+    if (!state->encoder || !state->packet) {
         fail(error, codec ? QStringLiteral("out of memory") : QStringLiteral("no GIF encoder"));
         return nullptr;
     }
@@ -275,90 +472,132 @@ std::unique_ptr<GifWriter> GifWriter::create(const QString& path, const Options&
 
 bool GifWriter::preparePalette(const QList<QImage>& frames, QString* error)
 {
-    State& s = *d;
-    if (s.done || s.mapGraph)
+    if (d->done || d->mappingReady || d->paletteGraph)
         return fail(error, QStringLiteral("the palette is already set"));
     if (frames.isEmpty())
         return fail(error, QStringLiteral("no frames for the palette"));
+    for (const QImage& frame : frames)
+        if (!addToPalette(frame, error))
+            return false;
+    return preparePalette(error);
+}
 
-    // Pass one: a histogram of every frame, reduced to 255 colours and one transparent entry (which
-    // the encoder uses for pixels that stay as they were in the previous frame).
-    AVFilterGraph* graph = avfilter_graph_alloc();
-    AVFilterContext* source = nullptr;
-    AVFilterContext* generator = nullptr;
-    AVFilterContext* sink = nullptr;
-    auto freeGraph = qScopeGuard([&] { avfilter_graph_free(&graph); });
-    if (!graph)
-        return fail(error, QStringLiteral("out of memory"));
-    int result = avfilter_graph_create_filter(&source, avfilter_get_by_name("buffer"), "frames",
-                                              bufferArguments(s.options.size, AV_PIX_FMT_RGB32).constData(), nullptr, graph);
-    if (result >= 0)
-        result = avfilter_graph_create_filter(&generator, avfilter_get_by_name("palettegen"), "palettegen",
-                                              "max_colors=256:reserve_transparent=1:stats_mode=full", nullptr, graph);
-    if (result >= 0)
-        result = avfilter_graph_create_filter(&sink, avfilter_get_by_name("buffersink"), "palette", nullptr, nullptr, graph);
-    if (result >= 0)
-        result = avfilter_link(source, 0, generator, 0);
-    if (result >= 0)
-        result = avfilter_link(generator, 0, sink, 0);
-    if (result >= 0)
-        result = avfilter_graph_config(graph, nullptr);
-    if (result < 0)
-        return fail(error, QStringLiteral("cannot set up the palette: ") + averror(result));
-
-    int64_t pts = 0;
-    for (const QImage& image : frames) {
-        const QImage pixels = prepared(image, s.options.size);
-        BorrowedFrame frame(pixels, pts++);
-        if (!frame.frame)
+bool GifWriter::addToPalette(const QImage& frame, QString* error)
+{
+    State& s = *d;
+    if (s.done || s.mappingReady)
+        return fail(error, QStringLiteral("the palette is already set"));
+    if (frame.isNull())
+        return fail(error, QStringLiteral("an empty frame"));
+    if (!s.paletteGraph) {
+        // A histogram of every frame, reduced to 255 colours and one transparent entry (which the
+        // encoder uses for pixels that stay as they were in the previous frame).
+        s.paletteGraph = avfilter_graph_alloc();
+        AVFilterContext* generator = nullptr;
+        if (!s.paletteGraph)
             return fail(error, QStringLiteral("out of memory"));
-        result = av_buffersrc_write_frame(source, frame.frame);
-        if (result < 0)
-            return fail(error, QStringLiteral("cannot read a frame for the palette: ") + averror(result));
+        int result = avfilter_graph_create_filter(&s.paletteSource, avfilter_get_by_name("buffer"), "frames",
+                                                  bufferArguments(s.options.size, AV_PIX_FMT_RGB32).constData(), nullptr,
+                                                  s.paletteGraph);
+        if (result >= 0)
+            result = avfilter_graph_create_filter(&generator, avfilter_get_by_name("palettegen"), "palettegen",
+                                                  "max_colors=256:reserve_transparent=1:stats_mode=full", nullptr, s.paletteGraph);
+        if (result >= 0)
+            result = avfilter_graph_create_filter(&s.paletteSink, avfilter_get_by_name("buffersink"), "palette", nullptr, nullptr,
+                                                  s.paletteGraph);
+        if (result >= 0)
+            result = avfilter_link(s.paletteSource, 0, generator, 0);
+        if (result >= 0)
+            result = avfilter_link(generator, 0, s.paletteSink, 0);
+        if (result >= 0)
+            result = avfilter_graph_config(s.paletteGraph, nullptr);
+        if (result < 0) {
+            avfilter_graph_free(&s.paletteGraph);
+            return fail(error, QStringLiteral("cannot set up the palette: ") + averror(result));
+        }
+        s.paletteThread = std::thread([&s] { s.countPalette(); });
     }
-    result = av_buffersrc_add_frame(source, nullptr);
+    {
+        std::lock_guard lock(s.paletteMutex);
+        if (!s.paletteError.isEmpty())
+            return fail(error, s.paletteError);
+        s.paletteQueue.push_back(frame);
+    }
+    s.paletteWake.notify_one();
+    return true;
+}
+
+bool GifWriter::preparePalette(QString* error)
+{
+    State& s = *d;
+    if (s.done || s.mappingReady)
+        return fail(error, QStringLiteral("the palette is already set"));
+    if (!s.paletteGraph)
+        return fail(error, QStringLiteral("no frames for the palette"));
+    {
+        std::lock_guard lock(s.paletteMutex);
+        s.paletteEnded = true;
+    }
+    s.paletteWake.notify_all();
+    s.paletteThread.join();
+    // The thread is done with the graph: it is this thread's again.
+    if (!s.paletteError.isEmpty())
+        return fail(error, s.paletteError);
+    int result = av_buffersrc_add_frame(s.paletteSource, nullptr);
     s.palette = av_frame_alloc();
     if (result >= 0 && s.palette)
-        result = av_buffersink_get_frame(sink, s.palette);
+        result = av_buffersink_get_frame(s.paletteSink, s.palette);
     if (result < 0 || !s.palette)
         return fail(error, QStringLiteral("cannot compute the palette: ") + averror(result));
+    avfilter_graph_free(&s.paletteGraph);
 
-    // Pass two, set up here and fed by addFrame: each frame mapped onto that one palette.
-    s.mapGraph = avfilter_graph_alloc();
-    AVFilterContext* paletteSource = nullptr;
-    AVFilterContext* mapper = nullptr;
-    if (!s.mapGraph)
-        return fail(error, QStringLiteral("out of memory"));
-    result = avfilter_graph_create_filter(&s.mapSource, avfilter_get_by_name("buffer"), "frames",
-                                          bufferArguments(s.options.size, AV_PIX_FMT_RGB32).constData(), nullptr, s.mapGraph);
-    if (result >= 0)
-        result = avfilter_graph_create_filter(&paletteSource, avfilter_get_by_name("buffer"), "palette",
-                                              bufferArguments(QSize(s.palette->width, s.palette->height), s.palette->format).constData(),
-                                              nullptr, s.mapGraph);
-    if (result >= 0)
-        result = avfilter_graph_create_filter(&mapper, avfilter_get_by_name("paletteuse"), "paletteuse",
-                                              "dither=sierra2_4a", nullptr, s.mapGraph);
-    if (result >= 0)
-        result = avfilter_graph_create_filter(&s.mapSink, avfilter_get_by_name("buffersink"), "mapped", nullptr, nullptr,
-                                              s.mapGraph);
-    if (result >= 0)
-        result = avfilter_link(s.mapSource, 0, mapper, 0);
-    if (result >= 0)
-        result = avfilter_link(paletteSource, 0, mapper, 1);
-    if (result >= 0)
-        result = avfilter_link(mapper, 0, s.mapSink, 0);
-    if (result >= 0)
-        result = avfilter_graph_config(s.mapGraph, nullptr);
-    // The palette input ends after its one frame; paletteuse keeps using it for every frame.
+    // Pass two: one graph per mapping thread, each mapping its frames onto that one palette.
+    const int threads = std::clamp(QThread::idealThreadCount(), 1, kMaxMappers);
     s.palette->pts = 0;
-    if (result >= 0)
-        result = av_buffersrc_write_frame(paletteSource, s.palette);
-    if (result >= 0)
-        result = av_buffersrc_add_frame(paletteSource, nullptr);
-    if (result < 0) {
-        avfilter_graph_free(&s.mapGraph);
-        return fail(error, QStringLiteral("cannot set up the palette mapping: ") + averror(result));
+    for (int i = 0; i < threads; ++i) {
+        auto mapper = std::make_unique<Mapper>();
+        mapper->graph = avfilter_graph_alloc();
+        AVFilterContext* paletteSource = nullptr;
+        AVFilterContext* paletteUse = nullptr;
+        if (!mapper->graph)
+            return fail(error, QStringLiteral("out of memory"));
+        result = avfilter_graph_create_filter(&mapper->source, avfilter_get_by_name("buffer"), "frames",
+                                              bufferArguments(s.options.size, AV_PIX_FMT_RGB32).constData(), nullptr,
+                                              mapper->graph);
+        if (result >= 0)
+            result = avfilter_graph_create_filter(&paletteSource, avfilter_get_by_name("buffer"), "palette",
+                                                  bufferArguments(QSize(s.palette->width, s.palette->height), s.palette->format)
+                                                      .constData(),
+                                                  nullptr, mapper->graph);
+        if (result >= 0)
+            result = avfilter_graph_create_filter(&paletteUse, avfilter_get_by_name("paletteuse"), "paletteuse",
+                                                  "dither=sierra2_4a", nullptr, mapper->graph);
+        if (result >= 0)
+            result = avfilter_graph_create_filter(&mapper->sink, avfilter_get_by_name("buffersink"), "mapped", nullptr, nullptr,
+                                                  mapper->graph);
+        if (result >= 0)
+            result = avfilter_link(mapper->source, 0, paletteUse, 0);
+        if (result >= 0)
+            result = avfilter_link(paletteSource, 0, paletteUse, 1);
+        if (result >= 0)
+            result = avfilter_link(paletteUse, 0, mapper->sink, 0);
+        if (result >= 0)
+            result = avfilter_graph_config(mapper->graph, nullptr);
+        // The palette input ends after its one frame; paletteuse keeps using it for every frame.
+        if (result >= 0)
+            result = av_buffersrc_write_frame(paletteSource, s.palette);
+        if (result >= 0)
+            result = av_buffersrc_add_frame(paletteSource, nullptr);
+        if (result < 0) {
+            s.mappers.clear();
+            return fail(error, QStringLiteral("cannot set up the palette mapping: ") + averror(result));
+        }
+        s.mappers.push_back(std::move(mapper));
     }
+    s.mappersRunning = threads;
+    for (auto& mapper : s.mappers)
+        s.mappingThreads.emplace_back([&s, m = mapper.get()] { s.mapFrames(*m); });
+    s.mappingReady = true;
     return true;
 }
 
@@ -367,19 +606,27 @@ bool GifWriter::addFrame(const QImage& image, QString* error)
     State& s = *d;
     if (s.done)
         return fail(error, QStringLiteral("the GIF is already finished"));
-    if (!s.mapGraph)
+    if (!s.mappingReady)
         return fail(error, QStringLiteral("the palette is not set"));
     if (image.isNull())
         return fail(error, QStringLiteral("an empty frame"));
-    const QImage pixels = prepared(image, s.options.size);
-    BorrowedFrame frame(pixels, s.nextInputPts);
-    if (!frame.frame)
-        return fail(error, QStringLiteral("out of memory"));
-    s.nextInputPts += std::max(1, s.options.delayCentiseconds);
-    const int result = av_buffersrc_write_frame(s.mapSource, frame.frame);
-    if (result < 0)
-        return fail(error, QStringLiteral("cannot map a frame onto the palette: ") + averror(result));
-    return s.drainMapping(error);
+    {
+        std::unique_lock lock(s.mapMutex);
+        const size_t room = s.mappers.size() * kQueuedPerMapper;
+        s.jobTaken.wait(lock, [&] { return s.jobs.size() < room || s.mappersRunning == 0; });
+        if (s.mappersRunning == 0) {
+            lock.unlock();
+            s.done = true;
+            return s.encodeReady(true, error) ? fail(error, QStringLiteral("cannot map a frame onto the palette")) : false;
+        }
+        s.jobs.emplace_back(s.framesAdded++, image);
+    }
+    s.jobQueued.notify_one();
+    if (!s.encodeReady(false, error)) {
+        s.done = true;
+        return false;
+    }
+    return true;
 }
 
 bool GifWriter::finish(QString* error)
@@ -388,16 +635,18 @@ bool GifWriter::finish(QString* error)
     if (s.done)
         return fail(error, QStringLiteral("the GIF is already finished"));
     s.done = true;
-    if (!s.mapGraph)
+    if (!s.mappingReady)
         return fail(error, QStringLiteral("the palette is not set"));
-    int result = av_buffersrc_add_frame(s.mapSource, nullptr);
-    if (result < 0)
-        return fail(error, QStringLiteral("cannot end the frames: ") + averror(result));
-    if (!s.drainMapping(error) || !s.encode(nullptr, error))
+    {
+        std::lock_guard lock(s.mapMutex);
+        s.mappingEnded = true;
+    }
+    s.jobQueued.notify_all();
+    if (!s.encodeReady(true, error) || !s.encode(nullptr, error))
         return false;
     if (s.framesWritten == 0)
         return fail(error, QStringLiteral("the GIF has no frames"));
-    result = av_write_trailer(s.format);
+    int result = av_write_trailer(s.format);
     if (result < 0)
         return fail(error, QStringLiteral("cannot end the GIF file: ") + averror(result));
     avio_flush(s.io);

@@ -34,6 +34,11 @@ public:
     // for a time before it, the last frame for a time past the end. Reading forward in small steps
     // decodes on without seeking. A null image with a reason on failure.
     QImage frameAt(double seconds, QString* error = nullptr);
+    // The same frame scaled to `size` (as shown, after rotation) in one conversion from the
+    // decoder's pixels, as Format_RGB32 or Format_RGB888. For frame-by-frame reads at a small
+    // size: converting at full size first and scaling the picture afterwards costs several times
+    // as much. The conversion runs on a few threads of FFmpeg's own.
+    QImage frameAt(double seconds, const QSize& size, QImage::Format format, QString* error = nullptr);
 
 private:
     struct State;

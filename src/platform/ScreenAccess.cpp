@@ -10,9 +10,9 @@ namespace platform {
 namespace {
 
 std::mutex probeMutex;
-std::function<bool()>& probeSlot()
+std::function<ScreenAccess::Answer()>& probeSlot()
 {
-    static std::function<bool()> probe;
+    static std::function<ScreenAccess::Answer()> probe;
     return probe;
 }
 
@@ -24,29 +24,35 @@ bool onWayland()
 
 } // namespace
 
-QString ScreenAccess::unavailableReason()
+ScreenAccess::Answer ScreenAccess::check()
 {
     {
         std::lock_guard lock(probeMutex);
         if (probeSlot())
-            return probeSlot()() ? QString() : QStringLiteral("screen access denied by test probe");
+            return probeSlot()();
     }
     if (onWayland())
-        return QStringLiteral("this is a Wayland session, where X clients cannot read the screen");
+        return {Obstacle::waylandSession, QStringLiteral("this is a Wayland session, where X clients cannot read the screen")};
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return QStringLiteral("screen capture needs an X11 session (platform %1)").arg(QGuiApplication::platformName());
+        return {Obstacle::otherPlatform,
+                QStringLiteral("screen capture needs an X11 session (platform %1)").arg(QGuiApplication::platformName())};
     QString error;
     auto grabber = PixelGrabber::create(&error);
     if (!grabber)
-        return error;
+        return {Obstacle::unreadableRoot, error.isEmpty() ? QStringLiteral("the screen could not be opened") : error};
     if (grabber->grab(QRect(0, 0, 1, 1), &error).isNull())
-        return QStringLiteral("the root window cannot be read: ") + error;
-    return QString();
+        return {Obstacle::unreadableRoot, QStringLiteral("the root window cannot be read: ") + error};
+    return {};
+}
+
+QString ScreenAccess::unavailableReason()
+{
+    return check().reason;
 }
 
 bool ScreenAccess::preflight()
 {
-    return unavailableReason().isEmpty();
+    return check().obstacle == Obstacle::none;
 }
 
 bool ScreenAccess::request()
@@ -55,6 +61,19 @@ bool ScreenAccess::request()
 }
 
 void ScreenAccess::setProbeForTesting(std::function<bool()> probe)
+{
+    if (!probe) {
+        setAnswerProbeForTesting({});
+        return;
+    }
+    setAnswerProbeForTesting([probe = std::move(probe)]() -> Answer {
+        if (probe())
+            return {};
+        return {Obstacle::unreadableRoot, QStringLiteral("screen access denied by test probe")};
+    });
+}
+
+void ScreenAccess::setAnswerProbeForTesting(std::function<Answer()> probe)
 {
     std::lock_guard lock(probeMutex);
     probeSlot() = std::move(probe);

@@ -2,12 +2,22 @@
 
 #include "platform/XdgPaths.h"
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QLockFile>
+#include <QPointer>
 
 namespace platform {
+namespace {
+
+// The one request there is; anything else on the socket is ignored.
+const QByteArray kReopen = QByteArrayLiteral("reopen\n");
+
+} // namespace
 
 SingleInstanceLock::SingleInstanceLock(const QString& identifier)
     : m_filePath(XdgPaths::runtimeDir() + QLatin1Char('/') + identifier + QStringLiteral(".lock"))
+    , m_socketPath(XdgPaths::runtimeDir() + QLatin1Char('/') + identifier + QStringLiteral(".socket"))
     , m_lock(std::make_unique<QLockFile>(m_filePath))
 {
     // Never stale by age: a copy that has run for hours still holds it. A lock whose process is
@@ -15,7 +25,11 @@ SingleInstanceLock::SingleInstanceLock(const QString& identifier)
     m_lock->setStaleLockTime(0);
 }
 
-SingleInstanceLock::~SingleInstanceLock() = default;
+SingleInstanceLock::~SingleInstanceLock()
+{
+    if (m_server)
+        m_server->close();
+}
 
 SingleInstanceLock::Result SingleInstanceLock::tryAcquire()
 {
@@ -40,6 +54,62 @@ SingleInstanceLock::Result SingleInstanceLock::tryAcquire()
 bool SingleInstanceLock::isHeld() const
 {
     return m_lock->isLocked();
+}
+
+} // namespace platform
+
+namespace platform {
+
+bool SingleInstanceLock::listenForReopen(QObject* context, std::function<void()> onReopen)
+{
+    if (!isHeld()) {
+        m_errorText = QStringLiteral("the instance lock is not held");
+        return false;
+    }
+    if (!m_server) {
+        m_server = std::make_unique<QLocalServer>();
+        // Only this user: the runtime folder is private as well.
+        m_server->setSocketOptions(QLocalServer::UserAccessOption);
+        // We hold the lock, so a socket file there is one a dead copy left behind.
+        QLocalServer::removeServer(m_socketPath);
+        if (!m_server->listen(m_socketPath)) {
+            m_errorText = QStringLiteral("could not listen on ") + m_socketPath + QStringLiteral(": ") + m_server->errorString();
+            m_server.reset();
+            return false;
+        }
+    }
+    QPointer<QObject> guard(context);
+    QLocalServer* server = m_server.get();
+    QObject::connect(server, &QLocalServer::newConnection, context, [server, guard, onReopen] {
+        while (QLocalSocket* socket = server->nextPendingConnection()) {
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, guard, onReopen] {
+                if (socket->bytesAvailable() < kReopen.size())
+                    return;
+                const QByteArray request = socket->read(kReopen.size());
+                socket->disconnectFromServer();
+                if (request == kReopen && guard && onReopen)
+                    onReopen();
+            });
+        }
+    });
+    return true;
+}
+
+bool SingleInstanceLock::notifyRunningInstance(std::chrono::milliseconds timeout) const
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    const int ms = static_cast<int>(timeout.count());
+    if (!socket.waitForConnected(ms))
+        return false;
+    socket.write(kReopen);
+    if (!socket.waitForBytesWritten(ms))
+        return false;
+    // The running copy hangs up once it has read the request.
+    if (socket.state() != QLocalSocket::UnconnectedState)
+        socket.waitForDisconnected(ms);
+    return true;
 }
 
 } // namespace platform

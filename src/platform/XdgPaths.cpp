@@ -30,6 +30,11 @@ QString XdgPaths::configHome()
     return fromEnvOr("XDG_CONFIG_HOME", home() + QStringLiteral("/.config"));
 }
 
+QString XdgPaths::dataHome()
+{
+    return fromEnvOr("XDG_DATA_HOME", home() + QStringLiteral("/.local/share"));
+}
+
 QString XdgPaths::stateHome()
 {
     return fromEnvOr("XDG_STATE_HOME", home() + QStringLiteral("/.local/state"));

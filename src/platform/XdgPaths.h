@@ -9,6 +9,7 @@ class XdgPaths {
 public:
     static QString home();
     static QString configHome();   // $XDG_CONFIG_HOME or ~/.config
+    static QString dataHome();     // $XDG_DATA_HOME or ~/.local/share
     static QString stateHome();    // $XDG_STATE_HOME or ~/.local/state
     static QString cacheHome();    // $XDG_CACHE_HOME or ~/.cache
     static QString runtimeDir();   // $XDG_RUNTIME_DIR, else a private folder in the temporary folder

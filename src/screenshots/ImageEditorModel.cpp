@@ -4,6 +4,7 @@
 #include "platform/SystemColors.h"
 #include "screenshots/BlurBrush.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -57,7 +58,9 @@ ImageEditorModel::Fit ImageEditorModel::aspectFit(const QSizeF& canvasSize, cons
     Fit fit;
     if (!(imageSize.width() > 0) || !(imageSize.height() > 0))
         return fit;
-    const double s = std::min(canvasSize.width() / imageSize.width(), canvasSize.height() / imageSize.height());
+    // Shrunk into a smaller canvas, never enlarged: a larger canvas centres the picture at its own
+    // size, whose text stays sharp.
+    const double s = std::min({canvasSize.width() / imageSize.width(), canvasSize.height() / imageSize.height(), 1.0});
     // An empty canvas has nothing to map onto; keep the mapping invertible.
     fit.scale = s > 0 ? s : 1.0;
     fit.offset = QPointF((canvasSize.width() - imageSize.width() * fit.scale) / 2,

@@ -32,7 +32,8 @@ public:
         QString symbol;
         QString toolTip;
     };
-    // Aspect-fit mapping of the picture into a canvas: image point p lands at p * scale + offset.
+    // Aspect-fit mapping of the picture into a canvas, centred and never enlarged (scale <= 1):
+    // image point p lands at p * scale + offset.
     struct Fit {
         double scale = 1.0;
         QPointF offset;

@@ -59,6 +59,17 @@ void InlineTextEditorView::focusSoon()
     });
 }
 
+bool InlineTextEditorView::event(QEvent* event)
+{
+    // While text is typed every key is the field's: the window's keys (Return for done, Escape,
+    // Ctrl+S, Ctrl+C) would otherwise act on the preview instead of on the text.
+    if (event->type() == QEvent::ShortcutOverride) {
+        event->accept();
+        return true;
+    }
+    return QTextEdit::event(event);
+}
+
 void InlineTextEditorView::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();

@@ -10,7 +10,8 @@
 // inside the field only; the text it reports keeps just the typed line breaks.
 //
 // Keys: Return stores the text (onCommit) unless Shift is held or the field is empty, when it
-// inserts a line break as usual; Ctrl does not change that. Escape discards it (onCancel).
+// inserts a line break as usual; Ctrl does not change that. Escape discards it (onCancel). The
+// field claims every key while it has the focus, so the window's shortcuts wait until it is gone.
 class InlineTextEditorView : public QTextEdit {
     Q_OBJECT
 public:
@@ -31,5 +32,6 @@ public:
     void focusSoon();
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 };

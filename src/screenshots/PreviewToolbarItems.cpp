@@ -6,6 +6,7 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QShortcut>
 #include <QToolButton>
 
 const QString PreviewToolbarItems::bezelStyle = QStringLiteral(
@@ -46,7 +47,7 @@ std::optional<QImage> menuImage(UploadProvider provider)
 
 QString uploadToolTip(UploadProvider provider)
 {
-    return QStringLiteral("Загрузить в ") + UploadProviders::displayName(provider) + QStringLiteral(" (⌘U)");
+    return QStringLiteral("Загрузить в ") + UploadProviders::displayName(provider) + QStringLiteral(" (Ctrl+U)");
 }
 
 } // namespace
@@ -123,6 +124,24 @@ QToolButton* PreviewToolbarItems::doneItem(const QString& toolTip)
 {
     return iconItem(QStringLiteral("done"), QStringLiteral("Готово"), toolTip,
                     symbol(QStringLiteral("checkmark.circle.fill"), platform::SystemColors::green(), 0.7));
+}
+
+void PreviewToolbarItems::installKeys(QWidget* window, const Keys& keys)
+{
+    auto bind = [window](const QKeySequence& sequence, const std::function<void()>& action) {
+        if (!action)
+            return;
+        auto* shortcut = new QShortcut(sequence, window);
+        shortcut->setContext(Qt::WindowShortcut);
+        QObject::connect(shortcut, &QShortcut::activated, window, action);
+    };
+    bind(QKeySequence(Qt::CTRL | Qt::Key_S), keys.save);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_C), keys.copy);
+    bind(QKeySequence(Qt::CTRL | Qt::Key_U), keys.upload);
+    // The main keyboard's Return and the keypad's Enter.
+    bind(QKeySequence(Qt::Key_Return), keys.done);
+    bind(QKeySequence(Qt::Key_Enter), keys.done);
+    bind(QKeySequence(Qt::Key_Escape), keys.close);
 }
 
 UploadProvider PreviewToolbarItems::activeProvider(const QList<UploadProvider>& providers, UploadProvider lastUsed)

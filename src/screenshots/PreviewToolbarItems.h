@@ -73,6 +73,18 @@ public:
     // The preview windows' dark palette.
     static QPalette darkPalette();
 
+    // The keys the items' tool tips name, for a preview window. An empty action has no key.
+    struct Keys {
+        std::function<void()> save;   // Ctrl+S
+        std::function<void()> copy;   // Ctrl+C
+        std::function<void()> upload; // Ctrl+U
+        std::function<void()> done;   // Return, Enter
+        std::function<void()> close;  // Escape
+    };
+    // Window-wide shortcuts on `window`. A focused text field that claims a key (the inline text
+    // field claims all of them) keeps it.
+    static void installKeys(QWidget* window, const Keys& keys);
+
 private:
     QPushButton* makeUploadButton(UploadProvider provider);
     void styleUploadButton(QPushButton* button, UploadProvider provider);

@@ -129,26 +129,25 @@ void ScreenCapture::performCapture(Completion completion)
 {
     m_isCapturing = true;
     QPointer<QWidget> mainWindow = currentMainWindow();
+    const quint64 hiddenAt = platform::Application::shared().showSerial();
     if (mainWindow)
         mainWindow->hide();
-    QTimer::singleShot(kOverlayDelayMs, this, [this, completion = std::move(completion), mainWindow]() mutable {
+    QTimer::singleShot(kOverlayDelayMs, this, [this, completion = std::move(completion), mainWindow, hiddenAt]() mutable {
         QPointer<ScreenCapture> self(this);
-        startInteractiveCapture([self, completion = std::move(completion), mainWindow](std::optional<QImage> image) {
+        startInteractiveCapture([self, completion = std::move(completion), mainWindow, hiddenAt](std::optional<QImage> image) {
             if (self) {
                 std::lock_guard lock(self->m_captureLock);
                 self->m_isCapturing = false;
             }
             completion(std::move(image));
-            QTimer::singleShot(kRestoreDelayMs, qApp, [mainWindow] {
-                // The application is activated also when there was no main window. Activation
-                // raises one of our shown windows while none is active, and focus requests are
-                // asynchronous: asked before the main window comes back, it cannot end up above it.
-                platform::Application::shared().activateIgnoringOtherApps();
-                if (mainWindow) {
-                    mainWindow->show();
-                    mainWindow->raise();
-                    mainWindow->activateWindow();
-                }
+            QTimer::singleShot(kRestoreDelayMs, qApp, [mainWindow, hiddenAt] {
+                // The main window comes back beneath what the capture opened meanwhile (the
+                // preview), never over it. The application is activated also when there was no
+                // main window: its front window, the one shown last, gets the focus.
+                auto& application = platform::Application::shared();
+                if (mainWindow)
+                    application.restoreWindow(mainWindow, hiddenAt);
+                application.activateIgnoringOtherApps();
             });
         });
     });

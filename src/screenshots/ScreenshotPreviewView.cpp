@@ -616,7 +616,9 @@ QString ScreenshotPreviewView::parseSSHError(const QString& error)
         QStringList keys;
         QString answer;
     } rows[] = {
-        {{QStringLiteral("connection refused")}, QStringLiteral("Не удалось подключиться к серверу. Проверьте адрес и порт.")},
+        // curl 7.88 reports a refused or unreachable port (exit 7) as "Couldn't connect to server".
+        {{QStringLiteral("connection refused"), QStringLiteral("couldn't connect to server")},
+         QStringLiteral("Не удалось подключиться к серверу. Проверьте адрес и порт.")},
         {{QStringLiteral("authentication failed"), QStringLiteral("permission denied")},
          QStringLiteral("Ошибка авторизации. Проверьте логин и пароль.")},
         {{QStringLiteral("host key")}, QStringLiteral("Ошибка проверки сервера. Проверьте настройки SSH.")},
@@ -664,7 +666,11 @@ QString ScreenshotPreviewView::sshErrorReport(const QDateTime& time, const QStri
     QString report = QStringLiteral("=== Kestrova SSH Error Report ===\n");
     report += QStringLiteral("Дата: ") + reportTime(time) + QLatin1Char('\n');
     report += QStringLiteral("Ошибка: ") + parseSSHError(error) + QLatin1Char('\n');
-    report += QStringLiteral("Техническое описание: ") + error + QLatin1Char('\n');
+    // curl's message ends in its own line end, which would leave a blank line here.
+    QString technical = error;
+    while (technical.endsWith(QLatin1Char('\n')) || technical.endsWith(QLatin1Char('\r')))
+        technical.chop(1);
+    report += QStringLiteral("Техническое описание: ") + technical + QLatin1Char('\n');
     report += QStringLiteral("Сервер: ") + host + QLatin1Char(':') + platform::NumberFormat::integer(port) + QLatin1Char('\n');
     report += QStringLiteral("Лог-файл: ") + logFilePath + QLatin1Char('\n');
     report += QString(36, QLatin1Char('='));

@@ -5,7 +5,11 @@
 #include "platform/Console.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "screenshots/ImageEditorCanvas.h"
+#include "screenshots/ImageEditorToolbar.h"
+#include "screenshots/ImageEditorView.h"
 #include "screenshots/PreviewToolbarItems.h"
+#include "screenshots/ScreenshotPreviewView.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 
 #include <QAbstractButton>
@@ -67,13 +71,15 @@ ScreenshotPreviewWindowController::~ScreenshotPreviewWindowController()
     delete m_window.data();
 }
 
-QSizeF ScreenshotPreviewWindowController::contentSize(const QSizeF& imageSize, const std::optional<QRectF>& visibleFrame)
+QSizeF ScreenshotPreviewWindowController::contentSize(const QSizeF& imageSize, const std::optional<QRectF>& visibleFrame,
+                                                     const QSizeF& chrome)
 {
-    const double maxWidth = visibleFrame ? 0.7 * visibleFrame->width() : 1344;
-    const double maxHeight = visibleFrame ? 0.7 * visibleFrame->height() - chromeHeight : 688;
-    // Shrunk to fit, never enlarged.
+    const double maxWidth = visibleFrame ? visibleFrame->width() - frameAllowance.width() : 1344;
+    const double maxHeight = visibleFrame ? visibleFrame->height() - frameAllowance.height() - chrome.height() : 688;
+    // Shown at its own size when it fits: shrunk only to fit the visible area, never enlarged, so
+    // the text in a capture stays sharp. The bars keep their width; a narrower picture is centred.
     const double scale = std::max(0.0, std::min({maxWidth / imageSize.width(), maxHeight / imageSize.height(), 1.0}));
-    return {imageSize.width() * scale, imageSize.height() * scale + chromeHeight};
+    return {std::max(imageSize.width() * scale, chrome.width()), imageSize.height() * scale + chrome.height()};
 }
 
 QString ScreenshotPreviewWindowController::windowTitle(const QSizeF& imageSize)
@@ -125,18 +131,35 @@ void ScreenshotPreviewWindowController::createAndShowPreviewWindow(const QImage&
                                        m_viewEnvironment, window);
     column->addWidget(m_toolbar);
     column->addWidget(m_view, 1);
-    window->setMinimumSize(300, 200);
+    PreviewToolbarItems::installKeys(window, {[this] { saveLocally(); }, [this] { copyToClipboard(); },
+                                              [this] { uploadWithShownProvider(); }, [this] { done(); },
+                                              [window] { window->close(); }});
 
     const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSizeF content = contentSize(imageSize, screen ? std::optional<QRectF>(screen->availableGeometry()) : std::nullopt);
-    const QSize size(static_cast<int>(std::lround(content.width())), static_cast<int>(std::lround(content.height())));
-    window->resize(size);
-    if (screen) {
-        const QRect frame = screen->geometry();
-        window->move(frame.x() + (frame.width() - size.width()) / 2, frame.y() + (frame.height() - size.height()) / 2);
-    }
-
+    const std::optional<QRectF> visible = screen ? std::optional<QRectF>(screen->availableGeometry()) : std::nullopt;
+    const QWidget* canvas = m_view->editor()->canvas();
+    // `measured`: the window is laid out, and what it has around the drawing area is known exactly;
+    // before, the bars' size hints tell.
+    auto place = [&](bool measured) {
+        // Never narrower than the bars' items need (their size hints, at any device pixel ratio): a
+        // narrower window would pile the tools on each other and cut the width menu's label.
+        const QSize bars = column->totalMinimumSize();
+        window->setMinimumSize(std::max(300, bars.width()), std::max(200, bars.height()));
+        const double around = measured ? window->height() - canvas->height()
+                                       : m_toolbar->sizeHint().height() + m_view->editor()->toolbar()->sizeHint().height();
+        const QSizeF content = contentSize(imageSize, visible, QSizeF(window->minimumWidth(), around));
+        // Rounded up: a window a fraction short would scale the picture down by that fraction.
+        const QSize size(static_cast<int>(std::ceil(content.width())), static_cast<int>(std::ceil(content.height())));
+        window->resize(size);
+        if (screen) {
+            const QRect frame = screen->geometry();
+            window->move(frame.x() + (frame.width() - size.width()) / 2, frame.y() + (frame.height() - size.height()) / 2);
+        }
+    };
+    place(false);
     window->show();
+    // Showing polished and laid out the window: the same sizing again with what it really takes.
+    place(true);
     window->raise();
     window->activateWindow();
     window->installEventFilter(this);
@@ -240,19 +263,19 @@ QStringList ScreenshotPreviewWindowController::toolbarAllowedItemIdentifiers()
 QWidget* ScreenshotPreviewWindowController::toolbarItem(const QString& identifier)
 {
     if (identifier == QLatin1String("save")) {
-        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить скриншот на диск (⌘S)"));
+        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить скриншот на диск (Ctrl+S)"));
         connect(item, &QToolButton::clicked, this, &ScreenshotPreviewWindowController::saveLocally);
         return item;
     }
     if (identifier == QLatin1String("copy")) {
         auto* item = PreviewToolbarItems::iconItem(
-            identifier, QStringLiteral("Копировать"), QStringLiteral("Копировать изображение в буфер обмена (⌘C)"),
+            identifier, QStringLiteral("Копировать"), QStringLiteral("Копировать изображение в буфер обмена (Ctrl+C)"),
             PreviewToolbarItems::symbol(QStringLiteral("doc.on.doc"), kSystemTeal, 0.7));
         connect(item, &QToolButton::clicked, this, &ScreenshotPreviewWindowController::copyToClipboard);
         return item;
     }
     if (identifier == QLatin1String("done")) {
-        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Сохранить в историю и закрыть (⏎)"));
+        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Сохранить в историю и закрыть (Enter)"));
         connect(item, &QToolButton::clicked, this, &ScreenshotPreviewWindowController::done);
         return item;
     }
@@ -302,6 +325,19 @@ void ScreenshotPreviewWindowController::uploadWithLastProvider()
     // The provider the split button shows, which follows the last used one: what the user sees is
     // where the picture goes.
     post(UploadProviders::rawValue(m_toolbarItems->activeProvider(lastUsedProvider())));
+}
+
+void ScreenshotPreviewWindowController::uploadWithShownProvider()
+{
+    // What a click on the upload item does: nothing while it is disabled, its one provider, or the
+    // split button's main part.
+    const QList<UploadProvider>& providers = m_toolbarItems->providers();
+    if (providers.isEmpty())
+        return;
+    if (providers.size() == 1)
+        uploadWithProvider(providers.first());
+    else
+        uploadWithLastProvider();
 }
 
 void ScreenshotPreviewWindowController::uploadWithProvider(UploadProvider provider)

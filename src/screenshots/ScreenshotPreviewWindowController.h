@@ -31,8 +31,9 @@ class ScreenshotPreviewWindowController : public QObject {
 public:
     static const QString actionNotification; // "screenshotAction"
     static constexpr int replaceDelayMs = 50;
-    // Title bar and tool bar, as the sizing counts them.
-    static constexpr double chromeHeight = 28 + 40;
+    // What the window's decorations take of the visible area beyond its contents: the window
+    // manager's title bar and borders, drawn outside the window's own size on Linux.
+    static constexpr QSizeF frameAllowance{16, 48};
 
     ScreenshotPreviewWindowController(AppState* appState, ScreenshotHistoryManager* historyManager,
                                       StatusBarController* statusBarController, QObject* parent = nullptr)
@@ -64,6 +65,8 @@ public:
     void saveLocally();
     void copyToClipboard();
     void uploadWithLastProvider();
+    // Ctrl+U: what the upload item's click does.
+    void uploadWithShownProvider();
     void uploadToKestrova();
     void uploadSSH();
     void uploadYandex();
@@ -83,7 +86,8 @@ public:
 
     // Window sizing: the content size for an image of `imageSize` points on a screen whose visible
     // frame is `visibleFrame` (none: no screen).
-    static QSizeF contentSize(const QSizeF& imageSize, const std::optional<QRectF>& visibleFrame);
+    // `chrome` is what the bars around the picture need: their minimum width, and their height.
+    static QSizeF contentSize(const QSizeF& imageSize, const std::optional<QRectF>& visibleFrame, const QSizeF& chrome);
     // "Скриншот — 1512×982"
     static QString windowTitle(const QSizeF& imageSize);
 

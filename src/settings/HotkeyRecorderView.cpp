@@ -267,7 +267,7 @@ void HotkeyRecorderView::refresh()
         m_text->setText(L::text(QStringLiteral("Нажмите комбинацию..."), QStringLiteral("Press key combination...")));
     } else if (!combination.isEmpty()) {
         m_icon->hide();
-        m_text->setText(formatHotkeyDisplay(combination));
+        m_text->setText(HotKeyManager::displayText(combination));
         font.setWeight(QFont::Medium);
         textColor = SettingsStyle::primaryColor();
     } else {
@@ -304,32 +304,6 @@ const QStringList& HotkeyRecorderView::systemHotkeys()
         QStringLiteral("cmd+ctrl+f"),
     };
     return list;
-}
-
-QString HotkeyRecorderView::formatHotkeyDisplay(const QString& hotkey)
-{
-    QString shown;
-    for (const QString& part : hotkey.toLower().split(QLatin1Char('+'))) {
-        if (part == QLatin1String("cmd") || part == QLatin1String("command"))
-            shown += QStringLiteral("⌘");
-        else if (part == QLatin1String("ctrl") || part == QLatin1String("control"))
-            shown += QStringLiteral("⌃");
-        else if (part == QLatin1String("alt") || part == QLatin1String("option"))
-            shown += QStringLiteral("⌥");
-        else if (part == QLatin1String("shift"))
-            shown += QStringLiteral("⇧");
-        else if (part == QLatin1String("space"))
-            shown += QStringLiteral("Space");
-        else if (part == QLatin1String("enter") || part == QLatin1String("return"))
-            shown += QStringLiteral("↵");
-        else if (part == QLatin1String("tab"))
-            shown += QStringLiteral("⇥");
-        else if (part == QLatin1String("esc") || part == QLatin1String("escape"))
-            shown += QStringLiteral("⎋");
-        else
-            shown += part.toUpper();
-    }
-    return shown;
 }
 
 std::optional<QString> HotkeyRecorderView::keyCodeToString(quint16 keyCode)

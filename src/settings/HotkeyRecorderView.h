@@ -19,6 +19,7 @@ class QToolButton;
 // listening, a key pressed with at least one modifier is written as a combination string
 // ("cmd+shift+4": modifiers in the order cmd, ctrl, alt, shift, then one key name). While the field
 // listens, every global hot key is switched off, so a registered combination starts no capture.
+// The field shows the combination as HotKeyManager::displayText() spells it.
 class HotkeyRecorderView : public QWidget {
     Q_OBJECT
 public:
@@ -48,8 +49,6 @@ public:
 
     // Well-known system shortcuts: recorded, but marked with a warning.
     static const QStringList& systemHotkeys();
-    // "cmd+shift+4" -> "⌘⇧4".
-    static QString formatHotkeyDisplay(const QString& hotkey);
     // The key name of a key code of the combination format; none for codes without a name.
     static std::optional<QString> keyCodeToString(quint16 keyCode);
     // The key of a press as a key code of the combination format: the key's unshifted symbol on the

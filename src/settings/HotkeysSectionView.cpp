@@ -61,8 +61,8 @@ HotkeysSectionView::HotkeysSectionView(SettingsViewModel* model, QWidget* parent
     layout->addWidget(SettingsStyle::label(L::text(QStringLiteral("Нажмите на поле и введите комбинацию клавиш"),
                                                    QStringLiteral("Click on the field and press a key combination")),
                                            SettingsStyle::captionFont(), SettingsStyle::secondaryColor(), this));
-    layout->addWidget(SettingsStyle::label(L::text(QStringLiteral("Требуется минимум один модификатор (⌘, ⌃, ⌥, ⇧)"),
-                                                   QStringLiteral("At least one modifier required (⌘, ⌃, ⌥, ⇧)")),
+    layout->addWidget(SettingsStyle::label(L::text(QStringLiteral("Требуется минимум один модификатор (Ctrl, Alt, Shift, Super)"),
+                                                   QStringLiteral("At least one modifier required (Ctrl, Alt, Shift, Super)")),
                                            SettingsStyle::captionFont(), SettingsStyle::secondaryColor(), this));
     addDivider(layout, this);
 

@@ -1,5 +1,6 @@
 #include "settings/SettingsView.h"
 
+#include "app/DarkPalette.h"
 #include "cloud/LoginView.h"
 #include "cloud/RegisterView.h" // LoginView.h needs the full type for its QPointer
 #include "settings/AboutSectionView.h"
@@ -259,8 +260,7 @@ void SettingsView::showLoginWindow()
     window->setWindowTitle(QStringLiteral("Kestrova Cloud Login"));
     window->setFixedSize(400, 500);
     // Always dark, like the settings window it comes from.
-    window->setPalette(palette());
-    window->setAutoFillBackground(true);
+    DarkPalette::apply(window);
     auto* layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
 

@@ -106,6 +106,16 @@ void SettingsViewModel::pushAndSave()
     saveToUserDefaults();
 }
 
+void SettingsViewModel::saveEdits()
+{
+    const ServerSettings before = m_appState.serverSettings();
+    pushAndSave();
+    // A hot key recorded and then kept by closing the window must be the one that is registered.
+    if (before.screenshotHotkey != m_settings.screenshotHotkey || before.fullScreenHotkey != m_settings.fullScreenHotkey
+        || before.screenRecordingHotkey != m_settings.screenRecordingHotkey)
+        platform::NotificationCenter::defaultCenter().post(NotificationName::hotkeySettingsChanged);
+}
+
 void SettingsViewModel::selectSection(SettingsSection section)
 {
     if (m_selectedSection != section) {
@@ -253,11 +263,11 @@ void SettingsViewModel::testConnection()
         uploader->testConnection(m_settings, this, [this, uploader](const ConnectionTestResult& result) {
             uploader->deleteLater();
             if (result.error)
-                finishTest(QStringLiteral("❌ Ошибка SSH/SFTP соединения: ") + result.error->localizedDescription);
+                finishTest(QStringLiteral("✗ Ошибка SSH/SFTP соединения: ") + result.error->localizedDescription);
             else if (result.success)
-                finishTest(QStringLiteral("✅ SSH/SFTP соединение успешно установлено!"));
+                finishTest(QStringLiteral("✓ SSH/SFTP соединение успешно установлено!"));
             else
-                finishTest(QStringLiteral("❌ Не удалось установить SSH/SFTP соединение. Проверьте настройки."));
+                finishTest(QStringLiteral("✗ Не удалось установить SSH/SFTP соединение. Проверьте настройки."));
         });
         return;
     }
@@ -266,7 +276,7 @@ void SettingsViewModel::testConnection()
     QTimer::singleShot(0, this, [this] {
         yandexUploader().testConnection([self = QPointer<SettingsViewModel>(this)](bool success, const QString& message) {
             if (self)
-                self->finishTest((success ? QStringLiteral("✅ ") : QStringLiteral("❌ ")) + message);
+                self->finishTest((success ? QStringLiteral("✓ ") : QStringLiteral("✗ ")) + message);
         });
     });
 }

@@ -19,8 +19,9 @@ class YandexDiskUploader;
 // The state and rules of the settings window; SettingsView and its sections draw it.
 //
 // It owns the one working copy of the settings that every section edits. Edits stay in the copy
-// until one of four moments pushes it into the AppState and saves it: a click on a sidebar section,
-// a change of the upload provider, a completed Yandex sign-in and the hot keys' Save. GUI thread.
+// until one of these moments pushes it into the AppState and saves it: a click on a sidebar section,
+// a change of the upload provider, a completed Yandex sign-in, the hot keys' Save, Return in a field
+// of the upload section and the closing of the window. GUI thread.
 class SettingsViewModel : public QObject {
     Q_OBJECT
 public:
@@ -44,6 +45,9 @@ public:
     // The working copy becomes the AppState's settings.
     void loadSettings();
     void setupNotificationObservers();
+    // Return in a field, or the window closes: pushes and saves, so that typed values no other
+    // moment followed are kept.
+    void saveEdits();
     // Writes the working copy's thirteen keys to the user defaults and merges its secrets into the
     // keychain record. Never writes an empty FTP password or Yandex token over a stored one.
     void saveToUserDefaults();

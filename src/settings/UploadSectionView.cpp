@@ -146,6 +146,9 @@ QWidget* UploadSectionView::makeServerForm()
     bindText(m_password, &ServerSettings::ftpPassword);
     bindText(m_directory, &ServerSettings::ftpDirectory);
     bindText(m_baseURL, &ServerSettings::baseURL);
+    // Return in any field keeps what is typed, without waiting for another section or the close.
+    for (QLineEdit* field : {m_host, m_port, m_user, m_password, m_directory, m_baseURL})
+        connect(field, &QLineEdit::returnPressed, m_model, &SettingsViewModel::saveEdits);
     // Whole numbers in the user's locale; text that is no number leaves the port as it was.
     connect(m_port, &QLineEdit::textEdited, this, [this](const QString& text) {
         bool ok = false;

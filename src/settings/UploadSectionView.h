@@ -13,8 +13,8 @@ class QPushButton;
 class SettingsViewModel;
 
 // The upload section: where captures go (the cloud, the own server, Yandex Disk), the own-server
-// form, the Yandex sign-in and sign-out, and the connection test. It edits the working copy only;
-// choosing a provider saves at once through the model.
+// form, the Yandex sign-in and sign-out, and the connection test. It edits the working copy;
+// choosing a provider or pressing Return in a field saves it through the model.
 class UploadSectionView : public QWidget {
     Q_OBJECT
 public:

@@ -3,7 +3,8 @@
 #include "app/Localization.h"
 #include "settings/SettingsStyle.h"
 #include "uploads/YandexDiskUploader.h"
-#include "uploads/YandexOAuthWebView.h"
+#include "app/DebugLogger.h"
+#include "uploads/YandexSignInModule.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,16 +42,25 @@ YandexSignInSheet::YandexSignInSheet(std::function<void(const QString&)> onToken
     layout->addLayout(header);
     layout->addWidget(SettingsStyle::divider(this));
 
-    if (const auto url = YandexDiskUploader::implicitAuthURL()) {
+    const auto url = YandexDiskUploader::implicitAuthURL();
+    QString moduleError;
+    if (url) {
         // The view never reports errors: a refused sign-in stays on its page until the user closes.
-        m_webView = new YandexOAuthWebView(*url, std::move(onToken), [](const QString&) {}, this);
+        m_webView = YandexSignInModule::createView(*url, std::move(onToken), this, &moduleError);
+        if (!m_webView)
+            DebugLogger::shared().logErrorMessage(QStringLiteral("Yandex sign-in view unavailable: ") + moduleError);
+    }
+    if (m_webView) {
         m_webView->setMinimumSize(600, 520);
         layout->addWidget(m_webView, 1);
     } else {
-        auto* missing = SettingsStyle::label(L::text(QStringLiteral("Не удалось сформировать ссылку авторизации"),
-                                                     QStringLiteral("Failed to generate authorization link")),
-                                             SettingsStyle::bodyFont(), SettingsStyle::primaryColor(), this);
-        missing->setObjectName(QStringLiteral("missingLinkText"));
+        const QString text = url ? L::text(QStringLiteral("Не удалось открыть страницу входа: "), QStringLiteral("Could not open the sign-in page: "))
+                + moduleError
+                                 : L::text(QStringLiteral("Не удалось сформировать ссылку авторизации"),
+                                           QStringLiteral("Failed to generate authorization link"));
+        auto* missing = SettingsStyle::label(text, SettingsStyle::bodyFont(), SettingsStyle::primaryColor(), this);
+        missing->setObjectName(url ? QStringLiteral("moduleErrorText") : QStringLiteral("missingLinkText"));
+        missing->setWordWrap(true);
         missing->setContentsMargins(16, 16, 16, 16);
         missing->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         layout->addWidget(missing, 1);

@@ -52,6 +52,16 @@ QString joined(const QString& directory, const QString& name)
     return directory + QLatin1Char('/') + name;
 }
 
+// ssh's own message names the file and a command; this says what the user can do, in the user's
+// terms. It keeps "Host key verification failed" for the banner's hint.
+QString hostKeyChangedText(const QString& hostName)
+{
+    return QStringLiteral("Ключ сервера %1 изменился, соединение прервано до отправки пароля "
+                          "(Host key verification failed). Если ключ сервера сменили намеренно, удалите строку "
+                          "«%1» из файла %2 и повторите загрузку.")
+        .arg(hostName, SftpScript::knownHostsPath());
+}
+
 // A completion that hands a test's outcome to `completion` on the GUI thread, unless `context`
 // was given and has gone.
 FileUploader::TestCompletion delivered(QObject* context, FileUploader::TestCompletion completion)
@@ -122,6 +132,8 @@ FileUploader::Validation FileUploader::validateSettings(const ServerSettings& se
             return invalid("Не указан Base URL для формирования ссылки");
         if (!base.startsWith(QStringLiteral("http://")) && !base.startsWith(QStringLiteral("https://")))
             return invalid("Base URL должен начинаться с http:// или https://");
+        if (const std::optional<QString> refusal = controlCharacterError(settings))
+            return Validation{false, refusal};
         break;
     }
     case UploadProvider::yandexDisk:
@@ -136,20 +148,32 @@ FileUploader::Validation FileUploader::validateSettings(const ServerSettings& se
     return valid;
 }
 
+std::optional<QString> FileUploader::controlCharacterError(const ServerSettings& settings, const QString& fileName)
+{
+    const struct {
+        const QString& value;
+        const char* text;
+    } fields[] = {
+        {settings.ftpHost, "Адрес сервера содержит недопустимые символы"},
+        {settings.ftpUsername, "Имя пользователя содержит недопустимые символы"},
+        {settings.ftpPassword, "Пароль содержит недопустимые символы"},
+        {settings.ftpDirectory, "Путь к папке на сервере содержит недопустимые символы"},
+        {fileName, "Имя файла содержит недопустимые символы"},
+    };
+    for (const auto& field : fields) {
+        for (const QChar c : field.value) {
+            if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
+                return QString::fromUtf8(field.text);
+        }
+    }
+    return std::nullopt;
+}
+
 QString FileUploader::createFileURL(const QString& filename, const ServerSettings& settings)
 {
-    QString base = settings.baseURL;
-    if (base.isEmpty())
+    if (settings.baseURL.isEmpty())
         return filename;
-    if (base.endsWith(QLatin1Char('/')))
-        base.chop(1);
-    QString directoryPart;
-    if (!settings.ftpDirectory.isEmpty()) {
-        const QString last = settings.ftpDirectory.split(QLatin1Char('/')).last();
-        if (!last.isEmpty())
-            directoryPart = QLatin1Char('/') + last;
-    }
-    return base + directoryPart + QLatin1Char('/') + filename;
+    return UploadFileNames::ownServerLink(settings.baseURL, settings.ftpDirectory, filename);
 }
 
 void FileUploader::uploadImage(const QImage& image, const ServerSettings& settings)
@@ -346,6 +370,12 @@ void FileUploader::uploadViaSFTP(const Job& job, const QByteArray& data, const Q
         return;
     }
 
+    if (reason = SftpScript::prepareKnownHostsFolder(); !reason.isEmpty()) {
+        removeAll();
+        preparationFailure(reason);
+        return;
+    }
+
     const platform::ProcessResult chmod = platform::ProcessRunner::run(SftpScript::chmodRequest(scriptPath));
     if (!chmod.succeeded()) {
         const QString cause = chmod.outcome == platform::ProcessResult::Outcome::failedToStart
@@ -363,8 +393,11 @@ void FileUploader::uploadViaSFTP(const Job& job, const QByteArray& data, const Q
         return;
     }
 
-    publishTransferEnd(job, result, filename, settings, true, [](FileUploader& u, const QString& output, int status) {
-        const QString detail = output.isEmpty() ? QStringLiteral("Неизвестная ошибка SFTP") : output.trimmed();
+    const QString hostName = SftpScript::knownHostsName(settings.ftpHost, settings.ftpPort);
+    publishTransferEnd(job, result, filename, settings, true, [hostName](FileUploader& u, const QString& output, int status) {
+        QString detail = output.isEmpty() ? QStringLiteral("Неизвестная ошибка SFTP") : output.trimmed();
+        if (status == SftpScript::hostKeyChangedStatus)
+            detail = hostKeyChangedText(hostName);
         u.setLastError(QStringLiteral("Ошибка SFTP (код %1): ").arg(status) + detail);
     });
     removeAll();
@@ -509,6 +542,10 @@ void FileUploader::testConnection(const ServerSettings& settings, QObject* conte
 void FileUploader::testSSHConnection(const ServerSettings& settings, QObject* context, TestCompletion completion)
 {
     const TestCompletion done = delivered(context, completion);
+    if (const std::optional<QString> refusal = controlCharacterError(settings)) {
+        done(ConnectionTestResult::failed(error(5, *refusal)));
+        return;
+    }
     if (settings.useSFTP)
         testSFTPConnection(settings, done);
     else

@@ -59,12 +59,20 @@ public:
     void testConnection(const ServerSettings& settings, QObject* context, TestCompletion completion);
     // SFTP: a TCP connection to the port within 10 s (true, or the code-2 error). FTP/FTPS: curl
     // lists the directory with the credentials (true or false; code 1 when no address can be formed;
-    // the start error when curl cannot be started).
+    // the start error when curl cannot be started). Settings with a control character give the
+    // code-5 error before anything connects.
     void testSSHConnection(const ServerSettings& settings, QObject* context, TestCompletion completion);
 
+    // For the own server: after the texts of the missing settings, a host, user name, password or
+    // directory holding a control character is refused (see controlCharacterError).
     static Validation validateSettings(const ServerSettings& settings);
-    // The public link: Base URL less one trailing "/", "/" + the directory's last name when that is
-    // not empty, "/" + the file name; the file name alone when the Base URL is empty.
+    // The refusal of a host, user name, password, directory or file name that holds a control
+    // character (C0, DEL or C1): a line break there would end an FTP command or an sftp batch line
+    // and start another one of the server's choosing. Nullopt when every value is clean.
+    static std::optional<QString> controlCharacterError(const ServerSettings& settings, const QString& fileName = {});
+    // The public link: Base URL less one trailing "/", "/" + the directory's last name (trailing
+    // slashes ignored) when it has one, "/" + the file name; the file name alone when the Base URL
+    // is empty.
     static QString createFileURL(const QString& filename, const ServerSettings& settings);
 
     static platform::AppError error(int code, const QString& description);

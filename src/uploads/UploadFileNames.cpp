@@ -24,3 +24,23 @@ QString UploadFileNames::secondsText(double seconds)
         text += QStringLiteral(".0");
     return text;
 }
+
+QString UploadFileNames::lastDirectoryName(const QString& directory)
+{
+    // The web server serves the folder by its name, however the path to it was typed.
+    QString trimmed = directory;
+    while (trimmed.endsWith(QLatin1Char('/')))
+        trimmed.chop(1);
+    return trimmed.section(QLatin1Char('/'), -1);
+}
+
+QString UploadFileNames::ownServerLink(const QString& baseURL, const QString& directory, const QString& fileName)
+{
+    QString link = baseURL;
+    if (link.endsWith(QLatin1Char('/')))
+        link.chop(1);
+    const QString folder = lastDirectoryName(directory);
+    if (!folder.isEmpty())
+        link += QLatin1Char('/') + folder;
+    return link + QLatin1Char('/') + fileName;
+}

@@ -10,6 +10,7 @@ QString errorDescription(YandexDiskError error)
     case YandexDiskError::noData: return QStringLiteral("Нет данных в ответе");
     case YandexDiskError::invalidResponse: return QStringLiteral("Неверный формат ответа");
     case YandexDiskError::uploadFailed: return QStringLiteral("Ошибка загрузки файла");
+    case YandexDiskError::answerTooLarge: return QStringLiteral("Ответ сервера больше 1 МиБ; он не прочитан");
     }
     return {};
 }

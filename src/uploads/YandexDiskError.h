@@ -11,6 +11,7 @@ enum class YandexDiskError {
     noData,
     invalidResponse,
     uploadFailed, // kept for completeness of the set; no operation raises it
+    answerTooLarge, // an answer past YandexDiskResponse::maxBodyBytes, abandoned unread
 };
 
 namespace YandexDiskErrors {

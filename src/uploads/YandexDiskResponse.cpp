@@ -15,6 +15,8 @@ platform::AppError transportErrorOf(QNetworkReply* reply)
     // here cancels a request, so say what happened.
     if (code == QNetworkReply::OperationCanceledError || code == QNetworkReply::TimeoutError)
         description = QStringLiteral("Превышен лимит времени на запрос.");
+    else if (code == QNetworkReply::InsecureRedirectError)
+        description = QStringLiteral("Сервер перенаправил запрос на другой адрес; токен туда не отправляется.");
     return platform::AppError{YandexDiskResponses::transportDomain, static_cast<int>(code), description};
 }
 
@@ -27,7 +29,7 @@ bool isBelowHTTP(QNetworkReply::NetworkError code)
 
 } // namespace
 
-YandexDiskResponse YandexDiskResponse::read(QNetworkReply* reply)
+YandexDiskResponse YandexDiskResponse::read(QNetworkReply* reply, const QByteArray& received)
 {
     YandexDiskResponse response;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -39,8 +41,14 @@ YandexDiskResponse YandexDiskResponse::read(QNetworkReply* reply)
     if (status.isValid()) {
         response.isHTTP = true;
         response.status = status.toInt();
+        response.reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     }
-    response.body = reply->readAll();
+    const QVariant target = reply->attribute(QNetworkRequest::RedirectionTargetAttribute);
+    if (target.isValid())
+        response.redirectTarget = reply->url().resolved(target.toUrl());
+    response.body = received + reply->read(maxBodyBytes + 1 - received.size());
+    if (response.body.size() > maxBodyBytes)
+        return transportFailure(YandexDiskErrors::toAppError(YandexDiskError::answerTooLarge));
     return response;
 }
 
@@ -49,6 +57,12 @@ YandexDiskResponse YandexDiskResponse::transportFailure(platform::AppError error
     YandexDiskResponse response;
     response.transportError = std::move(error);
     return response;
+}
+
+QString YandexDiskResponse::statusLine() const
+{
+    const QString line = QStringLiteral("HTTP ") + statusText();
+    return reason.isEmpty() ? line : line + QStringLiteral(": ") + reason;
 }
 
 QString YandexDiskResponse::bodyText() const

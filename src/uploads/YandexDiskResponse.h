@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 #include <nlohmann/json.hpp>
 
@@ -20,14 +21,23 @@ struct YandexDiskResponse {
     // False when no HTTP status arrived (and no transport error either, e.g. another scheme).
     bool isHTTP = false;
     int status = -1; // -1 unless isHTTP
+    QString reason;  // the status line's text ("Internal Server Error"), when it had one
     QByteArray body; // empty counts as no body
+    // Where a redirect that was not followed points, resolved against the request's address.
+    std::optional<QUrl> redirectTarget;
 
-    static YandexDiskResponse read(QNetworkReply* reply);
+    // Every answer of the Disk API is a small JSON text; a longer one is abandoned as it arrives.
+    static constexpr qsizetype maxBodyBytes = 1024 * 1024;
+
+    // `received`: the part of the body already taken from the reply.
+    static YandexDiskResponse read(QNetworkReply* reply, const QByteArray& received = {});
     static YandexDiskResponse transportFailure(platform::AppError error);
 
     bool hasBody() const { return !body.isEmpty(); }
     // The status in decimal, "-1" when not an HTTP response.
     QString statusText() const { return QString::number(isHTTP ? status : -1); }
+    // "HTTP 500: Internal Server Error", or "HTTP 500" when the status line had no text.
+    QString statusLine() const;
     // The body as UTF-8; empty when there is none or it is not valid UTF-8.
     QString bodyText() const;
 

@@ -4,11 +4,14 @@
 #include "uploads/YandexDiskResponse.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
 #include <mutex>
 
 namespace {
@@ -32,6 +35,14 @@ constexpr int apiTimeoutMs = 30'000;
 constexpr int transferTimeoutMs = 60'000;
 constexpr int operationTimeoutMs = 15'000;
 constexpr int connectionTestTimeoutMs = 60'000;
+// Besides the idle limits above, every exchange has a total deadline, so that a server trickling its
+// answer byte by byte cannot hold an upload for ever. The bytes get what a slow line of 50 KiB/s
+// needs for them, and never less than a minute.
+constexpr int apiDeadlineMs = 60'000;
+constexpr int uploadDeadlineMinimumMs = 60'000;
+constexpr qint64 uploadFloorBytesPerSecond = 50 * 1024;
+// Redirects of the byte upload followed, each again as PUT with the bytes.
+constexpr int uploadRedirectHops = 5;
 
 constexpr int operationRetries = 10;
 constexpr int linkRetries = 5;
@@ -112,17 +123,64 @@ std::optional<QString> storedToken()
     return credentials->yandexAccessToken;
 }
 
-int scaled(int milliseconds, double scale)
+int scaled(qint64 milliseconds, double scale)
 {
-    return std::max(1, static_cast<int>(milliseconds * scale));
+    return static_cast<int>(std::clamp<qint64>(static_cast<qint64>(milliseconds * scale), 1, INT_MAX));
 }
 
-void send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body,
+int uploadDeadline(qsizetype bytes, double scale)
+{
+    return scaled(std::max<qint64>(uploadDeadlineMinimumMs, bytes * 1000 / uploadFloorBytesPerSecond), scale);
+}
+
+bool sameOrigin(const QUrl& a, const QUrl& b)
+{
+    const auto port = [](const QUrl& url) {
+        return url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80);
+    };
+    return a.scheme().compare(b.scheme(), Qt::CaseInsensitive) == 0 && a.host().compare(b.host(), Qt::CaseInsensitive) == 0
+           && port(a) == port(b);
+}
+
+// `deadlineMs`: the total time the exchange may take; past it the reply is aborted, which reads
+// as a time-out.
+void send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body, int deadlineMs,
           std::function<void(const YandexDiskResponse&)> done)
 {
     QNetworkReply* reply = sharedSession()->sendCustomRequest(request, verb, body);
-    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, done = std::move(done)] {
-        const YandexDiskResponse response = YandexDiskResponse::read(reply);
+    auto* deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    deadline->start(std::max(1, deadlineMs));
+
+    // The body is taken as it arrives and the reply abandoned once it passes the limit, so a huge
+    // answer is never held whole; the small read buffer keeps Qt from reading far ahead.
+    struct Received {
+        QByteArray body;
+        bool tooLarge = false;
+    };
+    auto received = std::make_shared<Received>();
+    reply->setReadBufferSize(64 * 1024);
+    const auto abandon = [reply, received] {
+        received->tooLarge = true;
+        reply->abort();
+    };
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, received, abandon] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (!received->tooLarge && length.isValid() && length.toLongLong() > YandexDiskResponse::maxBodyBytes)
+            abandon();
+    });
+    QObject::connect(reply, &QIODevice::readyRead, reply, [reply, received, abandon] {
+        if (received->tooLarge)
+            return;
+        received->body += reply->read(YandexDiskResponse::maxBodyBytes + 1 - received->body.size());
+        if (received->body.size() > YandexDiskResponse::maxBodyBytes)
+            abandon();
+    });
+    QObject::connect(reply, &QNetworkReply::finished, reply, [reply, received, done = std::move(done)] {
+        const YandexDiskResponse response =
+            received->tooLarge ? YandexDiskResponse::transportFailure(YandexDiskErrors::toAppError(YandexDiskError::answerTooLarge))
+                               : YandexDiskResponse::read(reply, received->body);
         reply->deleteLater();
         done(response);
     });
@@ -296,10 +354,10 @@ QNetworkRequest apiRequest(const QUrl& url, const QByteArray& authorization, int
 }
 
 // Sends `request`; a transport failure goes to `failed`, any answer of the service to `answered`.
-void exchange(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body,
+void exchange(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body, int deadlineMs,
               std::function<void(const platform::AppError&)> failed, std::function<void(const YandexDiskResponse&)> answered)
 {
-    send(request, verb, body, [failed = std::move(failed), answered = std::move(answered)](const YandexDiskResponse& response) {
+    send(request, verb, body, deadlineMs, [failed = std::move(failed), answered = std::move(answered)](const YandexDiskResponse& response) {
         if (response.transportError) {
             failed(*response.transportError);
             return;
@@ -328,7 +386,7 @@ void YandexDiskUploader::callAPI(const RequestContext& context, const QString& r
         return;
     }
     exchange(apiRequest(*url, context.authorization, scaled(apiTimeoutMs, context.timeoutScale)), verb, {},
-             std::move(failed), std::move(answered));
+             scaled(apiDeadlineMs, context.timeoutScale), std::move(failed), std::move(answered));
 }
 
 void YandexDiskUploader::ensureFolderExists(const RequestContext& context, const QString& path, StepDone completion)
@@ -355,7 +413,13 @@ void YandexDiskUploader::getUploadURL(const RequestContext& context, const QStri
         }
         auto read = response.jsonObject();
         if (auto* error = std::get_if<platform::AppError>(&read)) {
-            completion(*error);
+            // An error page (HTML, or nothing at all) says no more than its status.
+            if (response.status != 200)
+                completion(inlineError(QStringLiteral("Ошибка запроса upload URL (HTTP ") + response.statusText()
+                                       + (response.reason.isEmpty() ? QStringLiteral(")")
+                                                                    : QStringLiteral("): ") + response.reason)));
+            else
+                completion(*error);
             return;
         }
         const nlohmann::json& object = std::get<nlohmann::json>(read);
@@ -377,6 +441,39 @@ void YandexDiskUploader::getUploadURL(const RequestContext& context, const QStri
     });
 }
 
+namespace {
+
+// One PUT of the bytes to `url`; a redirect is followed here, again as PUT with the bytes: left to
+// Qt, a 301, 302 or 303 would become a GET without them, whose success would pass for a stored file.
+void putBytes(const QUrl& url, const QByteArray& data, int idleMs, const QDeadlineTimer& deadline, int hopsLeft,
+              const std::function<void(std::optional<platform::AppError>)>& completion)
+{
+    // The upload address authorises the transfer itself: no token goes there.
+    QNetworkRequest request(url);
+    request.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("image/png"));
+    request.setTransferTimeout(idleMs);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    const int remaining = static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 1, INT_MAX));
+    exchange(request, "PUT", data, remaining, completion, [=](const YandexDiskResponse& response) {
+        if (response.isHTTP && response.status >= 200 && response.status <= 299) {
+            completion(std::nullopt);
+            return;
+        }
+        if (response.isHTTP && response.status >= 300 && response.status <= 399 && response.redirectTarget
+            && hopsLeft > 0 && isWebAddress(*response.redirectTarget)) {
+            const bool downgrade = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
+                                   && response.redirectTarget->scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
+            if (!downgrade) {
+                putBytes(*response.redirectTarget, data, idleMs, deadline, hopsLeft - 1, completion);
+                return;
+            }
+        }
+        completion(statusError(QStringLiteral("Ошибка загрузки"), response));
+    });
+}
+
+} // namespace
+
 void YandexDiskUploader::performUpload(const RequestContext& context, const QByteArray& data,
                                        const QString& uploadURL, StepDone completion)
 {
@@ -385,17 +482,8 @@ void YandexDiskUploader::performUpload(const RequestContext& context, const QByt
         completion(YandexDiskErrors::toAppError(YandexDiskError::invalidURL));
         return;
     }
-    // The upload address authorises the transfer itself: no token goes there.
-    QNetworkRequest request(*url);
-    request.setRawHeader(QByteArrayLiteral("Content-Type"), QByteArrayLiteral("image/png"));
-    request.setTransferTimeout(scaled(transferTimeoutMs, context.timeoutScale));
-    exchange(request, "PUT", data, completion, [completion](const YandexDiskResponse& response) {
-        if (response.isHTTP && response.status >= 200 && response.status <= 299) {
-            completion(std::nullopt);
-            return;
-        }
-        completion(statusError(QStringLiteral("Ошибка загрузки"), response));
-    });
+    const QDeadlineTimer deadline(uploadDeadline(data.size(), context.timeoutScale));
+    putBytes(*url, data, scaled(transferTimeoutMs, context.timeoutScale), deadline, uploadRedirectHops, completion);
 }
 
 void YandexDiskUploader::publishAndFetchPublicURL(const RequestContext& context, const QString& path,
@@ -431,8 +519,14 @@ void YandexDiskUploader::publishAndFetchPublicURL(const RequestContext& context,
 void YandexDiskUploader::pollOperation(const RequestContext& context, const QUrl& href, int retries, double delay,
                                        std::function<void(bool)> completion)
 {
+    // The operation's address comes from the answer: the token goes to the API's own origin only, and
+    // an operation elsewhere counts as one that did not finish.
+    if (!sameOrigin(href, QUrl(context.apiURL))) {
+        completion(false);
+        return;
+    }
     send(apiRequest(href, context.authorization, scaled(operationTimeoutMs, context.timeoutScale)), "GET", {},
-         [context, href, retries, delay, completion](const YandexDiskResponse& response) {
+         scaled(apiDeadlineMs, context.timeoutScale), [context, href, retries, delay, completion](const YandexDiskResponse& response) {
         const auto repeat = [&] {
             if (retries < 1) {
                 completion(false);
@@ -508,8 +602,9 @@ void YandexDiskUploader::testConnection(TestCompletion completion)
     }
     const QByteArray authorization = QByteArrayLiteral("OAuth ") + token->toUtf8();
     const int timeout = scaled(connectionTestTimeoutMs, m_timeoutScale);
-    runOnMain([url, authorization, timeout, completion = std::move(completion)] {
-        send(apiRequest(url, authorization, timeout, false), "GET", {}, [completion](const YandexDiskResponse& response) {
+    const int deadline = scaled(apiDeadlineMs, m_timeoutScale);
+    runOnMain([url, authorization, timeout, deadline, completion = std::move(completion)] {
+        send(apiRequest(url, authorization, timeout, false), "GET", {}, deadline, [completion](const YandexDiskResponse& response) {
             runOnMain([response, completion] {
                 if (response.transportError)
                     completion(false, QStringLiteral("Ошибка: ") + response.transportError->localizedDescription);

@@ -81,7 +81,7 @@ public:
 
     // Tests: the API root and OAuth origin (scheme, host, port) of uploaders made from now on and of
     // implicitAuthURL(); empty texts restore Yandex's. A time-out scale shortens the request
-    // time-outs (1 restores them).
+    // time-outs and the total deadlines alike (1 restores them).
     static void setOriginsForTesting(const QString& apiRoot, const QString& oauthOrigin);
     static void setTimeoutScaleForTesting(double scale);
 

@@ -1,6 +1,7 @@
 #include "uploads/YandexOAuthWebView.h"
 
 #include <QCoreApplication>
+#include <QOpenGLContext>
 #include <QPointer>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -122,4 +123,24 @@ YandexOAuthWebView::~YandexOAuthWebView()
 {
     // The page refers to the coordinator; it goes first.
     delete page();
+}
+
+// Qt's own (QtGui exports them; their declaration is in a private header).
+QOpenGLContext* qt_gl_global_share_context();
+void qt_gl_set_global_share_context(QOpenGLContext* context);
+
+// The module's entry point, looked up by YandexSignInModule when the first sign-in opens.
+extern "C" Q_DECL_EXPORT QWidget* kestrova_create_yandex_sign_in_view(const QUrl& authURL,
+                                                                       const std::function<void(const QString&)>& onToken,
+                                                                       QWidget* parent)
+{
+    // Qt WebEngine expects the shared GL context that QGuiApplication makes at start when asked
+    // to; the resident program does not ask, so it is made here, at the first sign-in only.
+    if (!qt_gl_global_share_context()) {
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        auto* context = new QOpenGLContext(QCoreApplication::instance());
+        context->create();
+        qt_gl_set_global_share_context(context);
+    }
+    return new YandexOAuthWebView(authURL, onToken, [](const QString&) {}, parent);
 }

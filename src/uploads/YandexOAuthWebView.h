@@ -15,6 +15,8 @@ class QWebEngineProfile;
 // redirect's fragment to `onToken`. What happens to the token is the host's business.
 class YandexOAuthWebView : public QWebEngineView {
     Q_OBJECT
+    // Readable where only the module's QWidget is known.
+    Q_PROPERTY(QUrl authURL READ authURL CONSTANT)
 public:
     using Callback = std::function<void(const QString&)>;
 

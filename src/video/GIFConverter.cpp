@@ -37,6 +37,13 @@ public:
     }
     double duration() const override { return m_reader->duration(); }
     QImage frameAt(double seconds, QString* error) override { return m_reader->frameAt(seconds, error); }
+    QSize frameSize() const override { return m_reader->frameSize(); }
+    // Scaled as it is converted from the decoder's pixels, into three bytes a pixel: every frame is
+    // kept until the palette is known, and a quarter less of them fits.
+    QImage scaledFrameAt(double seconds, const QSize& size, QString* error) override
+    {
+        return m_reader->frameAt(seconds, size, QImage::Format_RGB888, error);
+    }
 
 private:
     std::unique_ptr<platform::MediaFrameReader> m_reader;
@@ -57,6 +64,12 @@ QString GIFConverter::ConversionError::errorDescription() const
     case Case::cancelled: return QStringLiteral("Конвертация отменена");
     }
     return {};
+}
+
+QImage GIFConverter::FrameSource::scaledFrameAt(double seconds, const QSize& size, QString* error)
+{
+    const QImage frame = frameAt(seconds, error);
+    return frame.isNull() || frame.size() == size ? frame : frame.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 platform::AppError GIFConverter::ConversionError::toAppError() const
@@ -210,17 +223,46 @@ GIFConverter::Result GIFConverter::performConversion(const QString& videoURL, co
     log.log(QStringLiteral("GIFConverter: Extracting %1 frames at ").arg(frameCount) + NumberFormat::decimal(settings.frameRate)
             + QStringLiteral(" FPS"));
 
+    // Each kept frame counts towards the palette as soon as it is read (on the writer's thread),
+    // so the palette is ready when the last frame is.
+    std::unique_ptr<platform::GifWriter> writer;
+    QString error;
+    QSize size = fittedSize(source->frameSize(), settings.maxDimension);
     QList<QImage> images;
     for (int i = 0; i < frameCount; ++i) {
         if (isCancelled)
             return ConversionError::of(Case::cancelled);
-        QString error;
-        const QImage frame = source->frameAt(i / settings.frameRate, &error);
-        if (frame.isNull()) {
-            log.log(QStringLiteral("GIFConverter: Failed to extract frame %1: ").arg(i) + error);
+        QString frameError;
+        QImage frame;
+        if (size.isEmpty()) {
+            frame = source->frameAt(i / settings.frameRate, &frameError);
+            if (!frame.isNull()) {
+                size = fittedSize(frame.size(), settings.maxDimension);
+                if (size != frame.size())
+                    frame = frame.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            }
         } else {
-            const QSize size = fittedSize(frame.size(), settings.maxDimension);
-            images.append(size == frame.size() ? frame : frame.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+            frame = source->scaledFrameAt(i / settings.frameRate, size, &frameError);
+        }
+        if (frame.isNull()) {
+            log.log(QStringLiteral("GIFConverter: Failed to extract frame %1: ").arg(i) + frameError);
+        } else {
+            if (!writer) {
+                platform::GifWriter::Options options;
+                options.size = frame.size();
+                options.delayCentiseconds = static_cast<int>(std::lround(100.0 / settings.frameRate));
+                options.loopCount = settings.loopCount;
+                writer = platform::GifWriter::create(outputURL, options, &error);
+                if (!writer) {
+                    log.log(QStringLiteral("GIFConverter: ") + error);
+                    return ConversionError::of(Case::failedToCreateDestination);
+                }
+            }
+            if (!writer->addToPalette(frame, &error)) {
+                log.log(QStringLiteral("GIFConverter: ") + error);
+                return ConversionError::of(Case::failedToCreateDestination);
+            }
+            images.append(frame);
         }
         progress(double(i + 1) / frameCount * 0.5);
     }
@@ -229,13 +271,7 @@ GIFConverter::Result GIFConverter::performConversion(const QString& videoURL, co
         return ConversionError::of(Case::noFramesExtracted);
     log.log(QStringLiteral("GIFConverter: Extracted %1 frames, creating GIF...").arg(images.size()));
 
-    platform::GifWriter::Options options;
-    options.size = images.first().size();
-    options.delayCentiseconds = static_cast<int>(std::lround(100.0 / settings.frameRate));
-    options.loopCount = settings.loopCount;
-    QString error;
-    std::unique_ptr<platform::GifWriter> writer = platform::GifWriter::create(outputURL, options, &error);
-    if (!writer || !writer->preparePalette(images, &error)) {
+    if (!writer->preparePalette(&error)) {
         log.log(QStringLiteral("GIFConverter: ") + error);
         return ConversionError::of(Case::failedToCreateDestination);
     }
@@ -247,7 +283,7 @@ GIFConverter::Result GIFConverter::performConversion(const QString& videoURL, co
             log.log(QStringLiteral("GIFConverter: ") + error);
             return ConversionError::of(Case::failedToFinalizeGIF);
         }
-        // The frame is in the file; its pixels are no longer needed.
+        // The writer holds the frame until it is mapped; this copy is no longer needed.
         images[k - 1] = QImage();
         progress(0.5 + double(k) / kept * 0.5);
     }

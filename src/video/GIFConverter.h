@@ -67,6 +67,10 @@ public:
         virtual double duration() const = 0;
         // The picture shown at `seconds`, upright; a null image with a reason when none can be read.
         virtual QImage frameAt(double seconds, QString* error) = 0;
+        // The size of the pictures, upright; empty when unknown before the first is read.
+        virtual QSize frameSize() const { return {}; }
+        // The same picture scaled to `size` (any QImage format): by default frameAt's, scaled smoothly.
+        virtual QImage scaledFrameAt(double seconds, const QSize& size, QString* error);
     };
     // nullptr when the file cannot be opened as a video.
     using FrameSourceFactory = std::function<std::unique_ptr<FrameSource>(const QString& videoPath)>;

@@ -1,6 +1,7 @@
 #include "video/VideoPlayerView.h"
 
 #include "platform/ImageAssets.h"
+#include "platform/MediaFrameReader.h"
 
 #include <QAudioOutput>
 #include <QHBoxLayout>
@@ -83,10 +84,12 @@ VideoPlayerView::VideoPlayerView(QWidget* parent)
     row->setSpacing(8);
     m_playButton = controlButton(QStringLiteral("playPause"), QStringLiteral("Воспроизвести"), m_controls);
     m_elapsedLabel = new QLabel(timeText(0), m_controls);
+    m_elapsedLabel->setObjectName(QStringLiteral("elapsed"));
     m_positionSlider = new QSlider(Qt::Horizontal, m_controls);
     m_positionSlider->setObjectName(QStringLiteral("position"));
     m_positionSlider->setFocusPolicy(Qt::NoFocus);
     m_remainingLabel = new QLabel(QStringLiteral("-") + timeText(0), m_controls);
+    m_remainingLabel->setObjectName(QStringLiteral("remaining"));
     m_fullScreenButton = controlButton(QStringLiteral("fullScreen"), QStringLiteral("Во весь экран"), m_controls);
     m_fullScreenButton->setIcon(symbolIcon(QStringLiteral("arrow.up.left.and.arrow.down.right")));
     for (QLabel* label : {m_elapsedLabel, m_remainingLabel}) {
@@ -135,6 +138,12 @@ VideoPlayerView::~VideoPlayerView()
 void VideoPlayerView::setSource(const QString& path)
 {
     m_player->setSource(QUrl::fromLocalFile(path));
+    // The player sends no picture before it plays: without this the view stays black until Play.
+    // One frame is decoded here, so the window opens with its picture.
+    m_poster = QImage();
+    if (auto reader = platform::MediaFrameReader::open(path))
+        m_poster = reader->frameAt(0);
+    update();
 }
 
 QImage VideoPlayerView::currentFrame() const
@@ -186,9 +195,10 @@ void VideoPlayerView::updatePosition(qint64 position)
     if (!m_positionSlider->isSliderDown())
         m_positionSlider->setValue(static_cast<int>(std::min<qint64>(position, INT_MAX)));
     m_elapsedLabel->setText(timeText(position));
-    // Counted down in whole seconds still to come: "-0:01" until the very end.
+    // Whole seconds cut off as the window's title cuts the duration: at the start a 12.7 s video
+    // shows "-0:12" under the title "Видео (12 сек)".
     const qint64 remaining = std::max<qint64>(0, m_player->duration() - position);
-    m_remainingLabel->setText(QStringLiteral("-") + timeText(remaining + 999));
+    m_remainingLabel->setText(QStringLiteral("-") + timeText(remaining));
 }
 
 void VideoPlayerView::showControls()
@@ -210,7 +220,9 @@ void VideoPlayerView::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
-    const QImage image = currentFrame();
+    QImage image = currentFrame();
+    if (image.isNull())
+        image = m_poster;
     if (image.isNull())
         return;
     QSizeF size = image.size();

@@ -22,16 +22,19 @@ public:
     explicit VideoPlayerView(QWidget* parent = nullptr);
     ~VideoPlayerView() override;
 
-    // Loads the file; playback does not start.
+    // Loads the file; playback does not start, but its first frame shows at once.
     void setSource(const QString& path);
 
     QMediaPlayer* player() const { return m_player; }
     // None until the first play.
     QAudioOutput* audioOutput() const { return m_audioOutput; }
     QWidget* controls() const { return m_controls; }
-    // The picture shown now (null before the first frame), and how many frames have arrived.
+    // The player's picture now (null before its first frame), and how many frames have arrived.
     QImage currentFrame() const;
     int framesReceived() const { return m_framesReceived; }
+    // The file's first frame, shown while the player has no picture of its own (null when it
+    // cannot be read).
+    const QImage& poster() const { return m_poster; }
 
     void togglePlayback();
     // Full screen for the whole window, or back.
@@ -57,6 +60,7 @@ private:
     QVideoSink* m_sink = nullptr;
     QVideoFrame m_frame;
     int m_framesReceived = 0;
+    QImage m_poster;
 
     QWidget* m_controls = nullptr;
     QToolButton* m_playButton = nullptr;

@@ -27,6 +27,7 @@
 #include <QMediaPlayer>
 #include <QMenu>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScreen>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -106,6 +107,16 @@ VideoPreviewWindow::VideoPreviewWindow(const QString& videoURL, AppState* appSta
     buildToolbar();
     if (m_appState)
         connect(m_appState, &AppState::serverSettingsChanged, this, &VideoPreviewWindow::followLastUsedProvider);
+    // No copy item here: Ctrl+C stays free. Ctrl+U does what a click on the upload item does.
+    PreviewToolbarItems::installKeys(this, {[this] { saveLocally(); }, {},
+                                            [this] {
+                                                const QList<UploadProvider>& providers = m_toolbarItems->providers();
+                                                if (providers.size() == 1)
+                                                    runUploadAction(providers.first());
+                                                else if (!providers.isEmpty())
+                                                    uploadWithLastProvider();
+                                            },
+                                            [this] { done(); }, [this] { close(); }});
     DebugLogger::shared().log(QStringLiteral("VideoPreviewWindow: init completed successfully"));
 }
 
@@ -264,12 +275,12 @@ QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)
         return item;
     }
     if (identifier == QLatin1String("save")) {
-        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить видео на диск (⌘S)"));
+        auto* item = PreviewToolbarItems::saveItem(QStringLiteral("Сохранить видео на диск (Ctrl+S)"));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::saveLocally);
         return item;
     }
     if (identifier == QLatin1String("done")) {
-        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Удалить временный файл и закрыть (⏎)"));
+        auto* item = PreviewToolbarItems::doneItem(QStringLiteral("Удалить временный файл и закрыть (Enter)"));
         connect(item, &QToolButton::clicked, this, &VideoPreviewWindow::done);
         return item;
     }
@@ -353,12 +364,52 @@ void VideoPreviewWindow::saveLocally()
     });
 }
 
+namespace {
+
+// Copies `from` to `to`, replacing a file there (the save panel has asked about that already). The
+// bytes go to a file beside `to` that is renamed over it once complete: a copy that fails half way
+// (a full disk, a vanished recording) leaves what was at `to` as it was.
+bool copyReplacing(const QString& from, const QString& to, QString* error)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly)) {
+        *error = source.errorString();
+        return false;
+    }
+    QSaveFile target(to);
+    // Unbuffered: a buffered write that the disk takes only in part is flushed as a success, and
+    // the shortened file would then replace the good one.
+    if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        *error = target.errorString();
+        return false;
+    }
+    QByteArray chunk(1 << 20, Qt::Uninitialized);
+    for (;;) {
+        const qint64 read = source.read(chunk.data(), chunk.size());
+        if (read < 0) {
+            *error = source.errorString();
+            return false;
+        }
+        if (read == 0)
+            break;
+        if (target.write(chunk.constData(), read) != read) {
+            *error = target.errorString();
+            return false;
+        }
+    }
+    if (!target.commit()) {
+        *error = target.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void VideoPreviewWindow::saveAsMP4(const QString& path)
 {
-    QFile source(m_videoURL);
-    // QFile::copy never replaces an existing file.
-    if (!source.copy(path)) {
-        const QString description = source.errorString();
+    QString description;
+    if (!copyReplacing(m_videoURL, path, &description)) {
         DebugLogger::shared().logErrorMessage(description);
         showError(QStringLiteral("Не удалось сохранить видео: ") + description);
         return;

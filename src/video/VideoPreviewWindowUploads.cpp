@@ -7,6 +7,7 @@
 #include "cloud/APIClient.h"
 #include "platform/UserDefaults.h"
 #include "screenshots/ScreenshotHistoryManager.h"
+#include "uploads/FileUploader.h"
 #include "uploads/FtpCommand.h"
 #include "uploads/MainQueue.h"
 #include "uploads/TemporaryUploadFiles.h"
@@ -73,13 +74,7 @@ QString VideoPreviewWindow::uploadName(VideoExportFormat format)
 
 QString VideoPreviewWindow::ownServerLink(const ServerSettings& settings, const QString& fileName)
 {
-    QString link = settings.baseURL;
-    if (link.endsWith(QLatin1Char('/')))
-        link.chop(1);
-    const QString last = settings.ftpDirectory.split(QLatin1Char('/')).last();
-    if (!last.isEmpty())
-        link += QLatin1Char('/') + last;
-    return link + QLatin1Char('/') + fileName;
+    return UploadFileNames::ownServerLink(settings.baseURL, settings.ftpDirectory, fileName);
 }
 
 AppError VideoPreviewWindow::curlError(const platform::ProcessResult& result)
@@ -347,6 +342,11 @@ void VideoPreviewWindow::performSSHUpload()
         }
         // Read now, after the payload: a change made during a long GIF conversion counts.
         const ServerSettings settings = self->currentSettings();
+        // A line break in a credential or a name would become a command of its own on the server.
+        if (const std::optional<QString> refusal = FileUploader::controlCharacterError(settings, payload->name)) {
+            failWith(FileUploader::error(5, *refusal));
+            return;
+        }
         QString problem;
         const QString folder = TemporaryUploadFiles::createFolder(&problem);
         if (folder.isEmpty()) {

@@ -296,7 +296,7 @@ TEST_F(AppDelegateTest, TheStatusMenuFollowsTheHotKeysAndKeepsTheRecentCaptures)
     platform::NotificationCenter::defaultCenter().post("hotkeySettingsChanged");
     EXPECT_NE(controller->menu(), before);
     EXPECT_EQ(controller->statusItem()->contextMenu(), controller->menu());
-    EXPECT_TRUE(menuItem("Запись экрана (ctrl+alt+r)"));
+    EXPECT_TRUE(menuItem("Запись экрана (Ctrl+Alt+R)"));
     ASSERT_EQ(menuItem("Последние скриншоты")->menu()->actions().size(), 1);
 
     // Reopening the running application pops the menu up.

@@ -54,6 +54,32 @@ TEST(HotKeyManagerParsing, Strings)
         EXPECT_EQ(HotKeyManager::parseHotkeyString(QString::fromUtf8(c.string)), c.expected) << c.string;
 }
 
+TEST(HotKeyManagerParsing, DisplayTextInLinuxNotation)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"ctrl+shift+a", "Ctrl+Shift+A"},
+        {"cmd+shift+f", "Super+Shift+F"},
+        {"cmd+shift+4", "Super+Shift+4"},
+        {"ctrl+alt+f5", "Ctrl+Alt+F5"},
+        {"cmd+ctrl+alt+shift+f12", "Super+Ctrl+Alt+Shift+F12"},
+        {"shift+cmd+option+control+return", "Super+Ctrl+Alt+Shift+Return"}, // the format's order
+        {"command+enter", "Super+Return"},
+        {"cmd+esc", "Super+Esc"},
+        {"CMD+Escape", "Super+Esc"},
+        {"shift+space", "Shift+Space"},
+        {"alt+tab", "Alt+Tab"},
+        {"ctrl+0", "Ctrl+0"},
+        {" ctrl + q ", "Ctrl+Q"},
+        {"cmd+a+b", "Super+B"}, // as parsed: the last key counts
+        {"ctrl+left", "Ctrl+Left"},
+        {"ctrl+f13", "Ctrl+F13"},
+        {"cmd+shift", "Super+Shift"},
+        {"", ""},
+    };
+    for (const auto& [string, shown] : cases)
+        EXPECT_EQ(HotKeyManager::displayText(QString::fromLatin1(string)), QString::fromLatin1(shown)) << string;
+}
+
 TEST(HotKeyManagerParsing, KeyTableWithItsKeysyms)
 {
     const struct {

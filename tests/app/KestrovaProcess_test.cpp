@@ -55,6 +55,45 @@ TEST(KestrovaProcess, SecondInstanceTerminatesUnlessAllowed)
     stop(*first);
 }
 
+TEST(KestrovaProcess, WithoutAnXDisplayItSaysSoAndExits)
+{
+    // A console, a Wayland-only session, an empty DISPLAY: Qt picks its default platform.
+    struct Case {
+        const char* name;
+        QMap<QString, QString> env;
+    };
+    const Case cases[] = {
+        {"console", {}},
+        {"Wayland only", {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_SESSION_TYPE", "wayland"}}},
+        {"empty DISPLAY", {{"DISPLAY", ""}}},
+        {"xcb asked for", {{"QT_QPA_PLATFORM", "xcb"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session session;
+        QProcessEnvironment env = session.environment(c.env);
+        if (!c.env.contains("DISPLAY"))
+            env.remove("DISPLAY");
+        if (!c.env.contains("QT_QPA_PLATFORM"))
+            env.remove("QT_QPA_PLATFORM");
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(test::kestrovaBinary(), {});
+        ASSERT_TRUE(process.waitForFinished(10000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), 1);
+        EXPECT_TRUE(process.readAllStandardOutput().isEmpty());
+        const QString error = QString::fromUtf8(process.readAllStandardError());
+        EXPECT_EQ(error.count('\n'), 1) << error.toStdString();
+        EXPECT_TRUE(error.endsWith('\n'));
+        EXPECT_TRUE(error.contains("needs an X11 session or XWayland")) << error.toStdString();
+        EXPECT_TRUE(error.contains("screen") && error.contains("hot keys")) << error.toStdString();
+        // Before anything else: no log, no lock.
+        EXPECT_TRUE(session.logText().isEmpty());
+        EXPECT_FALSE(QFile::exists(session.runtimeDir() + "/app.kestrova.Kestrova.lock"));
+    }
+}
+
 TEST(KestrovaProcess, ALockLeftByAKilledCopyDoesNotBlock)
 {
     Session session;

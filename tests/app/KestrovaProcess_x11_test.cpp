@@ -5,9 +5,132 @@
 
 #include <QRegularExpression>
 
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
+
+namespace {
+
+const QString launched = "Application finished launching";
+const QString refused = "Another instance is already running, terminating";
+
+// The visible windows of a process, as the X server lists them.
+QStringList visibleWindows(const QProcess& process, const QString& name = {})
+{
+    QStringList arguments{"search", "--onlyvisible", "--pid", QString::number(process.processId())};
+    if (!name.isEmpty())
+        arguments << "--name" << "^" + name + "$";
+    else
+        arguments << "";
+    QByteArray output;
+    test::xdotool(arguments, &output);
+    QStringList windows;
+    static const QRegularExpression number("^\\d+$");
+    for (const QString& line : QString::fromUtf8(output).split('\n', Qt::SkipEmptyParts)) {
+        if (!number.match(line).hasMatch())
+            continue;
+        // xdotool's pattern also matches windows without a name of their own (Qt's group leader).
+        QByteArray title;
+        if (!name.isEmpty() && (!test::xdotool({"getwindowname", line}, &title) || QString::fromUtf8(title).trimmed() != name))
+            continue;
+        windows.append(line);
+    }
+    return windows;
+}
+
+// What a window manager does when the user closes a window: WM_DELETE_WINDOW to its client.
+void askToClose(quint32 window)
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    auto atom = [connection](const char* name) {
+        xcb_intern_atom_reply_t* reply
+            = xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        free(reply);
+        return value;
+    };
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = atom("WM_PROTOCOLS");
+    event.data.data32[0] = atom("WM_DELETE_WINDOW");
+    event.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&event));
+    xcb_flush(connection);
+    xcb_disconnect(connection);
+}
+
+// A second start: it tells the running copy, logs its line and exits 0.
+void startAgain(const test::Session& session, int times)
+{
+    auto second = session.start();
+    ASSERT_TRUE(second->waitForFinished(10000));
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(session.waitForLog(refused, times)) << session.logText().toStdString();
+}
+
+} // namespace
+
+TEST(KestrovaProcessX11, StartingAgainWithATrayOpensTheRunningCopysMenu)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::TrayHost tray;
+    ASSERT_TRUE(tray.running());
+    test::Session session;
+    auto first = session.start();
+    ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+    test::spin(500ms);
+    const int before = visibleWindows(*first).size();
+
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "700", "500"}));
+    startAgain(session, 1);
+    EXPECT_TRUE(session.waitForLog("applicationShouldHandleReopen: Reopen requested, visible windows: false"))
+        << session.logText().toStdString();
+    // The status menu: one more window of the first copy on the screen.
+    EXPECT_TRUE(test::waitUntil([&] { return visibleWindows(*first).size() > before; }, 5s));
+    EXPECT_EQ(session.count(launched), 1);
+    EXPECT_EQ(first->state(), QProcess::Running);
+    test::stop(*first);
+    EXPECT_EQ(first->exitCode(), 0);
+}
+
+TEST(KestrovaProcessX11, StartingAgainWithoutATrayShowsTheClosedSettingsWindow)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::Session session;
+    auto first = session.start();
+    ASSERT_TRUE(session.waitForLog("No system tray available; opening the settings window so that Kestrova stays reachable", 1, 10s))
+        << session.logText().toStdString();
+    QStringList settings;
+    ASSERT_TRUE(test::waitUntil([&] { return !(settings = visibleWindows(*first, "Настройки")).isEmpty(); }, 5s));
+
+    askToClose(settings.first().toUInt());
+    ASSERT_TRUE(test::waitUntil([&] { return visibleWindows(*first, "Настройки").isEmpty(); }, 5s));
+    EXPECT_EQ(first->state(), QProcess::Running); // a tray application: it runs on
+
+    for (int time = 1; time <= 2; ++time) {
+        SCOPED_TRACE(time);
+        startAgain(session, time);
+        EXPECT_TRUE(test::waitUntil([&] { return !visibleWindows(*first, "Настройки").isEmpty(); }, 5s))
+            << session.logText().toStdString();
+        if (time == 1) {
+            askToClose(visibleWindows(*first, "Настройки").first().toUInt());
+            ASSERT_TRUE(test::waitUntil([&] { return visibleWindows(*first, "Настройки").isEmpty(); }, 5s));
+        }
+    }
+    EXPECT_EQ(session.count(launched), 1);
+    test::stop(*first);
+    EXPECT_EQ(first->exitCode(), 0);
+}
 
 TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
 {
@@ -49,4 +172,22 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
     EXPECT_EQ(process->exitCode(), 0);
     EXPECT_TRUE(console.waitFor("Kestrova app terminating", 2s));
     EXPECT_TRUE(session.logLines().last().contains("Lifecycle: applicationWillTerminate"));
+}
+
+TEST(KestrovaProcessX11, AtIdleItHoldsNeitherTheWebViewNorAGLDriverNorGStreamer)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::TrayHost tray;
+    test::Session session;
+    auto process = session.start();
+    ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+    test::spin(1s);
+    QFile maps(QString("/proc/%1/maps").arg(process->processId()));
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    const QString mapped = QString::fromUtf8(maps.readAll());
+    // Loaded at the first sign-in, the first GL use and the first video preview or recording.
+    for (const char* library : {"libQt6WebEngine", "libkestrova_yandex_webview", "_dri.so", "libgallium", "libgstreamer"})
+        EXPECT_FALSE(mapped.contains(library)) << library;
+    test::stop(*process);
 }

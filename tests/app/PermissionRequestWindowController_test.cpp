@@ -212,3 +212,48 @@ TEST_F(PermissionWindow, ReleasingTheControllerTakesItsWindowAndStopsThePoll)
     EXPECT_EQ(completions, 0);
     EXPECT_FALSE(manager.screenRecordingPermissionGranted());
 }
+
+TEST_F(PermissionWindow, UnderWaylandItSaysWhyAndItsButtonCloses)
+{
+    // The probe's answer in an XWayland client of a Wayland session.
+    platform::ScreenAccess::setAnswerProbeForTesting([this]() -> platform::ScreenAccess::Answer {
+        ++probes;
+        return {platform::ScreenAccess::Obstacle::waylandSession, "this is a Wayland session, where X clients cannot read the screen"};
+    });
+    struct Texts {
+        AppLanguage language;
+        QString explanation, button;
+    };
+    const Texts cases[] = {
+        {AppLanguage::ru,
+         "Kestrova не может снимать экран в этом сеансе: в сеансе Wayland программы X11 не видят экран.\n\nДля скриншотов и "
+         "записи видео выберите сеанс X11 (Xorg) на экране входа и запустите Kestrova снова.",
+         "Закрыть"},
+        {AppLanguage::en,
+         "Kestrova cannot capture the screen in this session: in a Wayland session X11 programs cannot see the screen.\n\nFor "
+         "screenshots and video recording, choose an X11 (Xorg) session on the login screen and start Kestrova again.",
+         "Close"},
+    };
+    for (const Texts& t : cases) {
+        SCOPED_TRACE(AppLanguages::rawValue(t.language).toStdString());
+        L::setLanguageForTesting(t.language);
+        completions = 0;
+        controller = std::make_unique<PermissionRequestWindowController>(manager, [this] { ++completions; });
+        controller->show();
+        QWidget* w = controller->window();
+        ASSERT_TRUE(w);
+        EXPECT_EQ(label("explanation")->text(), t.explanation);
+        // Nothing to come back from, nothing to open, nothing else to choose.
+        EXPECT_FALSE(label("hint")->isVisible());
+        EXPECT_FALSE(view()->skipButton()->isVisible());
+        EXPECT_EQ(view()->requestButton()->text(), t.button);
+        EXPECT_TRUE(view()->requestButton()->icon().isNull());
+        EXPECT_EQ(w->width(), 480);
+        QTest::mouseClick(view()->requestButton(), Qt::LeftButton);
+        EXPECT_EQ(completions, 1);
+        EXPECT_EQ(controller->window(), nullptr);
+        EXPECT_FALSE(controller->isPolling());
+        test::spin(std::chrono::milliseconds(PermissionRequestWindowController::openSettingsDelayMilliseconds + 100));
+        EXPECT_TRUE(opened.isEmpty()); // no settings page pretended
+    }
+}

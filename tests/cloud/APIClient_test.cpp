@@ -91,6 +91,17 @@ protected:
         return up.result.value_or(CloudError(APIClientError::invalidResponse()));
     }
 
+    // The failure of GET /auth/me ("GET") or of an upload ("POST"); none when it succeeds.
+    std::optional<CloudError> failureOf(const std::string& method)
+    {
+        if (method == "GET") {
+            auto me = currentUser();
+            return me ? std::nullopt : std::optional(me.error());
+        }
+        auto up = upload("abc", "a.png");
+        return up ? std::nullopt : std::optional(up.error());
+    }
+
     QString storedToken() const { return AppState::credentials().value_or(SecureCredentials{}).kestrovaApiToken; }
 
     // A root where nothing listens: the port of a fake that has stopped.
@@ -636,4 +647,132 @@ TEST_F(APIClientTest, UploadFailures)
     ASSERT_TRUE(unsent.error().transportError());
     test::spin(200ms);
     EXPECT_EQ(fake.requestLines(), QStringList{"GET /sanctum/csrf-cookie"});
+}
+
+TEST_F(APIClientTest, CredentialsFollowNoRedirectToAnotherOrigin)
+{
+    // Another port of 127.0.0.1 is another origin, as another host would be.
+    CloudFake other;
+    ASSERT_TRUE(other.running()) << "the second cloud fake did not start";
+    const QString token = signIn();
+    struct Case {
+        const char* method;
+        const char* path;
+        int status;
+    };
+    for (const Case& c : {Case{"GET", "/api/v1/auth/me", 302}, Case{"GET", "/api/v1/auth/me", 307},
+                          Case{"POST", "/api/v1/files", 302}, Case{"POST", "/api/v1/files", 307}}) {
+        SCOPED_TRACE(std::string(c.method) + " " + std::to_string(c.status));
+        fake.addRule({{"method", c.method}, {"path", c.path}, {"status", c.status}, {"body", ""},
+                      {"headers", {{"Location", other.root().toStdString() + c.path}}}});
+        other.resetRequests();
+        const std::optional<CloudError> error = failureOf(c.method);
+        ASSERT_TRUE(error);
+        ASSERT_TRUE(error->transportError()) << error->debugDescription().toStdString();
+        EXPECT_EQ(error->transportError()->code, TransportError::Code::redirectRefused);
+        EXPECT_TRUE(error->localizedDescription().contains(other.root())) << error->localizedDescription().toStdString();
+        EXPECT_TRUE(other.requests().empty()) << "the other origin was sent a request";
+        EXPECT_EQ(client->authToken(), token);
+    }
+
+    // Within the service's own origin a redirect is followed, headers and all.
+    fake.addRule({{"method", "GET"}, {"path", "/api/v1/auth/me"}, {"status", 307}, {"body", ""},
+                  {"headers", {{"Location", fake.root().toStdString() + "/api/v1/auth/me?again=1"}}}});
+    fake.resetRequests();
+    ASSERT_TRUE(currentUser());
+    const auto requests = fake.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[1].header("Authorization"), "Bearer " + token);
+}
+
+TEST_F(APIClientTest, AnswersAreReadUpToALimit)
+{
+    signIn();
+    // A valid account record just under the limit is read; one just over it is not.
+    fake.configure({{"user", {{"padding", std::string(1000 * 1000, 'a')}}}});
+    EXPECT_TRUE(currentUser());
+    fake.configure({{"user", {{"padding", std::string(APIClient::maxAnswerBytes, 'a')}}}});
+    auto big = currentUser();
+    ASSERT_FALSE(big);
+    EXPECT_TRUE(big.error().is(APIClientError::Case::responseTooLarge));
+    EXPECT_EQ(big.error().localizedDescription(), "The server's answer is larger than 1 MiB; it was not read.");
+    fake.configure({{"user", json::object()}});
+
+    // 50 MB answers: the request fails at once, the log grows by a few KiB, and the client hangs up
+    // long before the server has sent it all.
+    const std::string chunk = "<p>" + std::string(1021, 'x');
+    const int repeat = 50 * 1024;
+    struct Case {
+        const char* name;
+        const char* method;
+        const char* path;
+        int status;
+        bool declared; // with a Content-Length
+        std::function<void(const CloudError&)> check;
+    };
+    const auto httpError = [](const CloudError& e) { EXPECT_EQ(e.localizedDescription(), "HTTP Error: 500"); };
+    const auto tooLarge = [](const CloudError& e) { EXPECT_TRUE(e.is(APIClientError::Case::responseTooLarge)); };
+    const std::vector<Case> cases{
+        {"error page of a JSON request", "GET", "/api/v1/auth/me", 500, true, httpError},
+        {"error page without a length", "GET", "/api/v1/auth/me", 500, false, httpError},
+        {"error page of an upload", "POST", "/api/v1/files", 500, true, httpError},
+        {"success of an upload without a length", "POST", "/api/v1/files", 201, false, tooLarge},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.resetRequests();
+        fake.addRule({{"method", c.method}, {"path", c.path}, {"status", c.status}, {"body", chunk}, {"repeat", repeat},
+                      {"length", c.declared}, {"content_type", "text/html"}});
+        LogMark mark;
+        const auto started = std::chrono::steady_clock::now();
+        const std::optional<CloudError> error = failureOf(c.method);
+        ASSERT_TRUE(error);
+        c.check(*error);
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+        const QStringList lines = mark.lines();
+        qsizetype total = 0;
+        for (const QString& line : lines) {
+            total += line.toUtf8().size();
+            EXPECT_LE(line.size(), APIClient::maxLoggedAnswerBytes + 200) << line.left(200).toStdString();
+        }
+        EXPECT_LT(total, 16 * 1024);
+        EXPECT_TRUE(lines.join('\n').contains(c.declared ? QStringLiteral("[cut: the first 4096 of 52428800 bytes]")
+                                                         : QStringLiteral("[cut: the first 4096 of more than 1048576 bytes]")))
+            << lines.join('\n').left(600).toStdString();
+        std::optional<qint64> sent;
+        test::waitUntil([&] {
+            for (const auto& r : fake.requests())
+                if (r.path == c.path && r.sent)
+                    sent = r.sent;
+            return sent.has_value();
+        }, 5s);
+        ASSERT_TRUE(sent);
+        EXPECT_LT(*sent, 25 * 1024 * 1024) << "the answer was read to its end";
+    }
+}
+
+TEST_F(APIClientTest, SuccessfulUploadLogsItsAnswerCut)
+{
+    signIn();
+    const std::string message(10000, 'm');
+    const json answer = {{"file",
+                          {{"id", 7}, {"user_id", 1}, {"file_name", "a.png"}, {"original_name", "a.png"},
+                           {"mime_type", "image/png"}, {"file_size", 3}, {"storage_provider", "local"},
+                           {"storage_path", "uploads/f7"}, {"is_public", true}, {"slug", "f7"},
+                           {"public_url", "http://127.0.0.1/f/f7"}, {"created_at", "2024-01-01T00:00:00.000000Z"},
+                           {"updated_at", "2024-01-01T00:00:00.000000Z"}}},
+                         {"url", "http://127.0.0.1/f/f7"},
+                         {"message", message}};
+    fake.rule("POST", "/api/v1/files", 201, answer);
+    LogMark mark;
+    auto result = upload("abc", "a.png");
+    ASSERT_TRUE(result) << result.error().debugDescription().toStdString();
+    EXPECT_EQ(result->file.id, 7);
+    const QStringList m = mark.messages();
+    const QString size = QString::number(answer.dump().size());
+    EXPECT_TRUE(m.contains("uploadFile: APIClient: Response data size: " + size + " bytes")) << m.join('\n').left(800).toStdString();
+    const auto body = std::find_if(m.begin(), m.end(), [](const QString& line) { return line.startsWith("uploadFile: APIClient: Response body: "); });
+    ASSERT_NE(body, m.end());
+    EXPECT_TRUE(body->endsWith(" [cut: the first 4096 of " + size + " bytes]")) << body->right(100).toStdString();
+    EXPECT_LE(body->size(), APIClient::maxLoggedAnswerBytes + 100);
 }

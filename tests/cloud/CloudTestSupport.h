@@ -38,6 +38,7 @@ struct RecordedRequest {
     std::vector<std::pair<QString, QString>> headers;
     QByteArray body;
     nlohmann::json multipart; // null unless the fake read an upload form
+    std::optional<qint64> sent; // bytes of a repeated answer the client took before it hung up
 
     std::optional<QString> header(const QString& name) const
     {
@@ -137,6 +138,8 @@ public:
                       {"delay", delaySeconds},
                       {"content_type", contentType}}}}});
     }
+    // A rule given whole: the fields of "rules" in tests/fakes/cloud_api.py ("headers", "repeat", ...).
+    void addRule(const nlohmann::json& rule) { configure({{"rules", nlohmann::json::array({rule})}}); }
     void resetRequests() { control("POST", "/__fake/reset"); }
 
     std::vector<RecordedRequest> requests()
@@ -155,6 +158,8 @@ public:
             r.body = QByteArray::fromBase64(QByteArray::fromStdString(item["body"].get<std::string>()));
             if (item.contains("multipart"))
                 r.multipart = item["multipart"];
+            if (item.contains("sent"))
+                r.sent = item["sent"].get<qint64>();
             result.push_back(std::move(r));
         }
         return result;

@@ -16,8 +16,11 @@ The three account POSTs require the X-XSRF-TOKEN header to match the cookie (419
 Control endpoints (not recorded):
   POST /__fake/configure  JSON, merged into the options:
       "rules": [{"method", "path", "status", "body" or "body_b64", "content_type", "delay", "times",
-                 "set_cookie"}]
-               answered instead of the normal handling; "times" -1 = always (default 1)
+                 "set_cookie", "headers": {name: value} or [[name, value], ...], "repeat": n}]
+               answered instead of the normal handling; "times" -1 = always (default 1); the body is
+               sent "repeat" times over (default 1), with its Content-Length unless "length" is false
+               (then it ends when the connection closes); the bytes the client took before it hung up
+               are recorded as the request's "sent"
       "csrf": {"status", "set_cookie", "cookie_name", "cookie_value"}
       "login_shape": "user" | "token_only" | "data"
       "user": extra members merged into the account record
@@ -116,9 +119,14 @@ def parse_multipart(content_type, body):
     }, None
 
 
+def header_pairs(headers):
+    """Header fields given as a JSON object or as a list of name and value pairs."""
+    return list(headers.items()) if isinstance(headers, dict) else [(name, value) for name, value in headers]
+
+
 class Handler(fake_http.QuietHandler):
     # -- plumbing --------------------------------------------------------------------------
-    def answer(self, status, body=b"", content_type="application/json", cookies=()):
+    def answer(self, status, body=b"", content_type="application/json", cookies=(), headers=()):
         if isinstance(body, (dict, list)):
             body = json.dumps(body).encode()
         elif isinstance(body, str):
@@ -126,7 +134,32 @@ class Handler(fake_http.QuietHandler):
         fields = [("Set-Cookie", cookie) for cookie in cookies]
         if body or status not in (204, 304):
             fields.append(("Content-Type", content_type))
+        fields.extend(header_pairs(headers))
         self.send_all(status, fields, body)
+
+    def answer_repeated(self, status, body, repeat, content_type, cookies, headers, length, record):
+        """A body of `repeat` copies of `body`, written copy by copy; counts what the client took."""
+        fields = [("Set-Cookie", cookie) for cookie in cookies] + [("Content-Type", content_type)]
+        fields.extend(header_pairs(headers))
+        self.send_response(status)
+        for name, value in fields:
+            self.send_header(name, value)
+        if length:
+            self.send_header("Content-Length", str(len(body) * repeat))
+        else:
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        self.end_headers()
+        sent = 0
+        try:
+            for _ in range(repeat):
+                self.wfile.write(body)
+                sent += len(body)
+            self.wfile.flush()
+        except OSError:
+            self.close_connection = True
+        with LOCK:
+            record["sent"] = sent
 
     def bearer(self):
         value = self.headers.get("Authorization")
@@ -197,8 +230,14 @@ class Handler(fake_http.QuietHandler):
             if rule.get("set_cookie"):
                 cookies.append("XSRF-TOKEN=%s; Path=/" % urllib.parse.quote(CSRF_TOKEN, safe=""))
             body = base64.b64decode(rule["body_b64"]) if "body_b64" in rule else rule.get("body", "")
-            return self.answer(rule.get("status", 200), body,
-                               rule.get("content_type", "application/json"), cookies)
+            headers = rule.get("headers", [])
+            content_type = rule.get("content_type", "application/json")
+            if rule.get("repeat", 1) != 1:
+                if isinstance(body, str):
+                    body = body.encode()
+                return self.answer_repeated(rule.get("status", 200), body, rule["repeat"], content_type, cookies,
+                                            headers, rule.get("length", True), record)
+            return self.answer(rule.get("status", 200), body, content_type, cookies, headers)
 
         if method == "GET" and path == "/sanctum/csrf-cookie":
             return self.csrf_cookie()

@@ -1,6 +1,7 @@
 """What the HTTP fakes share: a quiet HTTP/1.1 request handler, and a threading server on an ephemeral
 port of 127.0.0.1 that tells the test its port with "PORT <n>" on the first line of stdout."""
 import argparse
+import sys
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
@@ -33,8 +34,17 @@ def lifetime():
     return parser.parse_args().lifetime
 
 
+class LoopbackServer(ThreadingHTTPServer):
+    """A client that hangs up (as one that abandons an answer does) is no error worth a traceback."""
+
+    def handle_error(self, request, client_address):
+        if isinstance(sys.exc_info()[1], (ConnectionResetError, BrokenPipeError)):
+            return
+        super().handle_error(request, client_address)
+
+
 def loopback_server(handler):
-    server = ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    server = LoopbackServer(("127.0.0.1", 0), handler)
     server.daemon_threads = True
     return server
 

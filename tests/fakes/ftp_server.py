@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A plain FTP server for upload tests: one user, one throw-away root folder, 127.0.0.1 only.
 
-Prints "PORT <n>" once it listens. Stops by itself when its standard input closes (the test that
+Prints "PORT <n>" once it listens. Every command line a client sends is written to standard error
+as "COMMAND <line>" (the argument of PASS as "****"), so a test can tell which commands arrived. Stops by itself when its standard input closes (the test that
 started it has ended) or after --lifetime seconds, whichever comes first.
 
 Usage: ftp_server.py --root DIR --user NAME --password-file FILE [--readonly SUBDIR]...
@@ -42,7 +43,11 @@ def main():
         authorizer.override_perm(args.user, path, perm="elr", recursive=True)
 
     class Handler(FTPHandler):
-        pass
+        def pre_process_command(self, line, cmd, arg):
+            shown = "PASS ****" if cmd == "PASS" else line
+            sys.stderr.write("COMMAND %s\n" % shown)
+            sys.stderr.flush()
+            return super().pre_process_command(line, cmd, arg)
 
     Handler.authorizer = authorizer
     Handler.passive_ports = None

@@ -25,8 +25,11 @@ Control (tests only):
       overrides: {route: [response, ...]}, each response consumed once (or "times": n, -1 forever):
           {"status": 500, "json": {...} | "body": "text" | "body_base64": "...", "headers": {...}, "delay": seconds,
            "close": true (hang up without an answer; HTTP clients may send the request again),
-           "truncate": true (hang up in the middle of the answer)}
-      routes: mkdir, upload_url, upload, publish, operation, resource, test, authorize
+           "truncate": true (hang up in the middle of the answer),
+           "trickle": seconds (the body one byte at a time, this long apart)}
+      routes: mkdir, upload_url, upload, publish, operation, resource, test, authorize, and "unknown" for
+      any other address
+      operation_origin: scheme, host and port of the operation addresses of 202 answers (default this fake)
   POST /_control/reset    back to the defaults, request log and files emptied
   GET  /_control/log      JSON list of the requests: route ("unknown" for any other address), method,
                           path, query (raw), headers, body_size, time
@@ -49,6 +52,7 @@ DEFAULTS = {
     "operation_states": ["success"],
     "public_url_after": 0,
     "overrides": {},
+    "operation_origin": None,
 }
 
 
@@ -117,6 +121,21 @@ class Handler(fake_http.QuietHandler):
             self.close_connection = True
             self.connection.shutdown(2)
             return
+        if entry.get("trickle"):
+            data = entry.get("body", "").encode()
+            self.send_response(entry.get("status", 200))
+            for name, value in (entry.get("headers") or {}).items():
+                self.send_header(name, value)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            try:
+                for i in range(len(data)):
+                    self.wfile.write(data[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(entry["trickle"])
+            except OSError:
+                self.close_connection = True
+            return
         if entry.get("close"):
             self.close_connection = True
             self.connection.shutdown(2)
@@ -166,11 +185,11 @@ class Handler(fake_http.QuietHandler):
 
         route = self.route_of(path, query)
         self.record(route or "unknown", len(payload))
-        if route is None:
-            return self.answer(404, {"error": "NotFound", "message": "Не найдено", "description": "Not found"})
-        entry = self.override(route)
+        entry = self.override(route or "unknown")
         if entry is not None:
             return self.play(entry)
+        if route is None:
+            return self.answer(404, {"error": "NotFound", "message": "Не найдено", "description": "Not found"})
         if route == "authorize":
             return self.authorize(query)
         if route == "verification_code":
@@ -251,8 +270,9 @@ class Handler(fake_http.QuietHandler):
             asynchronous = STATE.config["publish_async"]
             operation_id = uuid.uuid4().hex
             STATE.operations[operation_id] = 0
+            operation_origin = STATE.config["operation_origin"] or self.origin()
         if asynchronous:
-            return self.answer(202, {"href": self.origin() + "/v1/disk/operations/" + operation_id,
+            return self.answer(202, {"href": operation_origin + "/v1/disk/operations/" + operation_id,
                                      "method": "GET", "templated": False})
         self.answer(200, {"href": self.origin() + "/v1/disk/resources?path=" + target, "method": "GET", "templated": False})
 

@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+
 namespace {
 
 // Flat colours survive the palette exactly up to its rounding.
@@ -74,6 +78,36 @@ TEST_F(GifWriterTest, WritesEveryFrameWithItsDelayAndColoursLoopingForEver)
             EXPECT_LE(media::colourDistance(decoded[i].pixel(at), frames[int(i)].pixel(at)), kTolerance) << i << " " << at.x() << "," << at.y();
 }
 
+TEST_F(GifWriterTest, ManyFramesFedOneByOneComeOutInTheirOrder)
+{
+    // More frames than mapping threads, each its own colour, counted for the palette as they come
+    // and handed over in a format the writer converts itself.
+    const QSize size(40, 30);
+    QList<QImage> frames;
+    for (int i = 0; i < 40; ++i) {
+        QImage frame(size, QImage::Format_RGB888);
+        frame.fill(QColor::fromHsv(i * 9, 220, 60 + (i % 5) * 45));
+        frames.append(frame);
+    }
+    const QString out = path("many.gif");
+    auto writer = platform::GifWriter::create(out, {size, 10, 0});
+    ASSERT_TRUE(writer);
+    QString error;
+    for (const QImage& frame : frames)
+        ASSERT_TRUE(writer->addToPalette(frame, &error)) << error.toStdString();
+    ASSERT_TRUE(writer->preparePalette(&error)) << error.toStdString();
+    EXPECT_FALSE(writer->addToPalette(frames[0], &error)) << "the palette is set";
+    for (const QImage& frame : frames)
+        ASSERT_TRUE(writer->addFrame(frame, &error)) << error.toStdString();
+    ASSERT_TRUE(writer->finish(&error)) << error.toStdString();
+    EXPECT_EQ(writer->framesWritten(), 40);
+
+    const auto decoded = media::decodeGIF(out, size);
+    ASSERT_EQ(decoded.size(), 40u);
+    for (size_t i = 0; i < decoded.size(); ++i)
+        EXPECT_LE(media::colourDistance(decoded[i].pixel(20, 15), frames[int(i)].pixel(20, 15)), kTolerance) << i;
+}
+
 TEST_F(GifWriterTest, ScalesFramesOfAnotherSizeAndKeepsTheLoopCountGiven)
 {
     const QSize size(40, 20);
@@ -113,6 +147,34 @@ TEST_F(GifWriterTest, AFailedOrAbandonedWriteLeavesThePathAsItWas)
         EXPECT_FALSE(writer->addFrame(frame, &error)) << "no palette yet";
         EXPECT_FALSE(writer->finish(&error));
         EXPECT_FALSE(writer->addFrame(frame, &error)) << "finished";
+    }
+    {
+        // The disk fills up part way: writes beyond 1 KiB fail. No shortened GIF replaces the file,
+        // also when the whole of it is small enough to pass through a write buffer.
+        QList<QImage> noise;
+        std::mt19937 random(7);
+        for (int i = 0; i < 4; ++i) {
+            QImage image(32, 32, QImage::Format_RGB32);
+            for (int y = 0; y < 32; ++y)
+                for (int x = 0; x < 32; ++x)
+                    image.setPixel(x, y, 0xff000000u | (random() & 0xffffffu));
+            noise.append(image);
+        }
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        auto writer = platform::GifWriter::create(out, {QSize(32, 32), 10, 0});
+        bool written = writer && writer->preparePalette(noise);
+        for (const QImage& image : noise)
+            written = written && writer->addFrame(image);
+        written = written && writer->finish();
+        writer.reset();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(written);
     }
     QFile file(out);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

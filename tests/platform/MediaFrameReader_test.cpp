@@ -14,6 +14,9 @@ namespace {
 
 // Far below the error of decoding with the wrong matrix (tens of levels on saturated colours).
 constexpr int kTolerance = 6;
+// Scaled reads go through swscale's 8-bit tables for packed RGB, as the ffmpeg program's scaling
+// does: a few levels more, still far below a wrong matrix.
+constexpr int kScaledTolerance = 10;
 
 class MediaFrameReaderTest : public ::testing::Test {
 protected:
@@ -35,12 +38,12 @@ protected:
     QTemporaryDir dir;
 };
 
-void expectColour(const QImage& image, QPoint at, QColor expected, const char* what)
+void expectColour(const QImage& image, QPoint at, QColor expected, const char* what, int tolerance = kTolerance)
 {
     const QColor got = image.pixelColor(at);
-    EXPECT_NEAR(got.red(), expected.red(), kTolerance) << what;
-    EXPECT_NEAR(got.green(), expected.green(), kTolerance) << what;
-    EXPECT_NEAR(got.blue(), expected.blue(), kTolerance) << what;
+    EXPECT_NEAR(got.red(), expected.red(), tolerance) << what;
+    EXPECT_NEAR(got.green(), expected.green(), tolerance) << what;
+    EXPECT_NEAR(got.blue(), expected.blue(), tolerance) << what;
 }
 
 } // namespace
@@ -74,6 +77,14 @@ TEST_F(MediaFrameReaderTest, DecodesWithTheTaggedColourMatrixAndRange)
         EXPECT_EQ(frame.format(), QImage::Format_RGB32);
         expectColour(frame, {48, 32}, colour, c.name);
         EXPECT_EQ(qAlpha(frame.pixel(0, 0)), 255);
+        // Scaled in the same conversion, in both formats: the same matrix and range.
+        for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_RGB888}) {
+            const QImage small = reader->frameAt(0.2, QSize(48, 32), format, &error);
+            ASSERT_FALSE(small.isNull()) << c.name << ": " << error.toStdString();
+            EXPECT_EQ(small.size(), QSize(48, 32));
+            EXPECT_EQ(small.format(), format);
+            expectColour(small, {24, 16}, colour, c.name, kScaledTolerance);
+        }
     }
 }
 
@@ -133,6 +144,15 @@ TEST_F(MediaFrameReaderTest, AppliesTheDisplayRotationAsFFmpegDoes)
     for (const QPoint at : {QPoint(60, 20), QPoint(60, 140), QPoint(10, 60), QPoint(110, 100)})
         expectColour(frame, at, expected.pixelColor(at), "rotated");
     EXPECT_NE(frame.pixelColor(60, 20).red() > 128, frame.pixelColor(60, 140).red() > 128);
+
+    // Scaled to half, as shown: turned as well.
+    QString error;
+    const QImage half = reader->frameAt(0.2, QSize(60, 80), QImage::Format_RGB888, &error);
+    ASSERT_EQ(half.size(), QSize(60, 80)) << error.toStdString();
+    for (const QPoint at : {QPoint(60, 20), QPoint(60, 140), QPoint(10, 60), QPoint(110, 100)})
+        expectColour(half, at / 2, expected.pixelColor(at), "rotated, scaled", kScaledTolerance);
+    EXPECT_TRUE(reader->frameAt(0.3, QSize(), QImage::Format_RGB32, &error).isNull());
+    EXPECT_FALSE(error.isEmpty());
 }
 
 TEST_F(MediaFrameReaderTest, FilesWithoutPicturesAreErrors)

@@ -13,12 +13,12 @@
 
 namespace {
 
-// A picture of 200 x 100 points shown in a 400 x 400 canvas: s = 2, offset (0, 100).
-const QSizeF kCanvas(400, 400);
+// A picture of 200 x 100 points shown in a 100 x 100 canvas: s = 0.5, offset (0, 25).
+const QSizeF kCanvas(100, 100);
 
 QPointF canvasPoint(QPointF imagePoint)
 {
-    return imagePoint * 2 + QPointF(0, 100);
+    return imagePoint * 0.5 + QPointF(0, 25);
 }
 
 struct Editor {
@@ -56,8 +56,9 @@ TEST(ImageEditorModel, AspectFitMapping)
         {{500, 500}, {1000, 500}, 0.5, {0, 125}, {250, 250}, {500, 250}},
         // Outside the picture: no clamping.
         {{500, 500}, {1000, 500}, 0.5, {0, 125}, {0, 0}, {0, -250}},
-        {{800, 600}, {400, 300}, 2, {0, 0}, {10, 20}, {5, 10}},
-        {{1000, 300}, {200, 100}, 3, {200, 0}, {200, 0}, {0, 0}},
+        // A larger canvas centres the picture at its own size: never enlarged.
+        {{800, 600}, {400, 300}, 1, {200, 150}, {210, 170}, {10, 20}},
+        {{1000, 300}, {200, 100}, 1, {400, 100}, {400, 100}, {0, 0}},
     };
     for (const Case& c : cases) {
         const auto fit = ImageEditorModel::aspectFit(c.canvas, c.image);
@@ -143,7 +144,7 @@ TEST(ImageEditorModel, ClicksAndShortDrags)
     // Every drag adds one, however short: a rectangle of zero height.
     Editor editor(fixtures::noise(200, 100));
     editor.model.setSelectedTool(AnnotationType::rectangle);
-    editor.model.dragChanged({20, 150}, {21, 150}, kCanvas);
+    editor.model.dragChanged({20, 50}, {21, 50}, kCanvas);
     editor.model.dragEnded();
     ASSERT_EQ(editor.state.annotations().size(), 1);
     EXPECT_EQ(editor.state.annotations()[0].startPoint.y(), editor.state.annotations()[0].endPoint.y());

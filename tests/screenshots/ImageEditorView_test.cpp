@@ -380,18 +380,23 @@ TEST(ImageEditorCanvas, TheScaledCopyStaysARescaleOfTheBlurredPicture)
     const struct {
         QSize picture, canvas;
         int tolerance; // against QImage::scaled, which enlarges with 8-bit weights
+        double pictureRatio = 1;
     } cases[] = {
         {{1920, 1080}, {800, 450}, 2}, // 2.4 : 1
         {{1000, 700}, {437, 400}, 2},  // an uneven ratio
         {{1280, 720}, {1279, 720}, 2}, // barely reduced: no part but the whole lines up with the cache
-        {{150, 100}, {437, 300}, 4},   // enlarged
+        // Enlarged: fewer pixels than the canvas shows its points with, as a capture of ratio 1 on a
+        // screen of ratio 2. The points are not enlarged; the pixels are.
+        {{150, 100}, {437, 300}, 4, 0.5},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(QStringLiteral("%1x%2 in %3x%4")
                          .arg(c.picture.width()).arg(c.picture.height()).arg(c.canvas.width()).arg(c.canvas.height())
                          .toStdString());
         AppState state;
-        ImageEditorModel model(lines(c.picture.width(), c.picture.height()), &state);
+        QImage picture = lines(c.picture.width(), c.picture.height());
+        picture.setDevicePixelRatio(c.pictureRatio);
+        ImageEditorModel model(picture, &state);
         ImageEditorCanvas canvas(&model);
         canvas.resize(c.canvas);
         canvas.show();

@@ -40,6 +40,8 @@ TEST(PreviewReports, OwnServerErrorsMapToHintsFirstMatchWins)
     } cases[] = {
         {"Connection refused by host", refused},
         {"CONNECTION REFUSED", refused},
+        // curl 7.88's words for exit 7.
+        {"curl: (7) Failed to connect to 127.0.0.1 port 2121 after 0 ms: Couldn't connect to server\n", refused},
         {"Permission denied (publickey)", auth},
         {"curl: (67) Authentication failed", auth},
         {"Host key verification failed", hostKey},
@@ -80,6 +82,15 @@ TEST(PreviewReports, ReportTextsAreExact)
                       "Ошибка: Ошибка авторизации. Проверьте логин и пароль.\n"
                       "Техническое описание: Permission denied (publickey)\n"
                       "Сервер: ftp.example.org:2222\n"
+                      "Лог-файл: /l\n"
+                      "===================================="));
+    // curl's own line end leaves no blank line in the report.
+    EXPECT_EQ(ScreenshotPreviewView::sshErrorReport(kNow, "curl: (67) Access denied: 530\r\n", "h", 21, "/l"),
+              QString("=== Kestrova SSH Error Report ===\n"
+                      "Дата: 2024-12-08 23:20:00 +0000\n"
+                      "Ошибка: Ошибка загрузки на сервер. Проверьте настройки подключения.\n"
+                      "Техническое описание: curl: (67) Access denied: 530\n"
+                      "Сервер: h:21\n"
                       "Лог-файл: /l\n"
                       "===================================="));
     EXPECT_EQ(ScreenshotPreviewView::uploadFileName(QDateTime::fromMSecsSinceEpoch(1733700000000, Qt::UTC)),

@@ -6,7 +6,12 @@
 #include "platform/Application.h"
 #include "platform/NotificationCenter.h"
 #include "platform/UserDefaults.h"
+#include "screenshots/ImageEditorCanvas.h"
+#include "screenshots/ImageEditorModel.h"
+#include "screenshots/ImageEditorToolbar.h"
+#include "screenshots/ImageEditorView.h"
 #include "screenshots/ScreenshotHistoryManager.h"
+#include "screenshots/ScreenshotPreviewView.h"
 #include "screenshots/ScreenshotToolbar.h"
 #include "support/StdoutTap.h"
 
@@ -92,22 +97,27 @@ protected:
 
 } // namespace
 
-TEST(PreviewControllerSizing, ShrinksToFitSeventyPercentAndNeverEnlarges)
+TEST(PreviewControllerSizing, ShrinksOnlyToFitTheVisibleAreaAndKeepsTheBarsWidth)
 {
+    // Bars 700 wide and 92 high; the window manager's frame takes 16 x 48 of the visible area.
+    const QSizeF chrome(700, 92);
     const struct {
         QSizeF image;
         std::optional<QRectF> visibleFrame;
         QSizeF content;
     } cases[] = {
-        // Bounds 1008 x 544.5: the height limits, scale 0.27225.
-        {{3000, 2000}, QRectF(0, 25, 1440, 875), {816.75, 612.5}},
-        {{200, 100}, QRectF(0, 25, 1440, 875), {200, 168}},
+        // Bounds 1424 x 735: the height limits, scale 0.3675.
+        {{3000, 2000}, QRectF(0, 25, 1440, 875), {1102.5, 827}},
+        // Fits: its own size, not the 70 % of the screen.
+        {{1400, 700}, QRectF(0, 25, 1440, 875), {1400, 792}},
+        // Narrower than the bars: the bars' width, the picture unscaled.
+        {{200, 100}, QRectF(0, 25, 1440, 875), {700, 192}},
         // No screen: 1344 x 688 bounds, the width limits (0.672).
-        {{2000, 1000}, std::nullopt, {1344, 740}},
-        {{1000, 2000}, std::nullopt, {344, 756}},
+        {{2000, 1000}, std::nullopt, {1344, 764}},
+        {{1000, 2000}, std::nullopt, {700, 780}},
     };
     for (const auto& c : cases) {
-        const QSizeF got = ScreenshotPreviewWindowController::contentSize(c.image, c.visibleFrame);
+        const QSizeF got = ScreenshotPreviewWindowController::contentSize(c.image, c.visibleFrame, chrome);
         EXPECT_DOUBLE_EQ(got.width(), c.content.width()) << c.image.width() << "x" << c.image.height();
         EXPECT_DOUBLE_EQ(got.height(), c.content.height()) << c.image.width() << "x" << c.image.height();
     }
@@ -124,10 +134,18 @@ TEST_F(PreviewController, WindowIsSizedTitledAndSwitchesThePolicy)
     EXPECT_TRUE(controller->isShowingPreview());
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->windowTitle(), QString("Скриншот — 200×100"));
-    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
-    ASSERT_GE(available.width() * 0.7, 300); // the offscreen screen is large enough for scale 1
-    EXPECT_EQ(window->size(), QSize(200, 168).expandedTo(window->minimumSize()));
-    EXPECT_EQ(window->minimumSize(), QSize(300, 200));
+    // As wide as its bars need, as high as the picture and the bars: the picture at its own size,
+    // centred.
+    EXPECT_GT(window->minimumWidth(), 300);
+    EXPECT_EQ(window->width(), window->minimumWidth());
+    const QSize canvas = controller->view()->editor()->canvas()->size();
+    // The window is at least 200 high: the picture sits in the middle of a canvas a little higher.
+    const int bars = controller->toolbar()->height() + controller->view()->editor()->toolbar()->height();
+    EXPECT_EQ(window->height(), std::max(200, 100 + bars));
+    EXPECT_EQ(canvas.height(), window->height() - bars);
+    const auto fit = ImageEditorModel::aspectFit(canvas, {200, 100});
+    EXPECT_DOUBLE_EQ(fit.scale, 1.0);
+    EXPECT_EQ(fit.offset, QPointF((canvas.width() - 200) / 2.0, (canvas.height() - 100) / 2.0));
     EXPECT_EQ(platform::Application::shared().activationPolicy(), platform::ActivationPolicy::regular);
     // The screenshot state is set for the editor.
     EXPECT_TRUE(state.isEditing());
@@ -154,9 +172,9 @@ TEST_F(PreviewController, ToolbarItemsInOrderWithTheirTexts)
         const char* label;
         const char* toolTip;
     } items[] = {
-        {"save", "Сохранить", "Сохранить скриншот на диск (⌘S)"},
-        {"copy", "Копировать", "Копировать изображение в буфер обмена (⌘C)"},
-        {"done", "Готово", "Сохранить в историю и закрыть (⏎)"},
+        {"save", "Сохранить", "Сохранить скриншот на диск (Ctrl+S)"},
+        {"copy", "Копировать", "Копировать изображение в буфер обмена (Ctrl+C)"},
+        {"done", "Готово", "Сохранить в историю и закрыть (Enter)"},
     };
     for (const auto& item : items) {
         auto* button = qobject_cast<QToolButton*>(bar->item(item.id));
@@ -223,7 +241,7 @@ TEST_F(PreviewController, SingleProviderButtonUploadsThereAndRemembersIt)
     auto* button = qobject_cast<QPushButton*>(openWithUploadItem());
     ASSERT_TRUE(button);
     EXPECT_EQ(button->text(), QString("Загрузить"));
-    EXPECT_EQ(button->toolTip(), QString("Загрузить в SSH/SFTP (⌘U)"));
+    EXPECT_EQ(button->toolTip(), QString("Загрузить в SSH/SFTP (Ctrl+U)"));
     EXPECT_EQ(button->minimumSize(), QSize(110, 28));
     EXPECT_EQ(button->maximumSize(), QSize(120, 28));
     EXPECT_FALSE(button->icon().isNull());
@@ -247,7 +265,7 @@ TEST_F(PreviewController, SplitButtonShowsTheLastUsedProviderAndChecksItInTheMen
     ASSERT_TRUE(main && arrow);
     EXPECT_EQ(main->geometry(), QRect(0, 0, 105, 28));
     EXPECT_EQ(arrow->geometry(), QRect(105, 0, 25, 28));
-    EXPECT_EQ(main->toolTip(), QString("Загрузить в Яндекс.Диск (⌘U)"));
+    EXPECT_EQ(main->toolTip(), QString("Загрузить в Яндекс.Диск (Ctrl+U)"));
     EXPECT_EQ(arrow->toolTip(), QString("Выбрать хранилище"));
 
     auto* menu = qobject_cast<QMenu*>(arrow->property("dropdownMenu").value<QObject*>());
@@ -284,7 +302,7 @@ TEST_F(PreviewController, SplitButtonUploadsWhereItShowsAndFollowsTheLastUsedPro
     auto* main = split->findChild<QPushButton*>("uploadMain");
     auto* menu = controller->providerMenu();
     ASSERT_TRUE(main && menu);
-    EXPECT_EQ(main->toolTip(), QString("Загрузить в SSH/SFTP (⌘U)"));
+    EXPECT_EQ(main->toolTip(), QString("Загрузить в SSH/SFTP (Ctrl+U)"));
 
     ActionRecorder recorder(state);
     main->click();
@@ -295,7 +313,7 @@ TEST_F(PreviewController, SplitButtonUploadsWhereItShowsAndFollowsTheLastUsedPro
     EXPECT_EQ(recorder.actions.last(), QString("yandex"));
     EXPECT_EQ(recorder.storedInSettings.last(), QString("yandex"));
     EXPECT_EQ(recorder.storedInDefaults.last(), QString("yandex"));
-    EXPECT_EQ(main->toolTip(), QString("Загрузить в Яндекс.Диск (⌘U)"));
+    EXPECT_EQ(main->toolTip(), QString("Загрузить в Яндекс.Диск (Ctrl+U)"));
     EXPECT_TRUE(menu->actions().at(1)->isChecked());
     EXPECT_FALSE(menu->actions().at(0)->isChecked());
     main->click();
@@ -303,7 +321,7 @@ TEST_F(PreviewController, SplitButtonUploadsWhereItShowsAndFollowsTheLastUsedPro
 
     // A change made elsewhere is followed too.
     state.setLastUsedUploadProvider(UploadProvider::ssh);
-    EXPECT_EQ(main->toolTip(), QString("Загрузить в SSH/SFTP (⌘U)"));
+    EXPECT_EQ(main->toolTip(), QString("Загрузить в SSH/SFTP (Ctrl+U)"));
     main->click();
     EXPECT_EQ(recorder.actions.last(), QString("ssh"));
 }

@@ -83,14 +83,14 @@ TEST_F(ConnectionTestTest, OwnServerOverFtpWithTheFormAsTyped)
     ASSERT_GT(ftp->port(), 0) << ftp->log().toStdString();
     // Typed after the provider change saved the empty form: never saved.
     ftpSettings(kPassword);
-    EXPECT_EQ(runTest(), "✅ SSH/SFTP соединение успешно установлено!");
+    EXPECT_EQ(runTest(), "✓ SSH/SFTP соединение успешно установлено!");
 
     model->dismissTestResult();
     EXPECT_FALSE(model->showingTestResult());
-    EXPECT_EQ(model->testResult(), "✅ SSH/SFTP соединение успешно установлено!"); // kept until the next test
+    EXPECT_EQ(model->testResult(), "✓ SSH/SFTP соединение успешно установлено!"); // kept until the next test
 
     model->edit([](ServerSettings& s) { s.ftpPassword = QStringLiteral("wrong"); });
-    EXPECT_EQ(runTest(), "❌ Не удалось установить SSH/SFTP соединение. Проверьте настройки.");
+    EXPECT_EQ(runTest(), "✗ Не удалось установить SSH/SFTP соединение. Проверьте настройки.");
     // A test saves nothing.
     EXPECT_EQ(platform::UserDefaults::standard().string("ftpHost"), "");
     EXPECT_TRUE(cachedRecord().ftpPasswords.value(kUser + "@127.0.0.1").isEmpty());
@@ -107,7 +107,7 @@ TEST_F(ConnectionTestTest, AThrownErrorShowsItsDescription)
         s.useSFTP = true;
         s.ftpPort = closed;
     });
-    EXPECT_EQ(runTest(), "❌ Ошибка SSH/SFTP соединения: Не удалось подключиться к SFTP серверу");
+    EXPECT_EQ(runTest(), "✗ Ошибка SSH/SFTP соединения: Не удалось подключиться к SFTP серверу");
 }
 
 TEST_F(ConnectionTestTest, YandexDiskWithTheStoredToken)
@@ -121,7 +121,7 @@ TEST_F(ConnectionTestTest, YandexDiskWithTheStoredToken)
     // The sign-in stores the token where the Yandex client reads it.
     model->handleYandexToken(QStringLiteral("test-token"));
     EXPECT_FALSE(model->isTestDisabled());
-    EXPECT_EQ(runTest(), "✅ Соединение с Яндекс.Диском успешно!");
+    EXPECT_EQ(runTest(), "✓ Соединение с Яндекс.Диском успешно!");
     const auto tests = yandex->requests("test");
     ASSERT_EQ(tests.size(), 1u);
     std::string authorization;
@@ -132,10 +132,10 @@ TEST_F(ConnectionTestTest, YandexDiskWithTheStoredToken)
 
     model->dismissTestResult();
     model->handleYandexToken(QStringLiteral("refused-token"));
-    EXPECT_EQ(runTest(), "❌ Ошибка авторизации. Проверьте токен.");
+    EXPECT_EQ(runTest(), "✗ Ошибка авторизации. Проверьте токен.");
 
     // The client answers at once without a token; the result still comes from the event loop.
     AppState::updateCredentials([](SecureCredentials& r) { r.yandexAccessToken.clear(); });
     model->dismissTestResult();
-    EXPECT_EQ(runTest(), "❌ Токен доступа не найден");
+    EXPECT_EQ(runTest(), "✗ Токен доступа не найден");
 }

@@ -254,6 +254,17 @@ TEST_F(SettingsModelTest, TheFourSaveMomentsPushTheWorkingCopyAndSave)
     EXPECT_EQ(platform::UserDefaults::standard().string("fullScreenHotkey"), "ctrl+alt+f5");
     EXPECT_EQ(appState->serverSettings().fullScreenHotkey, "ctrl+alt+f5");
 
+    // Edits kept by closing the window re-register the hot keys only when one of them changed.
+    typeHost("e.example.org");
+    model->saveEdits();
+    EXPECT_EQ(hotkeys.count, 1);
+    model->edit([](ServerSettings& s) { s.screenRecordingHotkey = "ctrl+alt+r"; });
+    model->saveEdits();
+    EXPECT_EQ(hotkeys.count, 2);
+    EXPECT_EQ(appState->serverSettings().screenRecordingHotkey, "ctrl+alt+r");
+    typeHost("d.example.org");
+    model->saveEdits();
+
     // Unsaved edits are lost with the window: the next one starts from the state.
     typeHost("lost.example.org");
     model = std::make_unique<SettingsViewModel>(*appState, account.manager.get());

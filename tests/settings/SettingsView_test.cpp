@@ -18,7 +18,6 @@
 #include "uploads/LocalServers.h"
 #include "uploads/YandexDiskUploader.h"
 #include "uploads/YandexFakeServer.h"
-#include "uploads/YandexOAuthWebView.h"
 
 #include <QCheckBox>
 #include <QDate>
@@ -155,6 +154,10 @@ TEST_F(SettingsViewTest, UploadSectionFollowsTheWorkingCopy)
     EXPECT_EQ(appState->serverSettings().ftpHost, "");
     EXPECT_EQ(platform::UserDefaults::standard().string("ftpHost"), "");
     EXPECT_EQ(child<QLineEdit>(upload, "passwordField")->echoMode(), QLineEdit::Password);
+    // Return in a field saves what the form holds.
+    QTest::keyClick(child<QLineEdit>(upload, "userField"), Qt::Key_Return);
+    EXPECT_EQ(appState->serverSettings().ftpHost, "ftp.example.org");
+    EXPECT_EQ(platform::UserDefaults::standard().string("ftpUsername"), "anna");
 
     // Port: whole numbers only; the SFTP switch and "Сброс" apply the port rule.
     auto* port = child<QLineEdit>(upload, "portField");
@@ -218,7 +221,7 @@ TEST_F(SettingsViewTest, TestProgressAndTheResultAlertOverAnySection)
     ASSERT_TRUE(test::waitUntil([&] { return !alerts->shown.empty(); }, 20s));
     ASSERT_EQ(alerts->shown.size(), 1u);
     EXPECT_EQ(alerts->shown[0].alert.title, "Результат тестирования");
-    EXPECT_EQ(alerts->shown[0].alert.message, "❌ Ошибка SSH/SFTP соединения: Не удалось подключиться к SFTP серверу");
+    EXPECT_EQ(alerts->shown[0].alert.message, "✗ Ошибка SSH/SFTP соединения: Не удалось подключиться к SFTP серверу");
     EXPECT_EQ(alerts->shown[0].alert.button, "OK");
     EXPECT_EQ(alerts->windows[0], window.get());
     EXPECT_TRUE(view->model()->showingTestResult());
@@ -245,8 +248,10 @@ TEST_F(SettingsViewTest, YandexSignInSheetHandsTheTokenOverAndCloses)
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_GE(sheet->minimumWidth(), 640);
     EXPECT_GE(sheet->minimumHeight(), 560);
+    // The web view from its module, which this program does not link: loaded for this sheet.
     ASSERT_TRUE(sheet->webView());
-    EXPECT_EQ(sheet->webView()->authURL(), YandexDiskUploader::implicitAuthURL());
+    EXPECT_STREQ(sheet->webView()->metaObject()->className(), "YandexOAuthWebView");
+    EXPECT_EQ(sheet->webView()->property("authURL").toUrl(), YandexDiskUploader::implicitAuthURL());
 
     // The fake's page redirects with the token at once.
     QPointer<YandexSignInSheet> watched(sheet);
@@ -358,13 +363,16 @@ TEST_F(SettingsViewTest, TheHostShowsTheRealViewOverItsState)
     ASSERT_TRUE(host1);
     EXPECT_EQ(host1->text(), "host.example.org");
 
-    // Unsaved edits go with the window; the next one starts from the state.
-    QTest::keyClicks(host1, ".unsaved");
+    // Typed and then closed, with no other save between: kept, in the state and the file.
+    QTest::keyClicks(host1, ".typed");
+    EXPECT_EQ(appState->serverSettings().ftpHost, "host.example.org");
     host.window()->close();
+    EXPECT_EQ(appState->serverSettings().ftpHost, "host.example.org.typed");
+    EXPECT_EQ(platform::UserDefaults::standard().string("ftpHost"), "host.example.org.typed");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     host.showSettings();
     hosted = host.window()->findChild<SettingsView*>();
     hosted->sidebarRow(SettingsSection::upload)->click();
-    EXPECT_EQ(hosted->currentSection()->findChild<QLineEdit*>("hostField")->text(), "host.example.org");
+    EXPECT_EQ(hosted->currentSection()->findChild<QLineEdit*>("hostField")->text(), "host.example.org.typed");
     host.window()->close();
 }

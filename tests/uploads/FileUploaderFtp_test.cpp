@@ -3,6 +3,7 @@
 
 #include "LocalServers.h"
 #include "ProcessSpy.h"
+#include "screenshots/ScreenshotPreviewView.h"
 #include "support/TestSupport.h"
 
 #include <QClipboard>
@@ -111,7 +112,10 @@ TEST_F(FtpUpload, HostileDirectoryNamesLandWhereTyped)
     } cases[] = {
         {"my shots/#1", "my shots/#1", "/#1/"},
         {"a?b;type=a", "a?b;type=a", "/a?b;type=a/"},
-        {"100%/ünï код/", "100%/ünï код", "/"},
+        {"100%/ünï код/", "100%/ünï код", "/ünï код/"},
+        // The folder stays in the link however the directory ends.
+        {"/pub/shots/", "pub/shots", "/shots/"},
+        {"/pub/shots", "pub/shots", "/shots/"},
         {"///", "", "/"},
         {"", "", "/"},
     };
@@ -237,4 +241,91 @@ TEST_F(FtpUpload, ALargeListingDoesNotStallTheTest)
     uploader.testConnection(s, nullptr, [&](const ConnectionTestResult& r) { result = r; });
     ASSERT_TRUE(test::waitUntil([&] { return result.has_value(); }, 30s));
     EXPECT_TRUE(result->success);
+}
+
+TEST_F(FtpUpload, ControlCharactersAreRefusedBeforeAnythingRuns)
+{
+    // Each would otherwise reach the server as a command of its own: curl ends its USER and PASS
+    // lines at the line break and sends the rest as the next command.
+    const struct {
+        const char* what;
+        std::function<void(ServerSettings&)> change;
+        const char* refusal;
+    } cases[] = {
+        {"line break in the password", [](ServerSettings& s) { s.ftpPassword = kPassword + "\r\nMKD injected"; },
+         "Пароль содержит недопустимые символы"},
+        {"line feed in the user name", [](ServerSettings& s) { s.ftpUsername = kUser + "\nMKD injected"; },
+         "Имя пользователя содержит недопустимые символы"},
+        {"line break in the directory", [](ServerSettings& s) { s.ftpDirectory = "shots\r\nMKD injected"; },
+         "Путь к папке на сервере содержит недопустимые символы"},
+        {"NUL in the host", [](ServerSettings& s) { s.ftpHost = QString("127.0.0.1") + QChar(0) + "x"; },
+         "Адрес сервера содержит недопустимые символы"},
+        {"tab in the password", [](ServerSettings& s) { s.ftpPassword = "a\tb"; }, "Пароль содержит недопустимые символы"},
+        {"DEL in the user name", [](ServerSettings& s) { s.ftpUsername = "anna\x7f"; },
+         "Имя пользователя содержит недопустимые символы"},
+        {"C1 control in the directory", [](ServerSettings& s) { s.ftpDirectory = QString("a") + QChar(0x85) + "b"; },
+         "Путь к папке на сервере содержит недопустимые символы"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ServerSettings s = settings();
+        c.change(s);
+        test::ProcessSpy spy;
+        FileUploader uploader;
+        uploader.uploadImage(picture(), s);
+        // Refused at once, like the other settings checks.
+        EXPECT_EQ(uploader.lastError(), QString::fromUtf8(c.refusal));
+        EXPECT_FALSE(uploader.isUploading());
+        ASSERT_TRUE(settle(uploader));
+
+        std::optional<ConnectionTestResult> result;
+        uploader.testConnection(s, nullptr, [&](const ConnectionTestResult& r) { result = r; });
+        ASSERT_TRUE(test::waitUntil([&] { return result.has_value(); }, 30s));
+        EXPECT_FALSE(result->success);
+        ASSERT_TRUE(result->error);
+        EXPECT_EQ(*result->error, FileUploader::error(5, QString::fromUtf8(c.refusal)));
+        s.useSFTP = true;
+        result.reset();
+        uploader.testConnection(s, nullptr, [&](const ConnectionTestResult& r) { result = r; });
+        ASSERT_TRUE(test::waitUntil([&] { return result.has_value(); }, 30s));
+        ASSERT_TRUE(result->error);
+        EXPECT_EQ(result->error->code, 5);
+
+        test::spin(50ms);
+        EXPECT_TRUE(spy.requests().isEmpty());
+        EXPECT_TRUE(server->commands().isEmpty()) << server->commands().join("\n").toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(server->root() + "/injected"));
+    EXPECT_TRUE(server->files().isEmpty());
+
+    // The server does show what a client sends.
+    FileUploader uploader;
+    uploader.uploadImage(picture(), settings());
+    ASSERT_TRUE(settle(uploader));
+    ASSERT_FALSE(uploader.lastError()) << uploader.lastError()->toStdString();
+    const QStringList commands = server->commands();
+    EXPECT_TRUE(commands.contains("USER " + kUser)) << commands.join("\n").toStdString();
+    EXPECT_TRUE(commands.contains("PASS ****"));
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [](const QString& c) { return c.startsWith("STOR "); }));
+}
+
+TEST_F(FtpUpload, AServerThatCannotBeReachedGetsTheConnectHintAndACleanReport)
+{
+    ServerSettings s = settings();
+    s.ftpPort = test::freeLoopbackPort();
+    FileUploader uploader;
+    uploader.uploadImage(picture(), s);
+    ASSERT_TRUE(settle(uploader));
+    ASSERT_TRUE(uploader.lastError());
+    const QString error = *uploader.lastError();
+    // curl 7.88 no longer says "Connection refused".
+    EXPECT_TRUE(error.startsWith("curl: (7) ")) << error.toStdString();
+    EXPECT_TRUE(error.endsWith("Couldn't connect to server\n")) << error.toStdString();
+    EXPECT_EQ(ScreenshotPreviewView::parseSSHError(error), "Не удалось подключиться к серверу. Проверьте адрес и порт.");
+
+    const QString report = ScreenshotPreviewView::sshErrorReport(QDateTime::fromMSecsSinceEpoch(0, Qt::UTC), error,
+                                                                 s.ftpHost, s.ftpPort, "/l");
+    EXPECT_TRUE(report.contains("Техническое описание: " + error.trimmed() + "\nСервер: 127.0.0.1:"))
+        << report.toStdString();
+    EXPECT_FALSE(report.contains("\n\n"));
 }

@@ -6,6 +6,8 @@
 #include "LocalServers.h"
 #include "ProcessSpy.h"
 #include "fakes/FakeNotificationService.h"
+#include "platform/XdgPaths.h"
+#include "screenshots/ScreenshotPreviewView.h"
 #include "support/TestSupport.h"
 
 #include <QClipboard>
@@ -144,7 +146,7 @@ TEST_F(SecureUpload, FtpsStoresTheScreenshot)
     const QStringList stored = screenshotsIn(home() + "/new dir/shots");
     ASSERT_EQ(stored.size(), 1);
     EXPECT_EQ(QImage(home() + "/new dir/shots/" + stored.first()).convertToFormat(QImage::Format_ARGB32), picture());
-    EXPECT_EQ(uploader.lastUploadedURL(), "https://shots.example.test/" + stored.first());
+    EXPECT_EQ(uploader.lastUploadedURL(), "https://shots.example.test/shots/" + stored.first());
     ASSERT_EQ(spy.requests().size(), 1);
     EXPECT_EQ(spy.requests().first().arguments.value(1), "--ssl-reqd");
     EXPECT_FALSE(spy.anyProcessShows(Servers::user->password().toUtf8()));
@@ -212,6 +214,11 @@ TEST_F(SecureUpload, SftpStoresTheScreenshotWithoutRevealingThePassword)
     const QStringList stored = screenshotsIn(s.ftpDirectory);
     ASSERT_EQ(stored.size(), 1);
     EXPECT_EQ(QImage(s.ftpDirectory + "/" + stored.first()).convertToFormat(QImage::Format_ARGB32), picture());
+    // Readable for the web server that serves the link, owned by the user who signed in.
+    const QFileInfo storedFile(s.ftpDirectory + "/" + stored.first());
+    EXPECT_EQ(storedFile.permissions() & 0x7077,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    EXPECT_EQ(storedFile.owner(), Servers::user->name());
     const QString link = "https://shots.example.test/web shots/" + stored.first();
     EXPECT_EQ(uploader.lastUploadedURL(), link);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
@@ -289,7 +296,7 @@ TEST_F(SecureUpload, SftpHostileDirectoryNamesLandWhereTyped)
     test::ProcessSpy spy;
     uploader.uploadImage(picture(), s);
     ASSERT_TRUE(settle(uploader));
-    EXPECT_EQ(uploader.lastError(), "Ошибка подготовки файла для SFTP загрузки: имя каталога содержит недопустимые символы");
+    EXPECT_EQ(uploader.lastError(), "Путь к папке на сервере содержит недопустимые символы");
     EXPECT_TRUE(spy.requests().isEmpty());
 }
 
@@ -327,6 +334,68 @@ TEST_F(SecureUpload, SftpFailuresAreFailures)
     }
     EXPECT_TRUE(screenshotsIn(home()).isEmpty());
     EXPECT_TRUE(screenshotsIn(home() + "/locked").isEmpty());
+}
+
+TEST_F(SecureUpload, SftpTrustsAHostKeyOnceThenHoldsIt)
+{
+    // A server of this test alone: it changes its key.
+    test::LocalSshServer server(*Servers::user);
+    ASSERT_GT(server.port(), 0) << server.log().toStdString();
+    const QString knownHosts = platform::XdgPaths::dataHome() + "/Kestrova/known_hosts";
+    const QString hostName = QString("[127.0.0.1]:%1").arg(server.port());
+    ServerSettings s = sftp();
+    s.ftpPort = server.port();
+    const auto upload = [&] {
+        FileUploader uploader;
+        uploader.uploadImage(picture(), s);
+        EXPECT_TRUE(settle(uploader));
+        return uploader.lastError();
+    };
+    const auto lineOf = [&]() -> QString {
+        QFile file(knownHosts);
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n'))
+            if (line.startsWith(hostName + " "))
+                return line;
+        return {};
+    };
+
+    // First contact: trusted, as before, and the key written down readably under the host's name.
+    std::optional<QString> error = upload();
+    ASSERT_FALSE(error) << error->toStdString() << server.log().toStdString();
+    EXPECT_EQ(screenshotsIn(home()).size(), 1);
+    EXPECT_EQ(lineOf(), hostName + " " + server.hostKeyLine());
+
+    // The same port now shows another key: refused before any sign-in.
+    ASSERT_TRUE(server.restartWithNewHostKey()) << server.log().toStdString();
+    const int logBefore = server.log().size();
+    error = upload();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(*error, "Ошибка SFTP (код 3): Ключ сервера " + hostName
+                          + " изменился, соединение прервано до отправки пароля (Host key verification failed). "
+                            "Если ключ сервера сменили намеренно, удалите строку «" + hostName + "» из файла "
+                          + knownHosts + " и повторите загрузку.");
+    EXPECT_EQ(ScreenshotPreviewView::parseSSHError(*error), "Ошибка проверки сервера. Проверьте настройки SSH.");
+    EXPECT_EQ(screenshotsIn(home()).size(), 1);
+    const QString attempt = server.log().mid(logBefore);
+    EXPECT_TRUE(attempt.contains("Connection from 127.0.0.1")) << attempt.toStdString();
+    EXPECT_FALSE(attempt.contains("password for")) << attempt.toStdString();
+    EXPECT_FALSE(attempt.contains("Accepted")) << attempt.toStdString();
+    EXPECT_FALSE(lineOf().isEmpty());
+    EXPECT_NE(lineOf(), hostName + " " + server.hostKeyLine());
+
+    // Doing what the text says lets the new key in.
+    QFile file(knownHosts);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QStringList lines = QString::fromUtf8(file.readAll()).split('\n');
+    file.close();
+    lines.removeIf([&](const QString& line) { return line.startsWith(hostName + " "); });
+    ASSERT_TRUE(test::writeText(knownHosts, lines.join('\n').toUtf8()));
+    error = upload();
+    ASSERT_FALSE(error) << error->toStdString();
+    EXPECT_EQ(screenshotsIn(home()).size(), 2);
+    EXPECT_EQ(lineOf(), hostName + " " + server.hostKeyLine());
 }
 
 TEST_F(SecureUpload, SftpConnectionTestOnlyReachesThePort)

@@ -113,6 +113,15 @@ TEST(FileUploader, SettingsCheck)
         {with(UploadProvider::ssh, [](ServerSettings& s) { s.baseURL = "  http://x  "; }), nullptr},
         // Password, port and directory are not checked.
         {with(UploadProvider::ssh, [](ServerSettings& s) { s.ftpPassword.clear(); s.ftpPort = -5; }), nullptr},
+        // Control characters come after the texts of missing settings.
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.ftpPassword = "pw\r\nDELE x"; }), "Пароль содержит недопустимые символы"},
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.ftpPassword = "pw\n"; s.baseURL.clear(); }),
+         "Не указан Base URL для формирования ссылки"},
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.ftpHost = "h\n"; s.ftpUsername = "u\n"; }),
+         "Адрес сервера содержит недопустимые символы"},
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.ftpDirectory = "пап ка/ü"; s.ftpPassword = "пароль ё"; }), nullptr},
+        // Other providers do not use these settings.
+        {with(UploadProvider::webdav, [](ServerSettings& s) { s.webdavURL = "https://dav"; s.ftpPassword = "\n"; }), nullptr},
         {with(UploadProvider::yandexDisk, [](ServerSettings&) {}), "Необходима авторизация в Яндекс.Диске"},
         {with(UploadProvider::yandexDisk, [](ServerSettings& s) { s.yandexAccessToken = "t"; }), nullptr},
         {with(UploadProvider::dropbox, [](ServerSettings&) {}), "Необходима авторизация в Dropbox"},
@@ -138,7 +147,11 @@ TEST(FileUploader, LinkRule)
         {"https://b.test", "/var/www/shots", "https://b.test/shots/N.png"},
         {"https://b.test/", "/var/www/shots", "https://b.test/shots/N.png"},
         {"https://b.test//", "", "https://b.test//N.png"},
-        {"https://b.test", "shots/", "https://b.test/N.png"},
+        // Trailing slashes do not hide the folder.
+        {"https://b.test", "shots/", "https://b.test/shots/N.png"},
+        {"https://b.test", "/var/www/shots/", "https://b.test/shots/N.png"},
+        {"https://b.test", "/var/www/shots//", "https://b.test/shots/N.png"},
+        {"https://b.test", "///", "https://b.test/N.png"},
         {"https://b.test", "", "https://b.test/N.png"},
         {"https://b.test", "/", "https://b.test/N.png"},
         {"https://b.test", "a/b", "https://b.test/b/N.png"},
@@ -191,7 +204,7 @@ TEST(FileUploader, OutcomesBeforeAnyTransfer)
     dav.uploadProvider = UploadProvider::webdav;
     dav.webdavURL = "https://dav";
     ServerSettings blankHost = sshSettings();
-    blankHost.ftpHost = "  \t ";
+    blankHost.ftpHost = "    "; // a tab would be refused by the check, as a control character
     ServerSettings yandex;
     yandex.uploadProvider = UploadProvider::yandexDisk;
     yandex.yandexAccessToken = "t"; // passes the settings check; the client reads the cache only

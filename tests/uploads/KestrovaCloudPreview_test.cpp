@@ -105,7 +105,7 @@ TEST_F(KestrovaCloudPreview, CloudIsOfferedWhileSignedInAndItsUploadFilesTheServ
     ASSERT_TRUE(test::waitUntil([&] { return controller->toolbar() != nullptr; }, 2s));
     auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
     ASSERT_TRUE(button);
-    EXPECT_EQ(button->toolTip(), QString("Загрузить в Kestrova Cloud (⌘U)"));
+    EXPECT_EQ(button->toolTip(), QString("Загрузить в Kestrova Cloud (Ctrl+U)"));
     button->click();
 
     const QString link = fake->root() + "/f/f100";
@@ -160,7 +160,7 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
 
     auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
     ASSERT_TRUE(button);
-    EXPECT_EQ(button->toolTip(), QString("Загрузить в SSH/SFTP (⌘U)"));
+    EXPECT_EQ(button->toolTip(), QString("Загрузить в SSH/SFTP (Ctrl+U)"));
     ScreenshotHistoryManager& history = delegate->historyManager();
     const qsizetype filed = history.screenshots().size();
     QGuiApplication::clipboard()->setText("earlier");

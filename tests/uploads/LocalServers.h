@@ -147,6 +147,16 @@ public:
         QFile f(m_private.path() + "/server.log");
         return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
     }
+    // Every command line received so far, in order; PASS shows "PASS ****".
+    QStringList commands() const
+    {
+        QStringList commands;
+        for (const QString& line : log().split('\n')) {
+            if (line.startsWith("COMMAND "))
+                commands << line.mid(8);
+        }
+        return commands;
+    }
 
 private:
     QTemporaryDir m_root;
@@ -255,31 +265,37 @@ private:
 class LocalSshServer {
 public:
     explicit LocalSshServer(const ThrowAwayUser& user)
+        : m_user(user.name())
     {
         if (!m_dir.isValid())
             return;
         QDir().mkpath("/run/sshd");
-        const QString key = m_dir.path() + "/host_key";
-        if (run("/usr/bin/ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", key}).exitCode != 0)
+        if (!makeHostKey())
             return;
         for (int attempt = 0; attempt < 3 && !m_port; ++attempt) {
             const int port = freeLoopbackPort();
-            const QString config = m_dir.path() + "/sshd_config";
-            writeText(config, QString("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile none\nUsePAM no\n"
-                                      "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
-                                      "PubkeyAuthentication no\nPermitRootLogin no\nAllowUsers %3\n"
-                                      "Subsystem sftp internal-sftp\nForceCommand internal-sftp\nStrictModes no\n"
-                                      "AuthorizedKeysFile none\nMaxAuthTries 6\nLogLevel VERBOSE\n")
-                                  .arg(port)
-                                  .arg(key, user.name())
-                                  .toUtf8());
-            m_server = std::make_unique<ServerProcess>();
-            m_server->start("/usr/sbin/sshd", {"-D", "-e", "-f", config}, m_dir.path() + "/sshd.log");
-            if (waitForPort(port, std::chrono::seconds(10)) && m_server->running())
+            if (startOn(port))
                 m_port = port;
         }
     }
     int port() const { return m_port; }
+    // Stops the server and starts it again on the same port with a host key of its own, as a
+    // reinstalled server (or one pretending to be it) would show. False when it did not come back.
+    bool restartWithNewHostKey()
+    {
+        if (!m_port)
+            return false;
+        m_server.reset();
+        QFile::remove(hostKey());
+        QFile::remove(hostKey() + ".pub");
+        return makeHostKey() && startOn(m_port);
+    }
+    // The public host key the server shows now, as "type base64".
+    QString hostKeyLine() const
+    {
+        QFile f(hostKey() + ".pub");
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()).section(' ', 0, 1) : QString();
+    }
     QString log() const
     {
         QFile f(m_dir.path() + "/sshd.log");
@@ -287,7 +303,26 @@ public:
     }
 
 private:
+    QString hostKey() const { return m_dir.path() + "/host_key"; }
+    bool makeHostKey() { return run("/usr/bin/ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", hostKey()}).exitCode == 0; }
+    bool startOn(int port)
+    {
+        const QString config = m_dir.path() + "/sshd_config";
+        writeText(config, QString("Port %1\nListenAddress 127.0.0.1\nHostKey %2\nPidFile none\nUsePAM no\n"
+                                  "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
+                                  "PubkeyAuthentication no\nPermitRootLogin no\nAllowUsers %3\n"
+                                  "Subsystem sftp internal-sftp\nForceCommand internal-sftp\nStrictModes no\n"
+                                  "AuthorizedKeysFile none\nMaxAuthTries 6\nLogLevel VERBOSE\n")
+                              .arg(port)
+                              .arg(hostKey(), m_user)
+                              .toUtf8());
+        m_server = std::make_unique<ServerProcess>();
+        m_server->start("/usr/sbin/sshd", {"-D", "-e", "-f", config}, m_dir.path() + "/sshd.log");
+        return waitForPort(port, std::chrono::seconds(10)) && m_server->running();
+    }
+
     QTemporaryDir m_dir;
+    QString m_user;
     std::unique_ptr<ServerProcess> m_server;
     int m_port = 0;
 };

@@ -121,19 +121,24 @@ TEST(SftpScript, BatchQuotesEveryNameForSftp)
         const char* directory;
         const char* batch;
     } cases[] = {
-        {"", "put \"/tmp/k/N.png\" \"N.png\"\n"},
-        {"/var/www/shots", "cd \"/var/www/shots\"\nput \"/tmp/k/N.png\" \"N.png\"\n"},
-        {"my shots", "cd \"my shots\"\nput \"/tmp/k/N.png\" \"N.png\"\n"},
-        {"a\"b\\c", "cd \"a\\\"b\\\\c\"\nput \"/tmp/k/N.png\" \"N.png\"\n"},
-        {"[exec touch x] $env(HOME)", "cd \"[exec touch x] $env(HOME)\"\nput \"/tmp/k/N.png\" \"N.png\"\n"},
-        {"-rf", "cd \"./-rf\"\nput \"/tmp/k/N.png\" \"N.png\"\n"},
+        {"", ""},
+        {"/var/www/shots", "cd \"/var/www/shots\"\n"},
+        {"my shots", "cd \"my shots\"\n"},
+        {"a\"b\\c", "cd \"a\\\"b\\\\c\"\n"},
+        {"[exec touch x] $env(HOME)", "cd \"[exec touch x] $env(HOME)\"\n"},
+        {"-rf", "cd \"./-rf\"\n"},
     };
+    // The stored file is made readable for the web server; a server that refuses that still has it.
+    const std::string putAndChmod = "put \"/tmp/k/N.png\" \"N.png\"\n-chmod 644 \"N.png\"\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.directory);
         const auto batch = SftpScript::batchText(QString::fromUtf8(c.directory), "/tmp/k/N.png", "N.png");
         ASSERT_TRUE(batch);
-        EXPECT_EQ(batch->toStdString(), c.batch);
+        EXPECT_EQ(batch->toStdString(), c.batch + putAndChmod);
     }
+    // chmod would expand a pattern in the remote name.
+    for (const char* name : {"*.png", "a?.png", "[ab].png", "a\\b.png"})
+        EXPECT_FALSE(SftpScript::batchText("", "/tmp/k/N.png", name)) << name;
     // A line break would end the command and start another one.
     for (const QString& hostile : {QString("a\nput /etc/passwd x"), QString("a\rb"), QString("a") + QChar(0) + "b"})
         EXPECT_FALSE(SftpScript::batchText(hostile, "/tmp/k/N.png", "N.png"));
@@ -149,6 +154,9 @@ TEST(SftpScript, TheScriptHoldsNothingTheUserTyped)
     EXPECT_FALSE(script.contains("s3cr3t"));
     EXPECT_FALSE(script.contains("[exec id]"));
     EXPECT_TRUE(script.contains("PubkeyAuthentication=no"));
+    EXPECT_TRUE(script.contains("StrictHostKeyChecking=accept-new"));
+    EXPECT_FALSE(script.contains("StrictHostKeyChecking=no"));
+    EXPECT_FALSE(script.contains("/dev/null"));
 
     const platform::ProcessRequest request = SftpScript::request(s, "/tmp/k/sftp_upload_X.exp", "/tmp/k/batch");
     EXPECT_EQ(request.program, "/usr/bin/expect");
@@ -167,6 +175,35 @@ TEST(SftpScript, TheScriptHoldsNothingTheUserTyped)
     file.close();
     const test::ProcessResult parsed = test::run("/usr/bin/expect", {file.fileName()}, std::chrono::seconds(10));
     EXPECT_EQ(parsed.output.trimmed(), "parsed");
+}
+
+TEST(SftpScript, KnownHostsFileInTheDataFolderAsSshReadsIt)
+{
+    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    QTemporaryDir dir;
+    // Characters ssh's option parser and its token expansion would otherwise take for syntax.
+    const QString data = dir.path() + "/da ta/100%d/q\"uo\\te";
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+    EXPECT_EQ(SftpScript::knownHostsPath(), data + "/Kestrova/known_hosts");
+    EXPECT_EQ(SftpScript::prepareKnownHostsFolder(), "");
+    EXPECT_TRUE(QFileInfo(data + "/Kestrova").isDir());
+
+    const platform::ProcessRequest request = SftpScript::request(ftpSettings(), "/tmp/k/s.exp", "/tmp/k/batch");
+    const QString option = request.environment.value("KESTROVA_SFTP_KNOWN_HOSTS");
+    // ssh itself reads the option back to the exact path.
+    const test::ProcessResult config = test::run("/usr/bin/ssh", {"-G", "-o", option, "127.0.0.1"}, std::chrono::seconds(10));
+    EXPECT_TRUE(QString::fromUtf8(config.output).split('\n').contains("userknownhostsfile " + data + "/Kestrova/known_hosts"))
+        << option.toStdString() << "\n" << config.output.toStdString();
+
+    // An unset or relative value means the default.
+    qunsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(SftpScript::knownHostsPath(), QDir::homePath() + "/.local/share/Kestrova/known_hosts");
+    qputenv("XDG_DATA_HOME", "relative/data");
+    EXPECT_EQ(SftpScript::knownHostsPath(), QDir::homePath() + "/.local/share/Kestrova/known_hosts");
+    qputenv("XDG_DATA_HOME", saved);
+
+    EXPECT_EQ(SftpScript::knownHostsName("files.example.test", 22), "files.example.test");
+    EXPECT_EQ(SftpScript::knownHostsName("127.0.0.1", 2222), "[127.0.0.1]:2222");
 }
 
 TEST(UploadFileNames, ShortestSecondsWithAFraction)

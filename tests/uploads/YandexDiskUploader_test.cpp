@@ -258,6 +258,13 @@ TEST_F(YandexDiskUploaderTest, UploadAddressFailuresCarryTheirTexts)
          QStringLiteral("YandexDiskError")},
         {"an address that is no address", {{"status", 200}, {"json", {{"href", "http://[::1"}}}},
          QStringLiteral("Неверный URL"), QStringLiteral("YandexDiskError")},
+        // Error pages that are no JSON say what their status says.
+        {"HTML error page", {{"status", 500}, {"body", "<html><body>Internal error</body></html>"},
+                             {"headers", {{"Content-Type", "text/html"}}}},
+         prefix + "500): Internal Server Error"},
+        {"HTML sign-in page", {{"status", 401}, {"body", "<html>401</html>"}, {"headers", {{"Content-Type", "text/html"}}}},
+         prefix + "401): Unauthorized"},
+        {"error without a body", {{"status", 503}}, prefix + "503): Service Unavailable"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -641,4 +648,149 @@ TEST(YandexDiskUploaderConstants, AddressesAndSignInPage)
     EXPECT_EQ(items[3], qMakePair(QStringLiteral("scope"), QStringLiteral("cloud_api:disk.app_folder yadisk:disk")));
 
     EXPECT_EQ(YandexDiskErrors::errorDescription(YandexDiskError::uploadFailed), QStringLiteral("Ошибка загрузки файла"));
+}
+
+namespace {
+
+// Requests `server` was sent that carried an Authorization field.
+int authorizedRequests(test::YandexFakeServer& server)
+{
+    int count = 0;
+    for (const auto& request : server.log())
+        if (header(request, "Authorization") != "<absent>")
+            ++count;
+    return count;
+}
+
+} // namespace
+
+TEST_F(YandexDiskUploaderTest, TokenGoesOnlyToTheDiskApiOrigin)
+{
+    // Another port of 127.0.0.1 is another origin, as another host would be; it accepts the token too.
+    test::YandexFakeServer other;
+    ASSERT_TRUE(other.start(std::chrono::seconds(60))) << other.error.toStdString();
+
+    // Background publishing whose operation address lies elsewhere: not asked; the link is still read.
+    ASSERT_TRUE(fake->configure({{"publish_async", true}, {"operation_origin", other.origin().toStdString()}}));
+    Outcome outcome = upload(QStringLiteral("shot.png"));
+    ASSERT_TRUE(outcome.arrived);
+    EXPECT_TRUE(outcome.result.success);
+    EXPECT_TRUE(outcome.result.link.startsWith(QStringLiteral("https://yadi.sk/d/"))) << outcome.result.link.toStdString();
+    EXPECT_EQ(authorizedRequests(other), 0);
+
+    // Redirects of the API calls to the other origin.
+    struct Case {
+        const char* route;
+        int status;
+        std::string path;
+        bool success; // the upload's result: a publication that fails still leaves the Disk path
+    };
+    const std::vector<Case> cases{
+        {"upload_url", 302, "/v1/disk/resources/upload?path=app:/shot.png&overwrite=true", false},
+        {"upload_url", 307, "/v1/disk/resources/upload?path=app:/shot.png&overwrite=true", false},
+        {"publish", 302, "/v1/disk/resources/publish?path=app:/shot.png", true},
+        {"resource", 308, "/v1/disk/resources?path=app:/shot.png&fields=public_url", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.route) + " " + std::to_string(c.status));
+        ASSERT_TRUE(fake->reset());
+        ASSERT_TRUE(other.reset());
+        override(c.route, json::array({{{"status", c.status}, {"times", -1},
+                                        {"headers", {{"Location", other.origin().toStdString() + c.path}}}}}));
+        outcome = upload(QStringLiteral("shot.png"));
+        ASSERT_TRUE(outcome.arrived);
+        EXPECT_EQ(outcome.result.success, c.success);
+        if (c.success) {
+            EXPECT_EQ(outcome.result.link, QStringLiteral("app:/shot.png"));
+        }
+        EXPECT_EQ(authorizedRequests(other), 0);
+    }
+
+    // The connection test likewise.
+    ASSERT_TRUE(fake->reset());
+    ASSERT_TRUE(other.reset());
+    override("test", json::array({{{"status", 302}, {"headers", {{"Location", other.origin().toStdString() + "/v1/disk/resources?path=app:/"}}}}}));
+    YandexDiskUploader uploader;
+    std::optional<bool> accepted;
+    uploader.testConnection([&](bool ok, const QString&) { accepted = ok; });
+    ASSERT_TRUE(test::waitUntil([&] { return accepted.has_value(); }, 10s));
+    EXPECT_FALSE(*accepted);
+    EXPECT_EQ(authorizedRequests(other), 0);
+}
+
+TEST_F(YandexDiskUploaderTest, RedirectedByteUploadIsSentAgainAsPutWithTheBytes)
+{
+    test::YandexFakeServer other;
+    ASSERT_TRUE(other.start(std::chrono::seconds(60))) << other.error.toStdString();
+    const QByteArray data(5000, 'p');
+    for (const int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        ASSERT_TRUE(fake->reset());
+        ASSERT_TRUE(other.reset());
+        // The other host stores a PUT and answers anything else with a bare 200, which must not count.
+        ASSERT_TRUE(other.configure({{"overrides",
+                                      {{"upload", json::array({{{"status", 201}, {"times", -1}}})},
+                                       {"unknown", json::array({{{"status", 200}, {"times", -1}}})}}}}));
+        override("upload", json::array({{{"status", status},
+                                         {"headers", {{"Location", other.origin().toStdString() + "/upload/elsewhere"}}}}}));
+        const Outcome outcome = upload(QStringLiteral("shot.png"), data);
+        ASSERT_TRUE(outcome.arrived);
+        EXPECT_TRUE(outcome.result.success);
+        const json log = other.log();
+        ASSERT_EQ(log.size(), 1u) << log.dump();
+        EXPECT_EQ(log[0]["method"], "PUT");
+        EXPECT_EQ(log[0]["path"], "/upload/elsewhere");
+        EXPECT_EQ(log[0]["body_size"], data.size());
+        EXPECT_EQ(header(log[0], "Content-Type"), "image/png");
+        EXPECT_EQ(header(log[0], "Authorization"), "<absent>");
+    }
+
+    // A redirect that leads round in a circle ends as a failure after a few turns.
+    ASSERT_TRUE(fake->reset());
+    override("upload", json::array({{{"status", 302}, {"times", -1}, {"headers", {{"Location", "/upload/again"}}}}}));
+    const Outcome outcome = upload(QStringLiteral("shot.png"), data);
+    ASSERT_TRUE(outcome.arrived);
+    EXPECT_FALSE(outcome.result.success);
+    EXPECT_TRUE(outcome.result.error.localizedDescription.startsWith(QStringLiteral("Ошибка загрузки (HTTP 302)")))
+        << outcome.result.error.localizedDescription.toStdString();
+    const auto puts = fake->requests("upload");
+    EXPECT_EQ(puts.size(), 6u);
+    for (const auto& request : puts)
+        EXPECT_EQ(request["body_size"], data.size());
+}
+
+TEST_F(YandexDiskUploaderTest, TrickledAnswerRunsIntoTheTotalDeadline)
+{
+    // Scaled to 5 %: an API call may stay idle 1.5 s and take 3 s in all; the bytes 3 s and 3 s. The
+    // fake sends one byte every 0.25 s, so no idle limit is ever reached; it would take 10 s.
+    YandexDiskUploader::setTimeoutScaleForTesting(0.05);
+    const std::string slow(40, 'x');
+    for (const char* route : {"upload_url", "upload"}) {
+        SCOPED_TRACE(route);
+        ASSERT_TRUE(fake->reset());
+        override(route, json::array({{{"status", 200}, {"body", slow}, {"trickle", 0.25}}}));
+        QElapsedTimer timer;
+        timer.start();
+        YandexDiskUploader uploader;
+        const Outcome outcome = upload(uploader, QStringLiteral("shot.png"), QByteArray("PNGDATA"), 15s);
+        ASSERT_TRUE(outcome.arrived);
+        EXPECT_LT(timer.elapsed(), 7000);
+        EXPECT_FALSE(outcome.result.success);
+        EXPECT_EQ(outcome.result.error.localizedDescription, QStringLiteral("Превышен лимит времени на запрос."));
+    }
+}
+
+TEST_F(YandexDiskUploaderTest, AnswersPastOneMebibyteAreAbandoned)
+{
+    const std::string big(2 * 1024 * 1024, 'x');
+    for (const auto& [route, status] : {std::pair<const char*, int>{"upload_url", 200}, {"upload", 500}}) {
+        SCOPED_TRACE(route);
+        ASSERT_TRUE(fake->reset());
+        override(route, json::array({{{"status", status}, {"body", big}}}));
+        const Outcome outcome = upload(QStringLiteral("shot.png"));
+        ASSERT_TRUE(outcome.arrived);
+        EXPECT_FALSE(outcome.result.success);
+        EXPECT_EQ(outcome.result.error.domain, QStringLiteral("YandexDiskError"));
+        EXPECT_EQ(outcome.result.error.localizedDescription, QStringLiteral("Ответ сервера больше 1 МиБ; он не прочитан"));
+    }
 }

@@ -93,7 +93,8 @@ TEST(OwnServerLinks, BaseDirectoryAndName)
     } cases[] = {
         {"https://b.example/", "/pub/videos", "https://b.example/videos/N"},
         {"https://b.example", "/pub/videos", "https://b.example/videos/N"},
-        {"https://b.example/", "videos/", "https://b.example/N"},
+        {"https://b.example/", "/pub/videos/", "https://b.example/videos/N"},
+        {"https://b.example/", "videos/", "https://b.example/videos/N"},
         {"https://b.example/", "///", "https://b.example/N"},
         {"https://b.example//", "", "https://b.example//N"}, // one slash less only
         {"", "/pub/videos", "/videos/N"},
@@ -306,4 +307,65 @@ TEST_F(OwnServerUpload, CurlIsWaitedForOffTheSharedPoolAndQuittingRemovesTheCopy
     EXPECT_FALSE(window->progressIndicator()->isVisible());
     EXPECT_TRUE(h.history->screenshots().isEmpty());
     EXPECT_TRUE(leftovers().isEmpty());
+}
+
+TEST_F(OwnServerUpload, ADirectoryEndingInASlashKeepsItsFolderInTheLink)
+{
+    h.changeSettings([](ServerSettings& s) { s.ftpDirectory = "/pub/clips/"; });
+    auto window = h.window(recording);
+    window->show();
+    window->uploadSSH();
+    ASSERT_TRUE(test::waitUntil([&] { return !window->isUploading(); }, 60s));
+    ASSERT_TRUE(h.alerts->shown.empty()) << h.alerts->shown[0].informativeText.toStdString();
+    const QStringList files = server->files();
+    ASSERT_EQ(files.size(), 1);
+    ASSERT_TRUE(files.first().startsWith("pub/clips/video-")) << files.first().toStdString();
+    const QString link = "https://videos.example.test/clips/" + files.first().mid(10);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+    ASSERT_EQ(h.history->screenshots().size(), 1);
+    EXPECT_EQ(h.history->screenshots().first().remoteURL, link);
+}
+
+TEST_F(OwnServerUpload, ControlCharactersStopTheUploadBeforeCurlRuns)
+{
+    const struct {
+        const char* what;
+        std::function<void(ServerSettings&)> change;
+        const char* refusal;
+    } cases[] = {
+        // curl would end its PASS line there and send the rest as a command once signed in.
+        {"line break in the password", [](ServerSettings& s) { s.ftpPassword = kPassword + "\r\nMKD injected"; },
+         "Пароль содержит недопустимые символы"},
+        {"line feed in the user name", [](ServerSettings& s) { s.ftpUsername = kUser + "\nMKD injected"; },
+         "Имя пользователя содержит недопустимые символы"},
+        {"line break in the directory", [](ServerSettings& s) { s.ftpDirectory = "clips\r\nMKD injected"; },
+         "Путь к папке на сервере содержит недопустимые символы"},
+        {"NUL in the host", [](ServerSettings& s) { s.ftpHost = QString("127.0.0.1") + QChar(0); },
+         "Адрес сервера содержит недопустимые символы"},
+    };
+    auto window = h.window(recording);
+    window->show();
+    const ServerSettings good = h.appState.serverSettings();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        h.alerts->shown.clear();
+        h.appState.setServerSettings(good);
+        h.changeSettings(c.change);
+        test::ProcessSpy spy;
+        cloudtest::LogMark mark;
+        window->uploadSSH();
+        ASSERT_TRUE(test::waitUntil([&] { return !window->isUploading(); }, 60s));
+        ASSERT_EQ(h.alerts->shown.size(), 1u);
+        EXPECT_EQ(h.alerts->shown[0].messageText, "Ошибка загрузки");
+        EXPECT_EQ(h.alerts->shown[0].informativeText, QString::fromUtf8(c.refusal));
+        EXPECT_TRUE(mark.messages().contains("performSSHUpload: VideoPreviewWindow: SSH upload failed with error: "
+                                             "Error Domain=FileUploader Code=5 \"" + QString::fromUtf8(c.refusal) + "\""))
+            << mark.messages().join('\n').toStdString();
+        EXPECT_TRUE(spy.requests().isEmpty());
+        EXPECT_TRUE(server->commands().isEmpty()) << server->commands().join('\n').toStdString();
+        EXPECT_TRUE(h.history->screenshots().isEmpty());
+        EXPECT_TRUE(leftovers().isEmpty()) << leftovers().join(", ").toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(server->root() + "/injected"));
+    EXPECT_TRUE(server->files().isEmpty());
 }

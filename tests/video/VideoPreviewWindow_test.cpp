@@ -18,6 +18,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
+
 using namespace std::chrono_literals;
 using videotest::Harness;
 
@@ -91,8 +94,8 @@ TEST_F(VideoPreviewWindowTest, ItemsCarryTheirTipsAndTheFormatSwitchLogs)
     auto* done = window->toolbar()->findChild<QToolButton*>("done");
     QWidget* format = window->toolbar()->item("format");
     ASSERT_TRUE(save && done && format);
-    EXPECT_EQ(save->toolTip(), "Сохранить видео на диск (⌘S)");
-    EXPECT_EQ(done->toolTip(), "Удалить временный файл и закрыть (⏎)");
+    EXPECT_EQ(save->toolTip(), "Сохранить видео на диск (Ctrl+S)");
+    EXPECT_EQ(done->toolTip(), "Удалить временный файл и закрыть (Enter)");
     EXPECT_EQ(format->toolTip(), "Выбрать формат экспорта: MP4 или GIF");
     EXPECT_FALSE(save->icon().isNull());
     ASSERT_TRUE(segment(*window, "MP4") && segment(*window, "GIF"));
@@ -121,8 +124,8 @@ TEST_F(VideoPreviewWindowTest, TheUploadItemFollowsTheOfferedProviders)
     } cases[] = {
         {"none", false, [](ServerSettings&) {}, {}, "disabled", "Настройте провайдер загрузки в настройках", UploadProvider::kestrovaCloud},
         {"own server only", false, [](ServerSettings& s) { s.ftpHost = "files.example"; }, {UploadProvider::ssh}, "button",
-         "Загрузить в SSH/SFTP (⌘U)", UploadProvider::ssh},
-        {"cloud only", true, [](ServerSettings&) {}, {UploadProvider::kestrovaCloud}, "button", "Загрузить в Kestrova Cloud (⌘U)",
+         "Загрузить в SSH/SFTP (Ctrl+U)", UploadProvider::ssh},
+        {"cloud only", true, [](ServerSettings&) {}, {UploadProvider::kestrovaCloud}, "button", "Загрузить в Kestrova Cloud (Ctrl+U)",
          UploadProvider::kestrovaCloud},
         {"all, last used offered", true,
          [](ServerSettings& s) {
@@ -135,14 +138,14 @@ TEST_F(VideoPreviewWindowTest, TheUploadItemFollowsTheOfferedProviders)
          },
          {UploadProvider::kestrovaCloud, UploadProvider::ssh, UploadProvider::yandexDisk, UploadProvider::dropbox,
           UploadProvider::googleDrive, UploadProvider::webdav},
-         "split", "Загрузить в Яндекс.Диск (⌘U)", UploadProvider::yandexDisk},
+         "split", "Загрузить в Яндекс.Диск (Ctrl+U)", UploadProvider::yandexDisk},
         {"last used not offered", false,
          [](ServerSettings& s) {
              s.yandexAccessToken = "y";
              s.webdavURL = "w";
              s.lastUsedUploadProvider = UploadProvider::ssh;
          },
-         {UploadProvider::yandexDisk, UploadProvider::webdav}, "split", "Загрузить в Яндекс.Диск (⌘U)", UploadProvider::yandexDisk},
+         {UploadProvider::yandexDisk, UploadProvider::webdav}, "split", "Загрузить в Яндекс.Диск (Ctrl+U)", UploadProvider::yandexDisk},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -200,7 +203,7 @@ TEST_F(VideoPreviewWindowTest, TheSplitButtonShowsWhereItsClickGoes)
     auto window = h.window(recording);
     auto* main = window->toolbar()->item("upload")->findChild<QPushButton*>("uploadMain");
     ASSERT_TRUE(main);
-    EXPECT_EQ(main->toolTip(), "Загрузить в Dropbox (⌘U)");
+    EXPECT_EQ(main->toolTip(), "Загрузить в Dropbox (Ctrl+U)");
     // The click goes to the provider shown, not to the unoffered last used one.
     main->click();
     ASSERT_EQ(h.alerts->shown.size(), 1u);
@@ -209,7 +212,7 @@ TEST_F(VideoPreviewWindowTest, TheSplitButtonShowsWhereItsClickGoes)
     // Choosing another one from the menu moves the main half along.
     window->providerMenu()->actions().at(1)->trigger();
     EXPECT_EQ(h.appState.serverSettings().lastUsedUploadProvider, UploadProvider::webdav);
-    EXPECT_EQ(main->toolTip(), "Загрузить в WebDAV (⌘U)");
+    EXPECT_EQ(main->toolTip(), "Загрузить в WebDAV (Ctrl+U)");
     EXPECT_TRUE(window->providerMenu()->actions().at(1)->isChecked());
     EXPECT_FALSE(window->providerMenu()->actions().at(0)->isChecked());
     main->click();
@@ -293,7 +296,29 @@ TEST_F(VideoPreviewWindowTest, SavingAsMP4CopiesTheRecordingIntoTheHistoryAndClo
     EXPECT_TRUE(h.alerts->shown.empty());
 }
 
-TEST_F(VideoPreviewWindowTest, SavingOverAnExistingFileOrCancellingChangesNothing)
+TEST_F(VideoPreviewWindowTest, SavingOverAnExistingFileReplacesIt)
+{
+    // The save panel has asked whether to replace the file and was answered yes.
+    auto window = h.window(recording);
+    window->show();
+    const QString existing = h.path("existing.mp4");
+    {
+        QFile file(existing);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("an older video");
+    }
+    const QStringList before = QDir(h.dir.path()).entryList(QDir::Files);
+    window->saveLocally();
+    h.panel->answer(existing);
+    EXPECT_TRUE(h.alerts->shown.empty()) << h.alerts->shown[0].informativeText.toStdString();
+    EXPECT_EQ(bytes(existing), bytes(recording));
+    EXPECT_EQ(QDir(h.dir.path()).entryList(QDir::Files), before) << "no copy left beside it";
+    ASSERT_EQ(h.history->screenshots().size(), 1);
+    EXPECT_EQ(h.history->screenshots().first().videoURL, existing);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(VideoPreviewWindowTest, ACopyThatFailsKeepsTheExistingFileAndCancellingChangesNothing)
 {
     auto window = h.window(recording);
     window->show();
@@ -303,23 +328,51 @@ TEST_F(VideoPreviewWindowTest, SavingOverAnExistingFileOrCancellingChangesNothin
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("precious");
     }
-    cloudtest::LogMark mark;
+    const QStringList before = QDir(h.dir.path()).entryList(QDir::Files);
+    ASSERT_GT(QFileInfo(recording).size(), 1024);
     window->saveLocally();
-    h.panel->answer(existing);
+    {
+        // The disk fills up part way through the copy: writes beyond 1 KiB fail, as on a full disk.
+        const rlimit saved = [] {
+            rlimit limit{};
+            getrlimit(RLIMIT_FSIZE, &limit);
+            return limit;
+        }();
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = saved;
+        small.rlim_cur = 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        h.panel->answer(existing);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
     ASSERT_EQ(h.alerts->shown.size(), 1u);
     EXPECT_EQ(h.alerts->shown[0].messageText, "Ошибка");
     EXPECT_EQ(h.alerts->shown[0].style, VideoAlertPresenter::Style::warning);
     const QString text = h.alerts->shown[0].informativeText;
     EXPECT_TRUE(text.startsWith("Не удалось сохранить видео: ") && text.size() > 30) << text.toStdString();
-    EXPECT_TRUE(mark.messages().contains("saveAsMP4: ERROR: " + text.mid(QStringLiteral("Не удалось сохранить видео: ").size())));
     EXPECT_EQ(bytes(existing), "precious");
+    EXPECT_EQ(QDir(h.dir.path()).entryList(QDir::Files), before) << "the unfinished copy is gone";
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(h.history->screenshots().isEmpty());
     EXPECT_EQ(h.refreshes, 0);
 
+    // The recording gone meanwhile: the same alert, and the log says why (the log itself could
+    // not be written while the disk was full above).
+    const QString moved = h.path("moved.mp4");
+    ASSERT_TRUE(QFile::rename(recording, moved));
+    cloudtest::LogMark mark;
+    window->saveLocally();
+    h.panel->answer(existing);
+    ASSERT_EQ(h.alerts->shown.size(), 2u);
+    const QString gone = h.alerts->shown[1].informativeText;
+    EXPECT_TRUE(gone.startsWith("Не удалось сохранить видео: ") && gone.size() > 30) << gone.toStdString();
+    EXPECT_TRUE(mark.messages().contains("saveAsMP4: ERROR: " + gone.mid(QStringLiteral("Не удалось сохранить видео: ").size())));
+    EXPECT_EQ(bytes(existing), "precious");
+
     window->saveLocally();
     h.panel->answer(std::nullopt);
-    EXPECT_EQ(h.alerts->shown.size(), 1u);
+    EXPECT_EQ(h.alerts->shown.size(), 2u);
     EXPECT_TRUE(window->isVisible());
 }
 
