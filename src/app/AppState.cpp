@@ -212,10 +212,15 @@ void startBackgroundLoad(CredentialsCache& c)
     struct Answer {
         std::mutex mutex;
         std::optional<platform::KeychainLookup> lookup;
+        bool quitting = false; // nothing is to be posted to the GUI thread any more
     };
     auto answer = std::make_shared<Answer>();
     auto* wake = new QTimer;
     wake->setSingleShot(true);
+    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, wake, [answer] {
+        std::lock_guard lock(answer->mutex);
+        answer->quitting = true;
+    });
     QObject::connect(wake, &QTimer::timeout, wake, [wake, answer, generation] {
         std::optional<platform::KeychainLookup> lookup;
         {
@@ -226,9 +231,13 @@ void startBackgroundLoad(CredentialsCache& c)
         if (lookup)
             finishBackgroundLoad(generation, *lookup);
     });
-    std::thread([answer, wake] {
-        platform::KeychainLookup lookup = KeychainService::shared().readSecureData(KeychainService::credentialsAccount);
+    // The thread owns what it uses: a read still out when the process exits outlives its statics.
+    std::thread([answer, wake, backend = platform::KeychainBackend::currentShared(),
+                 service = KeychainService::shared().service, account = KeychainService::credentialsAccount] {
+        platform::KeychainLookup lookup = backend->lookup(service, account);
         std::lock_guard lock(answer->mutex);
+        if (answer->quitting)
+            return;
         answer->lookup = std::move(lookup);
         QMetaObject::invokeMethod(wake, "start", Qt::QueuedConnection);
     }).detach();

@@ -37,6 +37,9 @@ public:
 
     // The backend used by the application: the Secret Service unless a test installed another.
     static KeychainBackend& current();
+    // The same, shared: for work that may outlive the process's static objects (a thread left
+    // waiting at exit).
+    static std::shared_ptr<KeychainBackend> currentShared();
     static void setCurrent(std::shared_ptr<KeychainBackend> backend);
 };
 

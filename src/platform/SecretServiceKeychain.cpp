@@ -17,6 +17,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -146,13 +147,53 @@ struct Call {
     ~Call() { g_object_unref(cancellable); }
 };
 
+// The calls still running. A thread inside libsecret when the process exits can crash it (libgcrypt's
+// memory goes away under it), so quitting cancels them and waits a little for them to end.
+struct InFlight {
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::vector<std::shared_ptr<Call>> calls;
+    bool quitting = false;
+};
+
+InFlight& inFlight()
+{
+    static auto* state = new InFlight;
+    return *state;
+}
+
+const QString quittingText = QStringLiteral("the keychain request was given up as the application quits");
+
+void endCallsForQuit()
+{
+    InFlight& f = inFlight();
+    std::unique_lock lock(f.mutex);
+    f.quitting = true;
+    for (const auto& call : f.calls)
+        g_cancellable_cancel(call->cancellable);
+    // Cancelled D-Bus calls return at once; this stays well inside the 2 s a termination may take.
+    f.ended.wait_for(lock, std::chrono::milliseconds(1000), [&] { return f.calls.empty(); });
+}
+
 // Runs `work` (under the libsecret lock) on a thread of its own and waits at most the bound for it.
 KeychainLookup runBounded(std::function<KeychainLookup(GCancellable*)> work)
 {
+    static std::once_flag quitHook;
+    std::call_once(quitHook, [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { endCallsForQuit(); });
+    });
     if (unresponsive.load())
         return {KeychainStatus::Error, {}, QStringLiteral("the Secret Service did not answer an earlier request")};
     const qint64 boundMs = waitBoundMs.load();
     auto call = std::make_shared<Call>();
+    {
+        InFlight& f = inFlight();
+        std::lock_guard lock(f.mutex);
+        if (f.quitting)
+            return {KeychainStatus::Error, {}, quittingText};
+        f.calls.push_back(call);
+    }
     std::thread([call, work = std::move(work)] {
         KeychainLookup result;
         {
@@ -161,6 +202,12 @@ KeychainLookup runBounded(std::function<KeychainLookup(GCancellable*)> work)
                 result = {KeychainStatus::Error, {}, QStringLiteral("cancelled")};
             else
                 result = work(call->cancellable);
+        }
+        {
+            InFlight& f = inFlight();
+            std::lock_guard lock(f.mutex);
+            std::erase(f.calls, call);
+            f.ended.notify_all();
         }
         std::lock_guard lock(call->mutex);
         call->result = std::move(result);
@@ -214,7 +261,7 @@ KeychainLookup runBounded(std::function<KeychainLookup(GCancellable*)> work)
     }
     g_cancellable_cancel(call->cancellable);
     if (end == End::quitting)
-        return {KeychainStatus::Error, {}, QStringLiteral("the keychain request was given up as the application quits")};
+        return {KeychainStatus::Error, {}, quittingText};
     unresponsive.store(true);
     return {KeychainStatus::Error, {}, QStringLiteral("the Secret Service did not answer within ") + boundText(boundMs)};
 }
