@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "cloud/APIClient.h"
 #include "platform/Console.h"
+#include "platform/NotificationCenter.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -52,9 +53,24 @@ AuthManager::AuthManager(APIClient* apiClient, QObject* parent)
     : QObject(parent)
     , m_apiClient(apiClient)
 {
-    // An empty stored token counts as one: the service decides.
+    // An empty text is no token: a signed-out start, and a keychain that could not be read (whose
+    // stand-in record is empty), send nothing and so can never have a 401 clear the real record.
+    const std::optional<QString> token = m_apiClient->authToken();
+    if (token && token->isEmpty())
+        m_apiClient->setAuthToken(std::nullopt);
     if (m_apiClient->authToken())
         QMetaObject::invokeMethod(this, [this] { checkAuthStatus(); }, Qt::QueuedConnection);
+    // A keychain read at launch that answers after the client was made brings the stored token now.
+    platform::NotificationCenter::defaultCenter().addObserver(
+        AppState::credentialsReadNotification, this, [this](const platform::Notification&) {
+            if (m_apiClient->authToken() || m_isAuthenticated)
+                return;
+            const QString token = AppState::credentials().value_or(SecureCredentials{}).kestrovaApiToken;
+            if (token.isEmpty())
+                return;
+            m_apiClient->setAuthToken(token);
+            checkAuthStatus();
+        });
 }
 
 AuthManager::~AuthManager() = default;
@@ -119,19 +135,26 @@ QString AuthManager::storageInfo() const
 void AuthManager::checkAuthStatus(QObject* context, std::function<void()> done)
 {
     Done finish = guarded(context, std::move(done));
-    if (!m_apiClient->authToken()) {
+    const std::optional<QString> token = m_apiClient->authToken();
+    if (!token || token->isEmpty()) {
         setIsAuthenticated(false);
         finish();
         return;
     }
     getCurrentUserInSession(finish, [this, finish](Expected<User, CloudError> result) {
         if (!result) {
-            // Every failure, a network failure included, counts as a token the service refused.
+            // Signed out for this run either way; only the service's 401 says the stored token
+            // is bad. Offline, a time-out, a 5xx or an undecodable answer keep it for the next launch.
             m_apiClient->setAuthToken(std::nullopt);
-            AppState::setKestrovaApiToken(std::nullopt);
             setIsAuthenticated(false);
             setCurrentUser(std::nullopt);
-            print(QStringLiteral("AuthManager: Auth status check failed, token invalid"));
+            if (result.error().is(APIClientError::Case::unauthorized)) {
+                AppState::setKestrovaApiToken(std::nullopt);
+                print(QStringLiteral("AuthManager: Auth status check failed, token invalid"));
+            } else {
+                print(QStringLiteral("AuthManager: Auth status check failed, token kept - ")
+                      + result.error().localizedDescription());
+            }
             finish();
             return;
         }

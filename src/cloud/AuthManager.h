@@ -30,7 +30,8 @@ public:
     static AuthManager& shared();
 
     // A manager over `apiClient` (tests give a client of the local fake). When the client holds a
-    // token, its check with the service starts from the event loop.
+    // non-empty token, its check with the service starts from the event loop; an empty one is
+    // dropped, as no token.
     explicit AuthManager(APIClient* apiClient, QObject* parent = nullptr);
     ~AuthManager() override;
 
@@ -50,7 +51,8 @@ public:
                          const QString& passwordConfirmation, QObject* context = nullptr, std::function<void()> done = {});
     // Always ends signed out, whatever the service answers.
     void logout(QObject* context = nullptr, std::function<void()> done = {});
-    // Validates the token restored at start; any failure clears it.
+    // Validates the token restored at start. Any failure signs out for this run; only a 401
+    // clears the stored token.
     void checkAuthStatus(QObject* context = nullptr, std::function<void()> done = {});
     // Reloads the account record while signed in; an unauthorized answer signs out.
     void refreshUser(QObject* context = nullptr, std::function<void()> done = {});

@@ -25,6 +25,15 @@ KeychainBackend& KeychainBackend::current()
     return *slot;
 }
 
+std::shared_ptr<KeychainBackend> KeychainBackend::currentShared()
+{
+    std::lock_guard lock(backendMutex);
+    auto& slot = backendSlot();
+    if (!slot)
+        slot = std::make_shared<SecretServiceKeychain>();
+    return slot;
+}
+
 void KeychainBackend::setCurrent(std::shared_ptr<KeychainBackend> backend)
 {
     std::lock_guard lock(backendMutex);

@@ -31,9 +31,15 @@ public:
     // Creates an item; label and description are given only here.
     virtual KeychainStatus add(const QString& service, const QString& account, const QByteArray& data,
                                const QString& label, const QString& description, QString* errorText) = 0;
+    // True when a call can take long (a prompt, a service over D-Bus): the first read of the
+    // launch then runs off the GUI thread.
+    virtual bool mayBlock() const { return false; }
 
     // The backend used by the application: the Secret Service unless a test installed another.
     static KeychainBackend& current();
+    // The same, shared: for work that may outlive the process's static objects (a thread left
+    // waiting at exit).
+    static std::shared_ptr<KeychainBackend> currentShared();
     static void setCurrent(std::shared_ptr<KeychainBackend> backend);
 };
 

@@ -1,11 +1,23 @@
 #include "platform/SecretServiceKeychain.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
 // glib uses "signals" as a member name; Qt defines it as a keyword.
 #undef signals
 #include <libsecret/secret.h>
 #define signals Q_SIGNALS
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -26,8 +38,20 @@ const SecretSchema* schema()
     return &s;
 }
 
-// libsecret's synchronous calls run their own main context; keep them from overlapping.
-std::mutex secretMutex;
+// libsecret's synchronous calls run their own main context; keep them from overlapping. Never
+// destroyed: a call given up after its time-out may still hold it when the process exits.
+std::mutex& secretMutex()
+{
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
+
+std::atomic<qint64> waitBoundMs{SecretServiceKeychain::defaultWaitBound.count()};
+// A call ran out of time: the service does not answer, and no later call of this process waits for it.
+std::atomic<bool> unresponsive{false};
+// A read failed (a declined unlock prompt among other causes): the user is not asked again in
+// this process, and later calls only use what is already unlocked.
+std::atomic<bool> noUnlock{false};
 
 struct Attributes {
     GHashTable* table;
@@ -51,12 +75,17 @@ QString takeError(GError*& error)
     return text;
 }
 
-// The first item with this service and account, its secret loaded, or nullptr.
-SecretItem* findItem(const Attributes& attrs, KeychainStatus* status, QString* errorText)
+const QString lockedText = QStringLiteral("the keychain is locked");
+
+// The first item with this service and account, its secret loaded, or nullptr. An item that stays
+// locked is an error.
+SecretItem* findItem(const Attributes& attrs, bool mayUnlock, GCancellable* cancellable, KeychainStatus* status,
+                     QString* errorText)
 {
     GError* error = nullptr;
-    GList* items = secret_service_search_sync(nullptr, schema(), attrs.table,
-        static_cast<SecretSearchFlags>(SECRET_SEARCH_LOAD_SECRETS | SECRET_SEARCH_UNLOCK), nullptr, &error);
+    const int flags = SECRET_SEARCH_LOAD_SECRETS | (mayUnlock ? SECRET_SEARCH_UNLOCK : 0);
+    GList* items = secret_service_search_sync(nullptr, schema(), attrs.table, static_cast<SecretSearchFlags>(flags),
+                                              cancellable, &error);
     if (error) {
         *status = KeychainStatus::Error;
         *errorText = takeError(error);
@@ -65,8 +94,176 @@ SecretItem* findItem(const Attributes& attrs, KeychainStatus* status, QString* e
     }
     SecretItem* item = items ? SECRET_ITEM(g_object_ref(items->data)) : nullptr;
     g_list_free_full(items, g_object_unref);
+    if (item && secret_item_get_locked(item)) {
+        // Still locked after the unlock attempt (a declined prompt), or not to be unlocked at all.
+        g_object_unref(item);
+        *status = KeychainStatus::Error;
+        *errorText = QStringLiteral("the keychain item is locked");
+        return nullptr;
+    }
     *status = item ? KeychainStatus::Success : KeychainStatus::ItemNotFound;
     return item;
+}
+
+// True when storing into the default collection needs no prompt: it exists and is unlocked.
+bool defaultCollectionOpen(GCancellable* cancellable, QString* errorText)
+{
+    GError* error = nullptr;
+    SecretService* service = secret_service_get_sync(SECRET_SERVICE_NONE, cancellable, &error);
+    if (!service) {
+        *errorText = takeError(error);
+        return false;
+    }
+    SecretCollection* collection =
+        secret_collection_for_alias_sync(service, SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, cancellable, &error);
+    g_object_unref(service);
+    if (!collection) {
+        *errorText = error ? takeError(error) : lockedText;
+        return false;
+    }
+    const bool open = !secret_collection_get_locked(collection);
+    g_object_unref(collection);
+    if (!open)
+        *errorText = lockedText;
+    return open;
+}
+
+QString boundText(qint64 ms)
+{
+    return QString::number(static_cast<double>(ms) / 1000.0, 'g', 4) + QStringLiteral(" s");
+}
+
+// One call handed to a thread of its own, shared with it: a caller that stops waiting leaves it behind.
+struct Call {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    KeychainLookup result;
+    QEventLoop* waiter = nullptr; // the GUI thread's nested loop, while it waits
+    GCancellable* cancellable = g_cancellable_new();
+    Call() = default;
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    ~Call() { g_object_unref(cancellable); }
+};
+
+// The calls still running. A thread inside libsecret when the process exits can crash it (libgcrypt's
+// memory goes away under it), so quitting cancels them and waits a little for them to end.
+struct InFlight {
+    std::mutex mutex;
+    std::condition_variable ended;
+    std::vector<std::shared_ptr<Call>> calls;
+    bool quitting = false;
+};
+
+InFlight& inFlight()
+{
+    static auto* state = new InFlight;
+    return *state;
+}
+
+const QString quittingText = QStringLiteral("the keychain request was given up as the application quits");
+
+void endCallsForQuit()
+{
+    InFlight& f = inFlight();
+    std::unique_lock lock(f.mutex);
+    f.quitting = true;
+    for (const auto& call : f.calls)
+        g_cancellable_cancel(call->cancellable);
+    // Cancelled D-Bus calls return at once; this stays well inside the 2 s a termination may take.
+    f.ended.wait_for(lock, std::chrono::milliseconds(1000), [&] { return f.calls.empty(); });
+}
+
+// Runs `work` (under the libsecret lock) on a thread of its own and waits at most the bound for it.
+KeychainLookup runBounded(std::function<KeychainLookup(GCancellable*)> work)
+{
+    static std::once_flag quitHook;
+    std::call_once(quitHook, [] {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { endCallsForQuit(); });
+    });
+    if (unresponsive.load())
+        return {KeychainStatus::Error, {}, QStringLiteral("the Secret Service did not answer an earlier request")};
+    const qint64 boundMs = waitBoundMs.load();
+    auto call = std::make_shared<Call>();
+    {
+        InFlight& f = inFlight();
+        std::lock_guard lock(f.mutex);
+        if (f.quitting)
+            return {KeychainStatus::Error, {}, quittingText};
+        f.calls.push_back(call);
+    }
+    std::thread([call, work = std::move(work)] {
+        KeychainLookup result;
+        {
+            std::lock_guard secretLock(secretMutex());
+            if (g_cancellable_is_cancelled(call->cancellable))
+                result = {KeychainStatus::Error, {}, QStringLiteral("cancelled")};
+            else
+                result = work(call->cancellable);
+        }
+        {
+            InFlight& f = inFlight();
+            std::lock_guard lock(f.mutex);
+            std::erase(f.calls, call);
+            f.ended.notify_all();
+        }
+        std::lock_guard lock(call->mutex);
+        call->result = std::move(result);
+        call->done = true;
+        call->finished.notify_all();
+        // The result travels under the call's lock; only a bare wake-up goes through Qt's event
+        // queue, whose locking a thread checker cannot follow.
+        if (call->waiter)
+            QMetaObject::invokeMethod(call->waiter, "quit", Qt::QueuedConnection);
+    }).detach();
+
+    enum class End { finished, timedOut, quitting } end = End::finished;
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app && QThread::currentThread() == app->thread()) {
+        // The GUI thread keeps serving its events (tray, hot keys, the termination signal) meanwhile.
+        // QCoreApplication::exit ends this loop too.
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        bool timedOut = false;
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+            timedOut = true;
+            loop.quit();
+        });
+        QObject::connect(app, &QCoreApplication::aboutToQuit, &loop, &QEventLoop::quit);
+        bool wait = false;
+        {
+            std::lock_guard lock(call->mutex);
+            if (!call->done) {
+                call->waiter = &loop;
+                wait = true;
+            }
+        }
+        if (wait) {
+            timer.start(static_cast<int>(boundMs));
+            loop.exec();
+        }
+        std::lock_guard lock(call->mutex);
+        call->waiter = nullptr;
+        if (!call->done)
+            end = timedOut ? End::timedOut : End::quitting;
+    } else {
+        std::unique_lock lock(call->mutex);
+        if (!call->finished.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return call->done; }))
+            end = End::timedOut;
+    }
+
+    if (end == End::finished) {
+        std::lock_guard lock(call->mutex);
+        return call->result;
+    }
+    g_cancellable_cancel(call->cancellable);
+    if (end == End::quitting)
+        return {KeychainStatus::Error, {}, quittingText};
+    unresponsive.store(true);
+    return {KeychainStatus::Error, {}, QStringLiteral("the Secret Service did not answer within ") + boundText(boundMs)};
 }
 
 } // namespace
@@ -76,73 +273,87 @@ const char* SecretServiceKeychain::schemaName()
     return schema()->name;
 }
 
+void SecretServiceKeychain::setWaitBoundForTesting(std::chrono::milliseconds bound)
+{
+    waitBoundMs.store(bound.count());
+}
+
 KeychainLookup SecretServiceKeychain::lookup(const QString& service, const QString& account)
 {
-    std::lock_guard lock(secretMutex);
-    KeychainLookup result;
-    Attributes attrs(service, account);
-    SecretItem* item = findItem(attrs, &result.status, &result.errorText);
-    if (!item)
-        return result;
-    SecretValue* value = secret_item_get_secret(item);
-    if (!value) {
-        // Present but still locked after the unlock attempt.
-        result.status = KeychainStatus::Error;
-        result.errorText = QStringLiteral("the keychain item is locked");
-    } else {
-        gsize length = 0;
-        const gchar* bytes = secret_value_get(value, &length);
-        result.data = QByteArray(bytes, static_cast<qsizetype>(length));
-        secret_value_unref(value);
-    }
-    g_object_unref(item);
+    const bool mayUnlock = !noUnlock.load();
+    KeychainLookup result = runBounded([service, account, mayUnlock](GCancellable* cancellable) {
+        KeychainLookup found;
+        Attributes attrs(service, account);
+        SecretItem* item = findItem(attrs, mayUnlock, cancellable, &found.status, &found.errorText);
+        if (!item)
+            return found;
+        SecretValue* value = secret_item_get_secret(item);
+        if (!value) {
+            found.status = KeychainStatus::Error;
+            found.errorText = QStringLiteral("the keychain item is locked");
+        } else {
+            gsize length = 0;
+            const gchar* bytes = secret_value_get(value, &length);
+            found.data = QByteArray(bytes, static_cast<qsizetype>(length));
+            secret_value_unref(value);
+        }
+        g_object_unref(item);
+        return found;
+    });
+    if (result.status == KeychainStatus::Error)
+        noUnlock.store(true);
     return result;
 }
 
 KeychainStatus SecretServiceKeychain::update(const QString& service, const QString& account, const QByteArray& data,
                                              QString* errorText)
 {
-    std::lock_guard lock(secretMutex);
-    Attributes attrs(service, account);
-    KeychainStatus status;
-    QString error;
-    SecretItem* item = findItem(attrs, &status, &error);
-    if (!item) {
-        if (errorText)
-            *errorText = error;
-        return status;
-    }
-    SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
-    GError* gerror = nullptr;
-    const gboolean ok = secret_item_set_secret_sync(item, value, nullptr, &gerror);
-    secret_value_unref(value);
-    g_object_unref(item);
-    if (!ok) {
-        if (errorText)
-            *errorText = takeError(gerror);
-        return KeychainStatus::Error;
-    }
-    return KeychainStatus::Success;
+    const bool mayUnlock = !noUnlock.load();
+    const KeychainLookup result = runBounded([service, account, data, mayUnlock](GCancellable* cancellable) {
+        KeychainLookup outcome;
+        Attributes attrs(service, account);
+        SecretItem* item = findItem(attrs, mayUnlock, cancellable, &outcome.status, &outcome.errorText);
+        if (!item)
+            return outcome;
+        SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
+        GError* gerror = nullptr;
+        const gboolean ok = secret_item_set_secret_sync(item, value, cancellable, &gerror);
+        secret_value_unref(value);
+        g_object_unref(item);
+        if (!ok)
+            return KeychainLookup{KeychainStatus::Error, {}, takeError(gerror)};
+        return KeychainLookup{KeychainStatus::Success, {}, {}};
+    });
+    if (result.status != KeychainStatus::Success && errorText)
+        *errorText = result.errorText;
+    return result.status;
 }
 
 KeychainStatus SecretServiceKeychain::add(const QString& service, const QString& account, const QByteArray& data,
                                           const QString& label, const QString& description, QString* errorText)
 {
-    std::lock_guard lock(secretMutex);
-    Attributes attrs(service, account);
-    const QByteArray descriptionBytes = description.toUtf8();
-    g_hash_table_insert(attrs.table, const_cast<char*>("description"), const_cast<char*>(descriptionBytes.constData()));
-    SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
-    GError* gerror = nullptr;
-    const gboolean ok = secret_service_store_sync(nullptr, schema(), attrs.table, SECRET_COLLECTION_DEFAULT,
-        label.toUtf8().constData(), value, nullptr, &gerror);
-    secret_value_unref(value);
-    if (!ok) {
-        if (errorText)
-            *errorText = takeError(gerror);
-        return KeychainStatus::Error;
-    }
-    return KeychainStatus::Success;
+    const bool mayUnlock = !noUnlock.load();
+    const KeychainLookup result = runBounded([service, account, data, label, description,
+                                              mayUnlock](GCancellable* cancellable) {
+        QString error;
+        // Storing into a locked (or missing) default collection would prompt.
+        if (!mayUnlock && !defaultCollectionOpen(cancellable, &error))
+            return KeychainLookup{KeychainStatus::Error, {}, error};
+        Attributes attrs(service, account);
+        const QByteArray descriptionBytes = description.toUtf8();
+        g_hash_table_insert(attrs.table, const_cast<char*>("description"), const_cast<char*>(descriptionBytes.constData()));
+        SecretValue* value = secret_value_new(data.constData(), data.size(), "text/plain");
+        GError* gerror = nullptr;
+        const gboolean ok = secret_service_store_sync(nullptr, schema(), attrs.table, SECRET_COLLECTION_DEFAULT,
+                                                      label.toUtf8().constData(), value, cancellable, &gerror);
+        secret_value_unref(value);
+        if (!ok)
+            return KeychainLookup{KeychainStatus::Error, {}, takeError(gerror)};
+        return KeychainLookup{KeychainStatus::Success, {}, {}};
+    });
+    if (result.status != KeychainStatus::Success && errorText)
+        *errorText = result.errorText;
+    return result.status;
 }
 
 } // namespace platform

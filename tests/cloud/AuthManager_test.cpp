@@ -20,7 +20,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(fake.running()) << "the cloud fake did not start";
-        platform::KeychainBackend::setCurrent(std::make_shared<platform::InMemoryKeychain>());
+        keychain = std::make_shared<platform::InMemoryKeychain>();
+        platform::KeychainBackend::setCurrent(keychain);
         AppState::resetCredentialsForTesting();
         AppState::loadCredentials();
         client = std::make_unique<APIClient>(fake.root());
@@ -51,8 +52,27 @@ protected:
     int meRequests() { return static_cast<int>(fake.requestLines().count("GET /api/v1/auth/me")); }
     QString storedToken() const { return AppState::credentials().value_or(SecureCredentials{}).kestrovaApiToken; }
 
+    // A new launch: the keychain holds a record with `token`, read into the cache, and a client
+    // restores it from there.
+    std::unique_ptr<APIClient> launchWithStoredToken(const QString& token, const QString& root)
+    {
+        SecureCredentials record;
+        record.kestrovaApiToken = token;
+        record.yandexAccessToken = "ya";
+        keychain->putItem("Kestrova", "kestrova_credentials", {record.toJson(), "label", "description"});
+        AppState::resetCredentialsForTesting();
+        AppState::loadCredentials();
+        return std::make_unique<APIClient>(root);
+    }
+    std::optional<SecureCredentials> keychainRecord() const
+    {
+        const auto item = keychain->item("Kestrova", "kestrova_credentials");
+        return item ? SecureCredentials::fromJson(item->data) : std::nullopt;
+    }
+
     CloudFake fake;
     QObject context;
+    std::shared_ptr<platform::InMemoryKeychain> keychain;
     std::unique_ptr<APIClient> client;
 };
 
@@ -69,22 +89,143 @@ TEST_F(AuthManagerTest, NoTokenAtCreationMeansNoRequest)
     EXPECT_EQ(m->storageInfo(), "Storage: N/A");
 }
 
-TEST_F(AuthManagerTest, StartCheckOfARefusedEmptyToken)
+TEST_F(AuthManagerTest, AnEmptyStoredTokenIsNoToken)
 {
-    client->setAuthToken(QString());
-    test::StdoutTap console;
+    // A signed-out start (the record's token is "") and a fresh one (no item at all).
+    for (const bool haveItem : {true, false}) {
+        fake.resetRequests();
+        auto restored = haveItem ? launchWithStoredToken(QString(), fake.root()) : std::make_unique<APIClient>(fake.root());
+        const int writes = keychain->writeCount();
+        test::StdoutTap console;
+        AuthManager m(restored.get());
+        test::spin(300ms);
+        EXPECT_TRUE(fake.requests().empty()) << haveItem;
+        EXPECT_FALSE(restored->authToken()) << haveItem << ": the client holds no token, not an empty one";
+        EXPECT_FALSE(m.isAuthenticated()) << haveItem;
+        EXPECT_FALSE(console.lines().join('\n').contains("Auth status check")) << haveItem;
+        EXPECT_EQ(keychain->writeCount(), writes) << haveItem << ": a signed-out start writes nothing";
+        keychain = std::make_shared<platform::InMemoryKeychain>();
+        platform::KeychainBackend::setCurrent(keychain);
+        AppState::resetCredentialsForTesting();
+        AppState::loadCredentials();
+    }
+}
+
+TEST_F(AuthManagerTest, OnlyA401ClearsTheStoredTokenAtStart)
+{
+    quint16 closedPort;
+    {
+        CloudFake gone(5s);
+        closedPort = gone.port();
+    }
+    const QString offlineRoot = QStringLiteral("http://127.0.0.1:%1").arg(closedPort);
+    struct Case {
+        const char* name;
+        bool offline;
+        int status;
+        const char* body;
+        double delay;
+        bool cleared;
+    };
+    const Case cases[] = {
+        {"offline", true, 0, "", 0, false},
+        {"time-out", false, 200, R"({"user":{"id":1}})", 3.0, false},
+        {"server error", false, 503, "<html><body>Service Unavailable</body></html>", 0, false},
+        {"undecodable", false, 200, "<html>not json</html>", 0, false},
+        {"refused", false, 401, R"({"message":"Unauthenticated."})", 0, true},
+    };
+    for (const Case& c : cases) {
+        fake.resetRequests();
+        if (!c.offline)
+            fake.rule("GET", "/api/v1/auth/me", c.status, std::string(c.body), 1, c.delay,
+                      c.status == 503 ? "text/html" : "application/json");
+        auto restored = launchWithStoredToken(QStringLiteral("stored-token"), c.offline ? offlineRoot : fake.root());
+        restored->setTimeoutsForTesting(500ms, 20s);
+        ASSERT_EQ(restored->authToken(), QStringLiteral("stored-token")) << c.name;
+        const int writes = keychain->writeCount();
+        test::StdoutTap console;
+        AuthManager m(restored.get());
+        ASSERT_TRUE(test::waitUntil([&] { return console.lines().join('\n').contains("AuthManager: Auth status check failed"); }, 15s))
+            << c.name;
+        EXPECT_FALSE(m.isAuthenticated()) << c.name << ": signed out for this run";
+        EXPECT_FALSE(m.currentUser()) << c.name;
+        EXPECT_FALSE(m.userRefreshTimer()) << c.name;
+        EXPECT_FALSE(m.errorMessage()) << c.name << ": a start check sets no error text";
+        EXPECT_FALSE(restored->authToken()) << c.name;
+        if (!c.offline) {
+            const auto requests = fake.requests();
+            ASSERT_EQ(requests.size(), 1u) << c.name;
+            EXPECT_EQ(requests[0].header("Authorization"), "Bearer stored-token") << c.name;
+        }
+        const auto stored = keychainRecord();
+        ASSERT_TRUE(stored) << c.name;
+        EXPECT_EQ(stored->yandexAccessToken, "ya") << c.name;
+        if (c.cleared) {
+            EXPECT_TRUE(console.lines().contains("AuthManager: Auth status check failed, token invalid")) << c.name;
+            EXPECT_EQ(stored->kestrovaApiToken, QString()) << c.name;
+            EXPECT_EQ(storedToken(), QString()) << c.name;
+        } else {
+            EXPECT_FALSE(console.lines().contains("AuthManager: Auth status check failed, token invalid")) << c.name;
+            EXPECT_EQ(stored->kestrovaApiToken, "stored-token") << c.name << ": the next launch checks it again";
+            EXPECT_EQ(storedToken(), "stored-token") << c.name;
+            EXPECT_EQ(keychain->writeCount(), writes) << c.name;
+        }
+    }
+}
+
+TEST_F(AuthManagerTest, ATokenNeverReadIsNeverCheckedNorCleared)
+{
+    SecureCredentials record;
+    record.kestrovaApiToken = "real";
+    record.yandexAccessToken = "ya";
+    keychain->putItem("Kestrova", "kestrova_credentials", {record.toJson(), "label", "description"});
+    // A keyring outage at launch: the record cannot be read.
+    keychain->setUnavailable(true);
+    AppState::resetCredentialsForTesting();
+    AppState::loadCredentials();
+    (void)AppState::takeCredentialsLoadError();
+    APIClient restored(fake.root());
+    AuthManager m(&restored);
+    EXPECT_FALSE(restored.authToken()) << "held: \"" << restored.authToken().value_or("<none>").toStdString() << '"';
+    test::spin(300ms);
+    EXPECT_EQ(meRequests(), 0) << "no start check of a token that was never read";
+
+    // A refused sign-in answers 401 while no token is held: nothing about the stored one.
+    fake.rule("POST", "/api/v1/auth/login", 401, json{{"message", "Unauthenticated."}});
+    run(m, [&](AuthManager& a, auto done) { a.login("user@example.com", "wrong", &context, done); });
+    EXPECT_FALSE(m.isAuthenticated());
+
+    // The keyring reads again and the next change is written over the stored record.
+    keychain->setUnavailable(false);
+    EXPECT_TRUE(AppState::updateCredentials([](SecureCredentials& r) { r.ftpPassword = "p"; }));
+    const auto stored = keychainRecord();
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->kestrovaApiToken, "real");
+    EXPECT_EQ(stored->yandexAccessToken, "ya");
+    EXPECT_EQ(stored->ftpPassword, "p");
+}
+
+TEST_F(AuthManagerTest, StoringTheTokenAlreadyHeldWritesNothing)
+{
+    const int start = keychain->writeCount();
+    AppState::setKestrovaApiToken(std::nullopt);
+    EXPECT_EQ(keychain->writeCount(), start) << "clearing an empty token";
+    AppState::setKestrovaApiToken(QStringLiteral("t"));
+    EXPECT_EQ(keychain->writeCount(), start + 1);
+    AppState::setKestrovaApiToken(QStringLiteral("t"));
+    EXPECT_EQ(keychain->writeCount(), start + 1) << "the same token again";
+    AppState::setKestrovaApiToken(std::nullopt);
+    AppState::setKestrovaApiToken(std::nullopt);
+    EXPECT_EQ(keychain->writeCount(), start + 2) << "signed out twice";
+    EXPECT_EQ(keychainRecord()->kestrovaApiToken, QString());
+
+    // A signed-in user signing out: one write of the empty token.
     auto m = makeManager();
-    ASSERT_TRUE(test::waitUntil([&] { return console.lines().contains("AuthManager: Auth status check failed, token invalid"); }, 15s));
-    const auto requests = fake.requests();
-    ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].path, "/api/v1/auth/me");
-    EXPECT_EQ(requests[0].header("Authorization"), "Bearer ");
-    EXPECT_FALSE(m->isAuthenticated());
-    EXPECT_FALSE(m->currentUser());
-    EXPECT_FALSE(m->errorMessage()) << "a start check sets no error text";
-    EXPECT_FALSE(client->authToken());
-    EXPECT_EQ(storedToken(), QString());
-    EXPECT_FALSE(m->userRefreshTimer());
+    login(*m);
+    const int afterLogin = keychain->writeCount();
+    run(*m, [&](AuthManager& a, auto done) { a.logout(&context, done); });
+    EXPECT_EQ(keychain->writeCount(), afterLogin + 1);
+    EXPECT_EQ(keychainRecord()->kestrovaApiToken, QString());
 }
 
 TEST_F(AuthManagerTest, StartCheckOfAValidTokenSignsIn)
@@ -102,22 +243,6 @@ TEST_F(AuthManagerTest, StartCheckOfAValidTokenSignsIn)
     EXPECT_TRUE(m->storageUsage());
     EXPECT_TRUE(m->userRefreshTimer());
     EXPECT_TRUE(console.lines().contains("AuthManager: Auth status check successful for user: user@example.com"));
-}
-
-TEST_F(AuthManagerTest, StartCheckTreatsANetworkFailureAsAnInvalidToken)
-{
-    quint16 port;
-    {
-        CloudFake gone(5s);
-        port = gone.port();
-    }
-    APIClient offline(QStringLiteral("http://127.0.0.1:%1").arg(port));
-    offline.setAuthToken(QStringLiteral("kept?"));
-    AppState::setKestrovaApiToken(QStringLiteral("kept?"));
-    AuthManager m(&offline);
-    ASSERT_TRUE(test::waitUntil([&] { return !offline.authToken(); }, 15s));
-    EXPECT_EQ(storedToken(), QString());
-    EXPECT_FALSE(m.isAuthenticated());
 }
 
 TEST_F(AuthManagerTest, SignInTakesTheUserFromTheAnswerOrAsksForIt)

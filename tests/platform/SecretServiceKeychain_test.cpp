@@ -1,12 +1,17 @@
 // Against the real Secret Service: gnome-keyring on the test D-Bus session of scripts/headless.
 #include "platform/SecretServiceKeychain.h"
 
+#include "fakes/SecretServiceStandIn.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <thread>
 
 using platform::KeychainStatus;
 using platform::SecretServiceKeychain;
@@ -19,6 +24,18 @@ bool haveSecretService()
                                            "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
                                            "string:org.freedesktop.secrets"}, std::chrono::seconds(5))
         .output.contains("boolean true");
+}
+
+// Runs the disabled child test `name` of this binary in a process of its own (libsecret keeps its
+// connection per process), on the bus `address`, with `mode` in KESTROVA_TEST_MODE.
+test::ProcessResult runChild(const QString& name, const QString& address, const QString& mode = {})
+{
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DBUS_SESSION_BUS_ADDRESS", address);
+    environment.insert("KESTROVA_TEST_MODE", mode);
+    return test::run(QCoreApplication::applicationFilePath(),
+                     {"--gtest_filter=SecretServiceKeychainStandInChild." + name, "--gtest_also_run_disabled_tests"},
+                     std::chrono::seconds(30), environment);
 }
 
 QString secretTool(const QStringList& args)
@@ -81,4 +98,95 @@ TEST(SecretServiceKeychainChild, DISABLED_LookupWithoutBus)
     const auto lookup = keychain.lookup("Kestrova", "kestrova_credentials");
     EXPECT_EQ(lookup.status, KeychainStatus::Error);
     EXPECT_FALSE(lookup.errorText.isEmpty());
+}
+
+TEST(SecretServiceKeychain, AnUnansweredCallEndsAtItsBound)
+{
+    test::SecretServiceStandIn stall(test::SecretServiceStandIn::Mode::stall);
+    ASSERT_TRUE(stall.running()) << "the stand-in Secret Service did not start";
+    // Waited for on the GUI thread (its events keep running), on another thread, and cut short
+    // by the application quitting.
+    for (const char* mode : {"gui", "thread", "quit"}) {
+        const auto result = runChild("DISABLED_BoundedWait", stall.address(), mode);
+        EXPECT_TRUE(result.finished) << mode;
+        EXPECT_EQ(result.exitCode, 0) << mode << "\n" << result.output.toStdString();
+        EXPECT_TRUE(result.output.contains("[  PASSED  ] 1 test")) << mode << "\n" << result.output.toStdString();
+    }
+    EXPECT_TRUE(stall.waitForCalls(std::chrono::seconds(2))) << "the calls reached the stand-in";
+}
+
+TEST(SecretServiceKeychainStandInChild, DISABLED_BoundedWait)
+{
+    using namespace std::chrono_literals;
+    const QString mode = qEnvironmentVariable("KESTROVA_TEST_MODE");
+    SecretServiceKeychain::setWaitBoundForTesting(mode == "quit" ? 20s : 1500ms);
+    SecretServiceKeychain keychain;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+    if (mode == "quit")
+        QTimer::singleShot(500, [] { QCoreApplication::exit(0); });
+
+    QElapsedTimer timer;
+    timer.start();
+    platform::KeychainLookup first;
+    if (mode == "thread")
+        std::thread([&] { first = keychain.lookup("Kestrova", "kestrova_credentials"); }).join();
+    else
+        first = keychain.lookup("Kestrova", "kestrova_credentials");
+    const qint64 waited = timer.elapsed();
+    EXPECT_EQ(first.status, KeychainStatus::Error);
+    if (mode == "quit") {
+        EXPECT_GE(waited, 400);
+        EXPECT_LT(waited, 3000) << "quitting ends the wait";
+        EXPECT_EQ(first.errorText, "the keychain request was given up as the application quits");
+        return;
+    }
+    EXPECT_GE(waited, 1400);
+    EXPECT_LT(waited, 4000);
+    EXPECT_EQ(first.errorText, "the Secret Service did not answer within 1.5 s");
+    if (mode == "gui") {
+        EXPECT_GE(ticks, 15) << "the GUI thread's events ran while it waited";
+    }
+
+    // Given up on: later calls of the process fail at once instead of waiting again.
+    timer.restart();
+    EXPECT_EQ(keychain.lookup("Kestrova", "kestrova_credentials").status, KeychainStatus::Error);
+    QString error;
+    EXPECT_EQ(keychain.update("Kestrova", "kestrova_credentials", "x", &error), KeychainStatus::Error);
+    EXPECT_EQ(keychain.add("Kestrova", "kestrova_credentials", "x", "label", "description", &error), KeychainStatus::Error);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_LT(timer.elapsed(), 500);
+}
+
+TEST(SecretServiceKeychain, ADeclinedUnlockPromptIsAskedOnce)
+{
+    test::SecretServiceStandIn locked(test::SecretServiceStandIn::Mode::locked);
+    ASSERT_TRUE(locked.running()) << "the stand-in Secret Service did not start";
+    const auto result = runChild("DISABLED_LockedKeyring", locked.address());
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 0) << result.output.toStdString();
+    EXPECT_TRUE(result.output.contains("[  PASSED  ] 1 test")) << result.output.toStdString();
+    test::waitUntil([&] { return locked.count("org.freedesktop.Secret.Collection.CreateItem") > 0; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(locked.count("org.freedesktop.Secret.Service.Unlock"), 1) << locked.calls().join('\n').toStdString();
+    EXPECT_EQ(locked.count("org.freedesktop.Secret.Prompt.Prompt"), 1) << locked.calls().join('\n').toStdString();
+    EXPECT_EQ(locked.count("org.freedesktop.Secret.Collection.CreateItem"), 0) << "nothing is stored into a locked keyring";
+}
+
+TEST(SecretServiceKeychainStandInChild, DISABLED_LockedKeyring)
+{
+    SecretServiceKeychain keychain;
+    // The launch's read: the prompt is shown and dismissed.
+    const auto first = keychain.lookup("Kestrova", "kestrova_credentials");
+    EXPECT_EQ(first.status, KeychainStatus::Error);
+    EXPECT_EQ(first.errorText, "the keychain item is locked");
+    // Later reads and writes of the same run count as unreadable without asking again.
+    EXPECT_EQ(keychain.lookup("Kestrova", "kestrova_credentials").status, KeychainStatus::Error);
+    QString error;
+    EXPECT_EQ(keychain.update("Kestrova", "kestrova_credentials", "x", &error), KeychainStatus::Error);
+    EXPECT_EQ(error, "the keychain item is locked");
+    error.clear();
+    EXPECT_EQ(keychain.add("Kestrova", "other", "x", "label", "description", &error), KeychainStatus::Error);
+    EXPECT_EQ(error, "the keychain is locked");
 }

@@ -12,6 +12,7 @@
 #include "cloud/AuthManager.h"
 #include "cloud/CloudTestSupport.h"
 #include "platform/ScreenAccess.h"
+#include "platform/SecretServiceKeychain.h"
 #include "screenshots/EditorFixtures.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotPreviewView.h"
@@ -30,6 +31,7 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -84,9 +86,9 @@ TEST_F(KestrovaCloudPreview, CloudIsOfferedWhileSignedInAndItsUploadFilesTheServ
     EXPECT_EQ(&KestrovaUploader::shared().apiClient(), &APIClient::shared());
     ASSERT_TRUE(qobject_cast<KestrovaCloudAccount*>(services.account.data()));
 
-    // The stored (empty) token is checked once at launch and refused.
-    ASSERT_TRUE(test::waitUntil([&] { return fake->requestLines().contains("GET /api/v1/auth/me"); }, 15s));
+    // The stored token is empty, which is none: nothing is checked at launch.
     test::spin(300ms);
+    EXPECT_FALSE(fake->requestLines().contains("GET /api/v1/auth/me"));
     EXPECT_FALSE(auth.isAuthenticated());
     EXPECT_FALSE(services.account->isAuthenticated());
     EXPECT_FALSE(controller->getAvailableProviders().contains(UploadProvider::kestrovaCloud));
@@ -179,10 +181,31 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
 TEST_F(KestrovaCloudPreview, TheProgramChecksItsStoredTokenAtLaunchWithTheServiceItIsGiven)
 {
     fake->resetRequests();
+    // A stored token (in the test session's keyring, restored afterwards) that the fake never issued;
+    // an empty one would be no token, and nothing would be checked.
+    platform::SecretServiceKeychain keychain;
+    const platform::KeychainLookup saved = keychain.lookup("Kestrova", "kestrova_credentials");
+    if (saved.status == platform::KeychainStatus::Error)
+        GTEST_SKIP() << "needs the Secret Service of the test session: " << saved.errorText.toStdString();
+    SecureCredentials stale = saved.status == platform::KeychainStatus::Success
+                                  ? SecureCredentials::fromJson(saved.data).value_or(SecureCredentials{})
+                                  : SecureCredentials{};
+    stale.kestrovaApiToken = "stale-token";
+    const auto restore = qScopeGuard([&] {
+        if (saved.status == platform::KeychainStatus::Success)
+            keychain.update("Kestrova", "kestrova_credentials", saved.data, nullptr);
+        else
+            test::run("/usr/bin/secret-tool", {"clear", "service", "Kestrova", "account", "kestrova_credentials"});
+    });
+    if (saved.status == platform::KeychainStatus::Success)
+        ASSERT_EQ(keychain.update("Kestrova", "kestrova_credentials", stale.toJson(), nullptr), platform::KeychainStatus::Success);
+    else
+        ASSERT_EQ(keychain.add("Kestrova", "kestrova_credentials", stale.toJson(), "Kestrova", "test", nullptr),
+                  platform::KeychainStatus::Success);
     test::Session session;
     auto process = session.start({{"KESTROVA_SERVICE_ROOT", fake->root()}});
     ASSERT_TRUE(session.waitForLog("Application finished launching")) << session.logText().toStdString();
-    // The status menu makes the account manager exist at launch; no token here is one the fake issued.
+    // The status menu makes the account manager exist at launch; the stored token is none the fake issued.
     ASSERT_TRUE(test::waitUntil([&] { return fake->requestLines().contains("GET /api/v1/auth/me"); }, 15s));
     ASSERT_TRUE(test::waitUntil([&] { return process->peek(1 << 20).contains("AuthManager: Auth status check failed, token invalid"); },
                                 10s))
