@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 DebugLogger& DebugLogger::shared()
@@ -40,7 +41,6 @@ DebugLogger::DebugLogger()
         if (fd >= 0)
             ::close(fd);
     }
-    m_writer = std::thread([this] { run(); });
 }
 
 QString DebugLogger::timestamp()
@@ -100,13 +100,23 @@ void DebugLogger::appendToLog(const QString& line)
 {
     QByteArray bytes = line.toUtf8();
     bytes.append('\n');
+    std::thread finished;
     {
         std::lock_guard lock(m_mutex);
         if (m_stopping)
             return;
         m_queue.push_back(std::move(bytes));
+        if (!m_writerRunning) {
+            // The previous writer has left its loop (it cleared the flag under this lock), so
+            // the join below only waits for its return.
+            finished = std::move(m_writer);
+            m_writerRunning = true;
+            m_writer = std::thread([this] { run(); });
+        }
     }
     m_wake.notify_one();
+    if (finished.joinable())
+        finished.join();
 }
 
 void DebugLogger::flush()
@@ -117,10 +127,11 @@ void DebugLogger::flush()
 
 void DebugLogger::run()
 {
+    pthread_setname_np(pthread_self(), writerThreadName);
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_stopping || !m_queue.empty(); });
-        if (m_queue.empty() && m_stopping)
+        const bool woken = m_wake.wait_for(lock, writerIdleTime, [this] { return m_stopping || !m_queue.empty(); });
+        if (m_queue.empty() && (m_stopping || !woken))
             break;
         QByteArray bytes = std::move(m_queue.front());
         m_queue.pop_front();
@@ -145,6 +156,7 @@ void DebugLogger::run()
         if (m_queue.empty())
             m_idle.notify_all();
     }
+    m_writerRunning = false;
     m_idle.notify_all();
 }
 

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -12,7 +13,8 @@
 #include <thread>
 
 // The diagnostic log: one line per notable step, appended to $XDG_STATE_HOME/Kestrova/kestrova.log
-// by one writer thread. Callers never wait for the disk.
+// by one writer thread. Callers never wait for the disk. The writer is started by the first queued
+// line and ends after writerIdleTime without one, so an idle program holds no thread for it.
 class DebugLogger {
 public:
     static DebugLogger& shared();
@@ -34,6 +36,10 @@ public:
     static QString functionName(const char* signature);
     static QString timestamp();
 
+    // The writer thread's name, as /proc/<pid>/task/<tid>/comm shows it.
+    static constexpr const char* writerThreadName = "kestrova-log";
+    static constexpr std::chrono::milliseconds writerIdleTime{2000};
+
 private:
     DebugLogger();
     void run();
@@ -47,5 +53,7 @@ private:
     std::deque<QByteArray> m_queue;
     bool m_busy = false;
     bool m_stopping = false;
+    // Guarded by m_mutex; m_writer may hold a writer that has already returned (joined when replaced).
+    bool m_writerRunning = false;
     std::thread m_writer;
 };

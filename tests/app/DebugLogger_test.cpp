@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
@@ -20,6 +21,30 @@ QStringList logLines(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+int threadsNamed(const char* name)
+{
+    int count = 0;
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task) + QStringLiteral("/comm"));
+        if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name)
+            ++count;
+    }
+    return count;
+}
+
+// Polls until no writer thread is left, bounded well past its idle time.
+bool writerEndsWithin(std::chrono::milliseconds limit)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (threadsNamed(DebugLogger::writerThreadName) > 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
 }
 
 void namedOperation()
@@ -90,6 +115,23 @@ TEST(DebugLogger, LinesFromManyThreadsAreAllWrittenWhole)
     ASSERT_EQ(lines.size() - before, 400);
     for (int i = before; i < lines.size(); ++i)
         ASSERT_TRUE(lines[i].endsWith(QString(200, 'x'))) << lines[i].toStdString();
+}
+
+TEST(DebugLogger, WriterEndsWhenIdleAndReturnsForTheNextLine)
+{
+    auto& logger = DebugLogger::shared();
+    const auto limit = DebugLogger::writerIdleTime + std::chrono::seconds(5);
+    for (int round = 0; round < 2; ++round) {
+        logger.log(QStringLiteral("round %1 first").arg(round));
+        logger.log(QStringLiteral("round %1 second").arg(round));
+        logger.flush();
+        EXPECT_EQ(threadsNamed(DebugLogger::writerThreadName), 1) << "round " << round;
+        ASSERT_TRUE(writerEndsWithin(limit)) << "round " << round;
+        const QStringList lines = logLines(logger.logFilePath());
+        ASSERT_GE(lines.size(), 2);
+        EXPECT_TRUE(lines[lines.size() - 2].endsWith(QStringLiteral("round %1 first").arg(round)));
+        EXPECT_TRUE(lines.last().endsWith(QStringLiteral("round %1 second").arg(round)));
+    }
 }
 
 TEST(DebugLogger, ExitDrainsQueuedLines)

@@ -3,6 +3,8 @@
 #include "app/ProcessSession.h"
 #include "support/TrayHost.h"
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 
 #include <xcb/xcb.h>
@@ -189,5 +191,41 @@ TEST(KestrovaProcessX11, AtIdleItHoldsNeitherTheWebViewNorAGLDriverNorGStreamer)
     // Loaded at the first sign-in, the first GL use and the first video preview or recording.
     for (const char* library : {"libQt6WebEngine", "libkestrova_yandex_webview", "_dri.so", "libgallium", "libgstreamer"})
         EXPECT_FALSE(mapped.contains(library)) << library;
+    test::stop(*process);
+}
+
+namespace {
+
+// The names of the process's threads, as /proc shows them (cut to 15 characters).
+QStringList threadNames(qint64 pid)
+{
+    QStringList names;
+    const QDir tasks(QString("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile comm(tasks.filePath(task) + "/comm");
+        if (comm.open(QIODevice::ReadOnly))
+            names.append(QString::fromUtf8(comm.readAll()).trimmed());
+    }
+    return names;
+}
+
+} // namespace
+
+TEST(KestrovaProcessX11, AtIdleNoLogWriterThreadWaits)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::TrayHost tray;
+    test::Session session;
+    auto process = session.start();
+    ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+    // The log writer ends about 2 s after the last launch line; bounded well past that.
+    QStringList names;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    do {
+        test::spin(200ms);
+        names = threadNames(process->processId());
+    } while (names.contains("kestrova-log") && std::chrono::steady_clock::now() < deadline);
+    EXPECT_FALSE(names.contains("kestrova-log")) << names.join(", ").toStdString();
     test::stop(*process);
 }
