@@ -5,8 +5,6 @@
 #include "app/ProcessSession.h"
 #include "support/OpenboxSession.h"
 
-#include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -23,11 +21,7 @@ TEST(PreviewStackingX11, WithTheSettingsWindowOpenThePreviewIsTopmostAndActive)
     ASSERT_TRUE(x.isValid());
 
     test::Session session;
-    QDir().mkpath(session.home() + "/config/Kestrova");
-    QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nscreenshotHotkey=ctrl+alt+k\n");
-    settings.close();
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf", "[General]\nscreenshotHotkey=ctrl+alt+k\n"));
 
     // No tray host: the program opens its settings window, and it has the focus.
     auto process = session.start();

@@ -30,11 +30,7 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     test::spin(300ms);
 
     test::Session session;
-    QDir().mkpath(session.home() + "/config/Kestrova");
-    QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nscreenshotHotkey=ctrl+alt+k\n");
-    settings.close();
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf", "[General]\nscreenshotHotkey=ctrl+alt+k\n"));
 
     auto process = session.start();
     test::ProcessConsole console(*process);

@@ -26,6 +26,8 @@ void spin(std::chrono::milliseconds duration);
 QString sourcePath(const QString& relative);
 // The built kestrova program.
 QString kestrovaBinary();
+// Writes `bytes` to `path`, making its folder first; true when all of it was written.
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 struct ProcessResult {
     int exitCode = -1;
