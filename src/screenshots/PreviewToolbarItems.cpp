@@ -144,6 +144,24 @@ void PreviewToolbarItems::installKeys(QWidget* window, const Keys& keys)
     bind(QKeySequence(Qt::Key_Escape), keys.close);
 }
 
+QList<UploadProvider> PreviewToolbarItems::configuredProviders(const ServerSettings& settings, bool signedIn,
+                                                              const std::function<bool(UploadProvider)>& canUpload)
+{
+    QList<UploadProvider> providers;
+    if (signedIn)
+        providers.append(UploadProvider::kestrovaCloud);
+    const auto offer = [&](bool configured, UploadProvider provider) {
+        if (configured && (!canUpload || canUpload(provider)))
+            providers.append(provider);
+    };
+    offer(!settings.ftpHost.isEmpty(), UploadProvider::ssh);
+    offer(!settings.yandexAccessToken.isEmpty(), UploadProvider::yandexDisk);
+    offer(!settings.dropboxAccessToken.isEmpty(), UploadProvider::dropbox);
+    offer(!settings.googleDriveAccessToken.isEmpty(), UploadProvider::googleDrive);
+    offer(!settings.webdavURL.isEmpty(), UploadProvider::webdav);
+    return providers;
+}
+
 UploadProvider PreviewToolbarItems::activeProvider(const QList<UploadProvider>& providers, UploadProvider lastUsed)
 {
     if (providers.contains(lastUsed) || providers.isEmpty())

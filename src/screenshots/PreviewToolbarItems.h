@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ServerSettings.h"
 #include "app/UploadProvider.h"
 
 #include <QColor>
@@ -56,6 +57,10 @@ public:
     // The split button's provider menu, while there is one.
     QMenu* providerMenu() const { return m_providerMenu; }
 
+    // What the upload item offers, in menu order: the cloud service when signed in, then each
+    // provider `settings` configures and the window has an uploader for (`canUpload`; all when unset).
+    static QList<UploadProvider> configuredProviders(const ServerSettings& settings, bool signedIn,
+                                                     const std::function<bool(UploadProvider)>& canUpload = {});
     // The last used provider when `providers` offers it (or offers none), else the first offered.
     static UploadProvider activeProvider(const QList<UploadProvider>& providers, UploadProvider lastUsed);
     // Pops up the menu the split button's arrow `sender` carries, under it.

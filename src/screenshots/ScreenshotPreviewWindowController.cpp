@@ -225,22 +225,16 @@ void ScreenshotPreviewWindowController::windowWillClose()
 
 QList<UploadProvider> ScreenshotPreviewWindowController::getAvailableProviders() const
 {
-    QList<UploadProvider> providers;
-    if (m_services.account && m_services.account->isAuthenticated())
-        providers.append(UploadProvider::kestrovaCloud);
     const ServerSettings settings = m_appState ? m_appState->serverSettings() : ServerSettings{};
     // A provider whose uploader this build does not have is not offered.
-    if (!settings.ftpHost.isEmpty() && m_services.makeOwnServerUploader)
-        providers.append(UploadProvider::ssh);
-    if (!settings.yandexAccessToken.isEmpty() && m_services.makeYandexUploader)
-        providers.append(UploadProvider::yandexDisk);
-    if (!settings.dropboxAccessToken.isEmpty())
-        providers.append(UploadProvider::dropbox);
-    if (!settings.googleDriveAccessToken.isEmpty())
-        providers.append(UploadProvider::googleDrive);
-    if (!settings.webdavURL.isEmpty())
-        providers.append(UploadProvider::webdav);
-    return providers;
+    return PreviewToolbarItems::configuredProviders(
+        settings, m_services.account && m_services.account->isAuthenticated(), [this](UploadProvider provider) {
+            if (provider == UploadProvider::ssh)
+                return bool(m_services.makeOwnServerUploader);
+            if (provider == UploadProvider::yandexDisk)
+                return bool(m_services.makeYandexUploader);
+            return true;
+        });
 }
 
 UploadProvider ScreenshotPreviewWindowController::lastUsedProvider() const

@@ -226,21 +226,8 @@ void VideoPreviewWindow::buildToolbar()
 
 QList<UploadProvider> VideoPreviewWindow::getAvailableProviders() const
 {
-    QList<UploadProvider> providers;
-    if (m_environment.isCloudSignedIn && m_environment.isCloudSignedIn())
-        providers.append(UploadProvider::kestrovaCloud);
-    const ServerSettings settings = currentSettings();
-    if (!settings.ftpHost.isEmpty())
-        providers.append(UploadProvider::ssh);
-    if (!settings.yandexAccessToken.isEmpty())
-        providers.append(UploadProvider::yandexDisk);
-    if (!settings.dropboxAccessToken.isEmpty())
-        providers.append(UploadProvider::dropbox);
-    if (!settings.googleDriveAccessToken.isEmpty())
-        providers.append(UploadProvider::googleDrive);
-    if (!settings.webdavURL.isEmpty())
-        providers.append(UploadProvider::webdav);
-    return providers;
+    return PreviewToolbarItems::configuredProviders(currentSettings(),
+                                                    m_environment.isCloudSignedIn && m_environment.isCloudSignedIn());
 }
 
 QWidget* VideoPreviewWindow::toolbarItem(const QString& identifier)

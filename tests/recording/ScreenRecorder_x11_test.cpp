@@ -108,6 +108,18 @@ QString finishedFile(ScreenRecorder& recorder)
     return answer->url.value_or(QString());
 }
 
+// Stops a recording that a write failure has ended: no file comes back and the error says why;
+// `text` receives what it says.
+void stopAfterWriteFailure(ScreenRecorder& recorder, QString* text)
+{
+    auto answer = stop(recorder);
+    ASSERT_TRUE(test::waitUntil([&] { return answer->answered; }, 20s));
+    EXPECT_FALSE(answer->url);
+    ASSERT_TRUE(answer->error);
+    EXPECT_EQ(answer->error->code, ScreenRecorder::WriteFailed);
+    *text = answer->error->localizedDescription;
+}
+
 void waitForFrames(ScreenRecorder& recorder, int frames)
 {
     ASSERT_TRUE(test::waitUntil([&] { return recorder.frameCount() >= frames; }, 10s)) << recorder.frameCount();
@@ -801,14 +813,10 @@ TEST(ScreenRecorderX11, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten)
     test::spin(300ms);
     EXPECT_EQ(recorder.frameCount(), frames);
 
-    auto answer = stop(recorder);
-    ASSERT_TRUE(test::waitUntil([&] { return answer->answered; }, 20s));
-    EXPECT_FALSE(answer->url);
-    ASSERT_TRUE(answer->error);
-    EXPECT_EQ(answer->error->code, ScreenRecorder::WriteFailed);
-    EXPECT_TRUE(answer->error->localizedDescription.startsWith("Запись остановлена: на диске закончилось место."))
-        << answer->error->localizedDescription.toStdString();
-    EXPECT_TRUE(answer->error->localizedDescription.contains(path)) << answer->error->localizedDescription.toStdString();
+    QString text;
+    ASSERT_NO_FATAL_FAILURE(stopAfterWriteFailure(recorder, &text));
+    EXPECT_TRUE(text.startsWith("Запись остановлена: на диске закончилось место.")) << text.toStdString();
+    EXPECT_TRUE(text.contains(path)) << text.toStdString();
     EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(path)));
     ASSERT_TRUE(QFile::exists(path));
     const media::Output checked = media::runTool("/usr/bin/ffprobe", {"-v", "error", path});
@@ -835,13 +843,9 @@ TEST(ScreenRecorderX11, ARemovedFolderStopsTheRecording)
     const int frames = recorder.frameCount();
     test::spin(200ms);
     EXPECT_EQ(recorder.frameCount(), frames);
-    auto answer = stop(recorder);
-    ASSERT_TRUE(test::waitUntil([&] { return answer->answered; }, 20s));
-    EXPECT_FALSE(answer->url);
-    ASSERT_TRUE(answer->error);
-    EXPECT_EQ(answer->error->code, ScreenRecorder::WriteFailed);
-    EXPECT_TRUE(answer->error->localizedDescription.startsWith("Запись остановлена: папка записей удалена."))
-        << answer->error->localizedDescription.toStdString();
+    QString text;
+    ASSERT_NO_FATAL_FAILURE(stopAfterWriteFailure(recorder, &text));
+    EXPECT_TRUE(text.startsWith("Запись остановлена: папка записей удалена.")) << text.toStdString();
     // The next recording makes the folder again.
     ScreenRecorder next;
     startByHand(next, QRectF(0, 0, 320, 240), 30);

@@ -5,39 +5,10 @@
 #include "app/ProcessSession.h"
 #include "support/OpenboxSession.h"
 
-#include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-
-namespace {
-
-QStringList drag(QPoint from, QPoint to)
-{
-    QStringList steps{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
-    for (int i = 1; i <= 4; ++i) {
-        const QPoint p = from + (to - from) * i / 4;
-        steps << "mousemove" << QString::number(p.x()) << QString::number(p.y()) << "sleep" << "0.05";
-    }
-    steps << "mouseup" << "1";
-    return steps;
-}
-
-// The X id of the last visible window whose name contains `name`.
-std::optional<xcb_window_t> windowNamed(const QString& name)
-{
-    QByteArray ids;
-    if (!test::xdotool({"search", "--onlyvisible", "--name", name}, &ids))
-        return std::nullopt;
-    const QList<QByteArray> list = ids.trimmed().split('\n');
-    if (list.isEmpty() || list.last().isEmpty())
-        return std::nullopt;
-    return xcb_window_t(list.last().toULong());
-}
-
-} // namespace
 
 TEST(PreviewStackingX11, WithTheSettingsWindowOpenThePreviewIsTopmostAndActive)
 {
@@ -50,37 +21,33 @@ TEST(PreviewStackingX11, WithTheSettingsWindowOpenThePreviewIsTopmostAndActive)
     ASSERT_TRUE(x.isValid());
 
     test::Session session;
-    QDir().mkpath(session.home() + "/config/Kestrova");
-    QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nscreenshotHotkey=ctrl+alt+k\n");
-    settings.close();
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf", "[General]\nscreenshotHotkey=ctrl+alt+k\n"));
 
     // No tray host: the program opens its settings window, and it has the focus.
     auto process = session.start();
     test::ProcessConsole console(*process);
     ASSERT_TRUE(console.waitForStart("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
     std::optional<xcb_window_t> settingsWindow;
-    ASSERT_TRUE(test::waitUntil([&] { return (settingsWindow = windowNamed("Настройки")).has_value(); }, 10s));
+    ASSERT_TRUE(test::waitUntil([&] { return (settingsWindow = test::visibleWindowNamed("Настройки")).has_value(); }, 10s));
     ASSERT_TRUE(test::waitUntil([&] { return x.activeWindow() == settingsWindow; }, 5s));
 
     ASSERT_TRUE(test::xdotool({"mousemove", "960", "900"}));
     ASSERT_TRUE(test::xdotool({"key", "ctrl+alt+k"}));
     ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
     test::spin(700ms); // the overlay takes keyboard and pointer
-    ASSERT_TRUE(test::xdotool(drag({300, 200}, {700, 500})));
+    ASSERT_TRUE(test::xdotool(test::xdotoolDrag({300, 200}, {700, 500})));
     ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
 
     std::optional<xcb_window_t> preview;
-    ASSERT_TRUE(test::waitUntil([&] { return (preview = windowNamed("400×300")).has_value(); }, 10s)) << console.text().toStdString();
+    ASSERT_TRUE(test::waitUntil([&] { return (preview = test::visibleWindowNamed("400×300")).has_value(); }, 10s)) << console.text().toStdString();
     // The settings window is back, and the restore 0.05 s after the capture is long done.
-    ASSERT_TRUE(test::waitUntil([&] { return windowNamed("Настройки").has_value(); }, 5s));
+    ASSERT_TRUE(test::waitUntil([&] { return test::visibleWindowNamed("Настройки").has_value(); }, 5s));
     test::spin(1500ms);
 
     const QList<xcb_window_t> stack = x.shownRootChildren();
     ASSERT_FALSE(stack.isEmpty());
     EXPECT_EQ(stack.last(), x.topLevelOf(*preview)) << "the preview is the last child of the root";
-    EXPECT_LT(stack.indexOf(x.topLevelOf(*windowNamed("Настройки"))), stack.indexOf(x.topLevelOf(*preview)));
+    EXPECT_LT(stack.indexOf(x.topLevelOf(*test::visibleWindowNamed("Настройки"))), stack.indexOf(x.topLevelOf(*preview)));
     EXPECT_EQ(x.activeWindow(), preview) << "the preview is _NET_ACTIVE_WINDOW";
 
     test::stop(*process);

@@ -16,40 +16,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-QStringList drag(QPoint from, QPoint to)
-{
-    QStringList steps{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
-    for (int i = 1; i <= 4; ++i) {
-        const QPoint p = from + (to - from) * i / 4;
-        steps << "mousemove" << QString::number(p.x()) << QString::number(p.y()) << "sleep" << "0.05";
-    }
-    steps << "mouseup" << "1";
-    return steps;
-}
-
-// The geometry of the visible window whose name contains `name`, as xdotool reports it.
-std::optional<QRect> windowGeometry(const QString& name)
-{
-    QByteArray ids;
-    if (!test::xdotool({"search", "--onlyvisible", "--name", name}, &ids))
-        return std::nullopt;
-    const QList<QByteArray> list = ids.trimmed().split('\n');
-    if (list.isEmpty() || list.first().isEmpty())
-        return std::nullopt;
-    QByteArray shell;
-    if (!test::xdotool({"getwindowgeometry", "--shell", QString::fromLatin1(list.last())}, &shell))
-        return std::nullopt;
-    QMap<QString, int> values;
-    for (const QByteArray& line : shell.split('\n'))
-        if (const qsizetype eq = line.indexOf('='); eq > 0)
-            values.insert(QString::fromLatin1(line.left(eq)), line.mid(eq + 1).toInt());
-    return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
-}
-
-} // namespace
-
 TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipboard)
 {
     if (!test::haveDisplay())
@@ -64,11 +30,7 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     test::spin(300ms);
 
     test::Session session;
-    QDir().mkpath(session.home() + "/config/Kestrova");
-    QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nscreenshotHotkey=ctrl+alt+k\n");
-    settings.close();
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf", "[General]\nscreenshotHotkey=ctrl+alt+k\n"));
 
     auto process = session.start();
     test::ProcessConsole console(*process);
@@ -82,16 +44,16 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
 
     // 400 x 300 at (300, 200).
     const QRect area(300, 200, 400, 300);
-    ASSERT_TRUE(test::xdotool(drag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
+    ASSERT_TRUE(test::xdotool(test::xdotoolDrag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
     ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
 
     // Centred on the screen, as wide as its tool bars need, the picture at its own size between
     // them and centred across.
     std::optional<QRect> window;
-    ASSERT_TRUE(test::waitUntil([&] { return (window = windowGeometry("400×300")).has_value(); }, 10s))
+    ASSERT_TRUE(test::waitUntil([&] { return (window = test::visibleWindowGeometry("400×300")).has_value(); }, 10s))
         << console.text().toStdString();
     test::spin(500ms);
-    window = windowGeometry("400×300");
+    window = test::visibleWindowGeometry("400×300");
     ASSERT_TRUE(window);
     EXPECT_GE(window->width(), 400);
     EXPECT_GT(window->height(), 300 + 40);
@@ -100,14 +62,14 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     // An arrow across the middle of the picture (the editor's first tool).
     const int middle = window->top() + 40 + 100;
     const int pictureLeft = window->left() + (window->width() - 400) / 2;
-    ASSERT_TRUE(test::xdotool(drag({pictureLeft + 100, middle}, {pictureLeft + 300, middle})));
+    ASSERT_TRUE(test::xdotool(test::xdotoolDrag({pictureLeft + 100, middle}, {pictureLeft + 300, middle})));
     test::spin(300ms);
 
     // "Done" sits at the right end of the tool bar row.
     ASSERT_TRUE(test::xdotool({"mousemove", QString::number(window->right() - 12 - 16), QString::number(window->top() + 20),
                                "click", "1"}));
     ASSERT_TRUE(console.waitForStart("ScreenshotPreviewWindow: Screenshot saved and copied to clipboard")) << console.text().toStdString();
-    EXPECT_TRUE(test::waitUntil([&] { return !windowGeometry("400×300"); }, 5s));
+    EXPECT_TRUE(test::waitUntil([&] { return !test::visibleWindowGeometry("400×300"); }, 5s));
 
     // The PNG in the history folder: the captured pixels with the arrow over them.
     const QDir historyDir(session.home() + "/Pictures/Kestrova");

@@ -1,8 +1,12 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <QProcess>
 #include <QThread>
 
@@ -85,6 +89,14 @@ ProcessResult run(const QString& program, const QStringList& arguments, std::chr
     return result;
 }
 
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush();
+}
+
 bool haveDisplay()
 {
     if (qEnvironmentVariableIsEmpty("DISPLAY"))
@@ -118,6 +130,43 @@ bool xdotoolBlocking(const QStringList& arguments)
     if (!succeeded && !result.output.isEmpty())
         std::fprintf(stderr, "xdotool %s: %s\n", qUtf8Printable(arguments.join(' ')), result.output.trimmed().constData());
     return succeeded;
+}
+
+QStringList xdotoolDrag(QPoint from, QPoint to)
+{
+    QStringList steps{"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"};
+    for (int i = 1; i <= 4; ++i) {
+        const QPoint p = from + (to - from) * i / 4;
+        steps << "mousemove" << QString::number(p.x()) << QString::number(p.y()) << "sleep" << "0.05";
+    }
+    steps << "mouseup" << "1";
+    return steps;
+}
+
+std::optional<quint32> visibleWindowNamed(const QString& name)
+{
+    QByteArray ids;
+    if (!xdotool({"search", "--onlyvisible", "--name", name}, &ids))
+        return std::nullopt;
+    const QList<QByteArray> list = ids.trimmed().split('\n');
+    if (list.isEmpty() || list.last().isEmpty())
+        return std::nullopt;
+    return quint32(list.last().toULong());
+}
+
+std::optional<QRect> visibleWindowGeometry(const QString& name)
+{
+    const std::optional<quint32> id = visibleWindowNamed(name);
+    if (!id)
+        return std::nullopt;
+    QByteArray shell;
+    if (!xdotool({"getwindowgeometry", "--shell", QString::number(*id)}, &shell))
+        return std::nullopt;
+    QMap<QString, int> values;
+    for (const QByteArray& line : shell.split('\n'))
+        if (const qsizetype eq = line.indexOf('='); eq > 0)
+            values.insert(QString::fromLatin1(line.left(eq)), line.mid(eq + 1).toInt());
+    return QRect(values.value("X"), values.value("Y"), values.value("WIDTH"), values.value("HEIGHT"));
 }
 
 namespace {

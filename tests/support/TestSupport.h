@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QByteArray>
+#include <QPoint>
 #include <QProcessEnvironment>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 namespace test {
 
@@ -23,6 +26,8 @@ void spin(std::chrono::milliseconds duration);
 QString sourcePath(const QString& relative);
 // The built kestrova program.
 QString kestrovaBinary();
+// Writes `bytes` to `path`, making its folder first; true when all of it was written.
+bool writeFile(const QString& path, const QByteArray& bytes);
 
 struct ProcessResult {
     int exitCode = -1;
@@ -44,6 +49,13 @@ bool xdotool(const QStringList& arguments, QByteArray* output = nullptr);
 // The same with the event loop standing still: what xdotool sent is queued, not yet handled, when it
 // returns, and a press and its release reach the application together.
 bool xdotoolBlocking(const QStringList& arguments);
+// xdotool steps for a left-button drag from `from` to `to` in four moves with short pauses, so the
+// window under the pointer sees the motion between the press and the release.
+QStringList xdotoolDrag(QPoint from, QPoint to);
+// The X id of the last visible window whose name contains `name`, as xdotool finds it.
+std::optional<quint32> visibleWindowNamed(const QString& name);
+// The geometry of that window as xdotool reports it.
+std::optional<QRect> visibleWindowGeometry(const QString& name);
 // Turns CapsLock and NumLock off on the X server (xdotool can leave NumLock on after typing a
 // keypad key); passive grabs of exact modifiers only match with both off. True when both are off.
 bool releaseLockKeys();

@@ -1,6 +1,7 @@
 // Screenshot uploads over plain FTP to a real local server (pyftpdlib), through the real curl.
 #include "uploads/FileUploader.h"
 
+#include "FtpRefusals.h"
 #include "LocalServers.h"
 #include "ProcessSpy.h"
 #include "screenshots/ScreenshotPreviewView.h"
@@ -245,19 +246,8 @@ TEST_F(FtpUpload, ALargeListingDoesNotStallTheTest)
 
 TEST_F(FtpUpload, ControlCharactersAreRefusedBeforeAnythingRuns)
 {
-    // Each would otherwise reach the server as a command of its own: curl ends its USER and PASS
-    // lines at the line break and sends the rest as the next command.
-    const struct {
-        const char* what;
-        std::function<void(ServerSettings&)> change;
-        const char* refusal;
-    } cases[] = {
-        {"line break in the password", [](ServerSettings& s) { s.ftpPassword = kPassword + "\r\nMKD injected"; },
-         "Пароль содержит недопустимые символы"},
-        {"line feed in the user name", [](ServerSettings& s) { s.ftpUsername = kUser + "\nMKD injected"; },
-         "Имя пользователя содержит недопустимые символы"},
-        {"line break in the directory", [](ServerSettings& s) { s.ftpDirectory = "shots\r\nMKD injected"; },
-         "Путь к папке на сервере содержит недопустимые символы"},
+    std::vector<test::FtpRefusalCase> cases = test::ftpLineBreakRefusals(kUser, kPassword, "shots");
+    cases.insert(cases.end(), {
         {"NUL in the host", [](ServerSettings& s) { s.ftpHost = QString("127.0.0.1") + QChar(0) + "x"; },
          "Адрес сервера содержит недопустимые символы"},
         {"tab in the password", [](ServerSettings& s) { s.ftpPassword = "a\tb"; }, "Пароль содержит недопустимые символы"},
@@ -265,7 +255,7 @@ TEST_F(FtpUpload, ControlCharactersAreRefusedBeforeAnythingRuns)
          "Имя пользователя содержит недопустимые символы"},
         {"C1 control in the directory", [](ServerSettings& s) { s.ftpDirectory = QString("a") + QChar(0x85) + "b"; },
          "Путь к папке на сервере содержит недопустимые символы"},
-    };
+    });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ServerSettings s = settings();

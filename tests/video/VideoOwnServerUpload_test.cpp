@@ -4,6 +4,7 @@
 
 #include "cloud/CloudTestSupport.h"
 #include "platform/UserDefaults.h"
+#include "uploads/FtpRefusals.h"
 #include "uploads/LocalServers.h"
 #include "uploads/ProcessSpy.h"
 #include "video/VideoTestSupport.h"
@@ -69,6 +70,17 @@ protected:
         while (it.hasNext())
             found << it.next();
         return found;
+    }
+    // Uploads with `good` settings changed by `change`, and expects the one failure alert it ends in.
+    void failUpload(VideoPreviewWindow& window, const ServerSettings& good, const std::function<void(ServerSettings&)>& change)
+    {
+        h.alerts->shown.clear();
+        h.appState.setServerSettings(good);
+        h.changeSettings(change);
+        window.uploadSSH();
+        ASSERT_TRUE(test::waitUntil([&] { return !window.isUploading(); }, 60s));
+        ASSERT_EQ(h.alerts->shown.size(), 1u);
+        EXPECT_EQ(h.alerts->shown[0].messageText, "Ошибка загрузки");
     }
     static QByteArray bytes(const QString& path)
     {
@@ -224,14 +236,8 @@ TEST_F(OwnServerUpload, FailuresShowCurlsMessageAndLeaveTheWindowReady)
     const ServerSettings good = h.appState.serverSettings();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        h.alerts->shown.clear();
-        h.appState.setServerSettings(good);
-        h.changeSettings(c.change);
         cloudtest::LogMark mark;
-        window->uploadSSH();
-        ASSERT_TRUE(test::waitUntil([&] { return !window->isUploading(); }, 60s));
-        ASSERT_EQ(h.alerts->shown.size(), 1u);
-        EXPECT_EQ(h.alerts->shown[0].messageText, "Ошибка загрузки");
+        ASSERT_NO_FATAL_FAILURE(failUpload(*window, good, c.change));
         const QString text = h.alerts->shown[0].informativeText;
         EXPECT_TRUE(text.startsWith(QString::fromUtf8(c.message))) << text.toStdString();
         EXPECT_FALSE(text.contains(kPassword));
@@ -328,35 +334,17 @@ TEST_F(OwnServerUpload, ADirectoryEndingInASlashKeepsItsFolderInTheLink)
 
 TEST_F(OwnServerUpload, ControlCharactersStopTheUploadBeforeCurlRuns)
 {
-    const struct {
-        const char* what;
-        std::function<void(ServerSettings&)> change;
-        const char* refusal;
-    } cases[] = {
-        // curl would end its PASS line there and send the rest as a command once signed in.
-        {"line break in the password", [](ServerSettings& s) { s.ftpPassword = kPassword + "\r\nMKD injected"; },
-         "Пароль содержит недопустимые символы"},
-        {"line feed in the user name", [](ServerSettings& s) { s.ftpUsername = kUser + "\nMKD injected"; },
-         "Имя пользователя содержит недопустимые символы"},
-        {"line break in the directory", [](ServerSettings& s) { s.ftpDirectory = "clips\r\nMKD injected"; },
-         "Путь к папке на сервере содержит недопустимые символы"},
-        {"NUL in the host", [](ServerSettings& s) { s.ftpHost = QString("127.0.0.1") + QChar(0); },
-         "Адрес сервера содержит недопустимые символы"},
-    };
+    std::vector<test::FtpRefusalCase> cases = test::ftpLineBreakRefusals(kUser, kPassword, "clips");
+    cases.push_back({"NUL in the host", [](ServerSettings& s) { s.ftpHost = QString("127.0.0.1") + QChar(0); },
+                     "Адрес сервера содержит недопустимые символы"});
     auto window = h.window(recording);
     window->show();
     const ServerSettings good = h.appState.serverSettings();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        h.alerts->shown.clear();
-        h.appState.setServerSettings(good);
-        h.changeSettings(c.change);
         test::ProcessSpy spy;
         cloudtest::LogMark mark;
-        window->uploadSSH();
-        ASSERT_TRUE(test::waitUntil([&] { return !window->isUploading(); }, 60s));
-        ASSERT_EQ(h.alerts->shown.size(), 1u);
-        EXPECT_EQ(h.alerts->shown[0].messageText, "Ошибка загрузки");
+        ASSERT_NO_FATAL_FAILURE(failUpload(*window, good, c.change));
         EXPECT_EQ(h.alerts->shown[0].informativeText, QString::fromUtf8(c.refusal));
         EXPECT_TRUE(mark.messages().contains("performSSHUpload: VideoPreviewWindow: SSH upload failed with error: "
                                              "Error Domain=FileUploader Code=5 \"" + QString::fromUtf8(c.refusal) + "\""))

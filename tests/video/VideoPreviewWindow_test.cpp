@@ -302,11 +302,7 @@ TEST_F(VideoPreviewWindowTest, SavingOverAnExistingFileReplacesIt)
     auto window = h.window(recording);
     window->show();
     const QString existing = h.path("existing.mp4");
-    {
-        QFile file(existing);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("an older video");
-    }
+    ASSERT_TRUE(test::writeFile(existing, "an older video"));
     const QStringList before = QDir(h.dir.path()).entryList(QDir::Files);
     window->saveLocally();
     h.panel->answer(existing);
@@ -323,11 +319,7 @@ TEST_F(VideoPreviewWindowTest, ACopyThatFailsKeepsTheExistingFileAndCancellingCh
     auto window = h.window(recording);
     window->show();
     const QString existing = h.path("existing.mp4");
-    {
-        QFile file(existing);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("precious");
-    }
+    ASSERT_TRUE(test::writeFile(existing, "precious"));
     const QStringList before = QDir(h.dir.path()).entryList(QDir::Files);
     ASSERT_GT(QFileInfo(recording).size(), 1024);
     window->saveLocally();
