@@ -3,7 +3,7 @@
 // the cycles, the aborts (a PulseAudio assertion ends the process with SIGABRT, exit 134) and the
 // other failures. Run under scripts/headless (scripts/bench does), which starts PulseAudio.
 
-#include "../tests/app/MicrophoneQuitCycle.h"
+#include "../tests/shell/MicrophoneQuitCycle.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

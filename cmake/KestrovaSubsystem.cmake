@@ -1,29 +1,14 @@
-# kestrova_subsystem(<name> [EXCLUDE <regex>] [ONLY <regex>] DEPS <libs...>): a static library from
-# every .cpp/.h in the calling folder whose file name does not match EXCLUDE (and matches ONLY).
+# kestrova_subsystem(<name> DEPS <libs...>): a static library from every .cpp/.h in the calling folder.
 function(kestrova_subsystem name)
-  cmake_parse_arguments(ARG "" "EXCLUDE;ONLY" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  set(kept "")
-  foreach(f IN LISTS sources)
-    get_filename_component(fname ${f} NAME)
-    if(DEFINED ARG_EXCLUDE AND fname MATCHES "${ARG_EXCLUDE}")
-      continue()
-    endif()
-    if(DEFINED ARG_ONLY AND NOT fname MATCHES "${ARG_ONLY}")
-      continue()
-    endif()
-    list(APPEND kept ${f})
-  endforeach()
-  if(NOT kept)
-    set(kept ${CMAKE_SOURCE_DIR}/cmake/empty.cpp)
-  endif()
-  add_library(kestrova_${name} STATIC ${kept})
+  add_library(kestrova_${name} STATIC ${sources})
   target_include_directories(kestrova_${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
   target_link_libraries(kestrova_${name} PUBLIC ${ARG_DEPS})
   # With Ninja, moc only re-runs when a file it already knew changes; a file the glob adds later
   # is missed. When the file list changes, drop the moc timestamp so the next build re-scans.
   set(list_file ${CMAKE_CURRENT_BINARY_DIR}/kestrova_${name}_files.txt)
-  string(REPLACE ";" "\n" listing "${kept}")
+  string(REPLACE ";" "\n" listing "${sources}")
   set(previous "")
   if(EXISTS ${list_file})
     file(READ ${list_file} previous)

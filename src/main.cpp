@@ -1,4 +1,4 @@
-#include "app/KestrovaApp.h"
+#include "shell/KestrovaApp.h"
 
 #include <QApplication>
 

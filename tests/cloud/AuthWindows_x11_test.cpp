@@ -2,7 +2,7 @@
 // X server: both are drawn dark, as the settings window is, whatever the desktop's theme.
 #include "settings/SettingsTestSupport.h"
 #include "app/Localization.h"
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 #include "cloud/LoginView.h"
 #include "cloud/RegisterView.h"
 #include "settings/SettingsView.h"

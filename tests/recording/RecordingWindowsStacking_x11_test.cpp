@@ -2,9 +2,9 @@
 // window manager and under a real one (openbox): the controls window and the frame stay above the
 // settings window, also after it is brought forward again, and the stop button takes the click;
 // the selection veil stays above it too.
-#include "app/AppDelegate.h"
-#include "app/RecordingFlowFakes.h"
-#include "app/SettingsWindowController.h"
+#include "shell/AppDelegate.h"
+#include "shell/RecordingFlowFakes.h"
+#include "shell/SettingsWindowController.h"
 #include "cloud/APIClient.h"
 #include "recording/RecordingControlsView.h"
 #include "recording/RecordingControlsWindow.h"

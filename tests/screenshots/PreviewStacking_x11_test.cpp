@@ -1,8 +1,8 @@
 // The built program under a real window manager (openbox) on the test X server: with the settings
 // window open, an area capture's preview ends up the topmost and the active window, and the
 // settings window comes back beneath it.
-#include "app/ProcessConsole.h"
-#include "app/ProcessSession.h"
+#include "support/ProcessConsole.h"
+#include "support/ProcessSession.h"
 #include "support/OpenboxSession.h"
 
 

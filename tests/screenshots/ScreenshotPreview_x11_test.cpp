@@ -1,8 +1,8 @@
 // The built program end to end on the test X server: hot key, area overlay, drag, the preview,
 // an arrow drawn in the editor, done; then the PNG in the history folder and the picture on the
 // clipboard, read back by a second process.
-#include "app/ProcessConsole.h"
-#include "app/ProcessSession.h"
+#include "support/ProcessConsole.h"
+#include "support/ProcessSession.h"
 #include "support/PatternWindow.h"
 #include "support/TrayHost.h"
 

@@ -5,7 +5,7 @@
 #include "SettingsTestSupport.h"
 #include "app/HotKeyManager.h"
 #include "app/Localization.h"
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 #include "platform/NotificationCenter.h"
 #include "settings/HotkeysSectionView.h"
 #include "settings/SettingsView.h"

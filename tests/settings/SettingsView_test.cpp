@@ -4,7 +4,7 @@
 
 #include "SettingsTestSupport.h"
 #include "app/Localization.h"
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 #include "cloud/WebPageOpener.h"
 #include "platform/ImageAssets.h"
 #include "settings/AboutSectionView.h"

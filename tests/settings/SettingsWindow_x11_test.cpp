@@ -3,7 +3,7 @@
 // notation, and the connection test's alert uses marks the desktop's font can draw.
 #include "SettingsTestSupport.h"
 #include "app/Localization.h"
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 #include "settings/HotkeyRecorderView.h"
 #include "settings/HotkeysSectionView.h"
 #include "settings/SettingsView.h"

@@ -3,11 +3,11 @@
 // from the tool bar files the service's link. The same preview has the real own-server and Yandex
 // Disk uploaders: an own-server upload goes through curl to a local FTP server. And the program's
 // own check of its token at launch.
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 #include "app/AppState.h"
-#include "app/DelegateFixture.h"
-#include "app/ProcessSession.h"
-#include "app/StatusBarController.h"
+#include "shell/DelegateFixture.h"
+#include "support/ProcessSession.h"
+#include "shell/StatusBarController.h"
 #include "cloud/APIClient.h"
 #include "cloud/AuthManager.h"
 #include "cloud/CloudTestSupport.h"

@@ -1,8 +1,3 @@
-# The sign-in view's own tests link its module; everything else loads it as the program does.
-foreach(name YandexOAuthWebView_test YandexOAuthCoordinator_test)
-  target_link_libraries(uploads_${name} PRIVATE kestrova_yandex_webview)
-endforeach()
-
 # The launch check test stores a token in the test session's keyring for a moment; the programs
 # other tests start read that keyring at launch, so it never runs beside them (they hold x11).
 set_tests_properties(uploads_KestrovaCloudPreview_test PROPERTIES RESOURCE_LOCK x11)

@@ -1,7 +1,7 @@
 // The built program with a Secret Service that takes the keychain read and never answers: the
 // launch, the tray, a capture hot key and SIGTERM all go on while the read is out.
-#include "app/ProcessConsole.h"
-#include "app/ProcessSession.h"
+#include "support/ProcessConsole.h"
+#include "support/ProcessSession.h"
 #include "fakes/SecretServiceStandIn.h"
 #include "support/TrayHost.h"
 

@@ -1,5 +1,5 @@
 // The sign-in's decisions without a page: fragment parsing and which navigations hand a token over.
-#include "uploads/YandexOAuthWebView.h"
+#include "webview/YandexOAuthWebView.h"
 
 #include <gtest/gtest.h>
 

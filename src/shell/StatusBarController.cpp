@@ -1,9 +1,9 @@
-#include "app/StatusBarController.h"
+#include "shell/StatusBarController.h"
 
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 #include "cloud/AuthManager.h"
 #include "platform/Application.h"
 #include "platform/ImageAssets.h"

@@ -1,6 +1,6 @@
-#include "app/KestrovaApp.h"
+#include "shell/KestrovaApp.h"
 
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "platform/UnixSignalRelay.h"

@@ -1,4 +1,4 @@
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 
 #include "app/AppState.h"
 #include "app/DarkPalette.h"

@@ -1,6 +1,6 @@
 // What an install puts on the desktop: the program, its desktop entry and its icons, where the
 // desktop looks for them; and the name and icon the running program gives its windows.
-#include "app/KestrovaApp.h"
+#include "shell/KestrovaApp.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/PermissionRequestView.h"
+#include "shell/PermissionRequestView.h"
 
 #include "app/Localization.h"
 #include "app/PermissionsManager.h"

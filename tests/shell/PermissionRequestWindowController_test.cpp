@@ -1,8 +1,8 @@
 // The screen-access permission window on the offscreen platform, with a fake access probe.
-#include "app/PermissionRequestWindowController.h"
+#include "shell/PermissionRequestWindowController.h"
 
 #include "app/Localization.h"
-#include "app/PermissionRequestView.h"
+#include "shell/PermissionRequestView.h"
 #include "app/PermissionsManager.h"
 #include "platform/Application.h"
 #include "platform/ScreenAccess.h"

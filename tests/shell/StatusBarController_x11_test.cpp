@@ -1,10 +1,10 @@
 // The tray icon on the test X server: with trayer as the tray host the icon appears and a click
 // opens the menu; with no tray host at all the settings window opens in its place.
-#include "app/StatusBarController.h"
+#include "shell/StatusBarController.h"
 
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 #include "platform/Application.h"
 #include "support/TestSupport.h"
 #include "support/TrayHost.h"

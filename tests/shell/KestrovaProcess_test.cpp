@@ -1,5 +1,5 @@
 // The built program as a process, each copy with a private home, runtime folder and log.
-#include "app/ProcessSession.h"
+#include "support/ProcessSession.h"
 
 #include <QRegularExpression>
 

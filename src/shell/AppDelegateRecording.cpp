@@ -1,7 +1,7 @@
 // The recording flow of the application delegate: selection, setup, recorder, frame and controls,
 // stop, and the hand-over of the finished file.
-#include "app/AppDelegate.h"
-#include "app/StatusBarController.h"
+#include "shell/AppDelegate.h"
+#include "shell/StatusBarController.h"
 
 #include "app/DebugLogger.h"
 #include "app/PermissionsManager.h"

@@ -1,5 +1,5 @@
 // The real sign-in page in Qt WebEngine against the fake authorisation page.
-#include "uploads/YandexOAuthWebView.h"
+#include "webview/YandexOAuthWebView.h"
 
 #include "support/TestSupport.h"
 #include "uploads/YandexDiskUploader.h"

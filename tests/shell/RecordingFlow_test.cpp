@@ -1,9 +1,9 @@
 // The recording flow of the application delegate as a table of request sequences, driven with
 // stand-in windows, recorders and alerts (RecordingFlowFakes.h).
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 
 #include "app/DebugLogger.h"
-#include "app/RecordingFlowFakes.h"
+#include "shell/RecordingFlowFakes.h"
 #include "cloud/APIClient.h"
 #include "platform/Application.h"
 #include "platform/ScreenAccess.h"

@@ -1,5 +1,5 @@
 // The settings-window host on the offscreen platform: one window, its look, the policy switches.
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 
 #include "app/AppState.h"
 #include "platform/Application.h"

@@ -1,7 +1,7 @@
 // A recording cut off by a crash, found at launch: filed under its normal name, logged, and the
 // user told with a toast.
 #include "app/DebugLogger.h"
-#include "app/DelegateFixture.h"
+#include "shell/DelegateFixture.h"
 #include "app/ToastManager.h"
 #include "platform/Mp4Writer.h"
 #include "recording/ScreenRecorder.h"

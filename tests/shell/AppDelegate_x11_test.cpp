@@ -1,5 +1,5 @@
 // The delegate's anchor window on a real X server, where no compositor hides a transparent window.
-#include "app/AppDelegate.h"
+#include "shell/AppDelegate.h"
 
 #include "app/HotKeyManager.h"
 #include "support/TestSupport.h"

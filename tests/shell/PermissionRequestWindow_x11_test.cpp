@@ -1,7 +1,7 @@
 // The screen-access permission window on the test X server, with its fonts and window manager hints.
 #include "app/Localization.h"
-#include "app/PermissionRequestView.h"
-#include "app/PermissionRequestWindowController.h"
+#include "shell/PermissionRequestView.h"
+#include "shell/PermissionRequestWindowController.h"
 #include "app/PermissionsManager.h"
 #include "platform/ScreenAccess.h"
 #include "support/TestSupport.h"

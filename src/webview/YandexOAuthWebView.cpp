@@ -1,4 +1,4 @@
-#include "uploads/YandexOAuthWebView.h"
+#include "webview/YandexOAuthWebView.h"
 
 #include <QCoreApplication>
 #include <QOpenGLContext>

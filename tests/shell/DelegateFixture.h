@@ -1,8 +1,8 @@
 #pragma once
 // The delegate launched in this test process: a runtime folder of the binary's own, none of the
 // development switches, the tray present and screen access as the test says.
-#include "app/AppDelegate.h"
-#include "app/StatusBarController.h"
+#include "shell/AppDelegate.h"
+#include "shell/StatusBarController.h"
 #include "platform/ScreenAccess.h"
 
 #include <QFile>

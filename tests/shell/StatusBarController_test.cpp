@@ -1,11 +1,11 @@
 // The tray menu against a real capture history in a temporary folder, on the offscreen platform:
 // titles, recent captures and what their actions do to the files, the clipboard and the browser.
-#include "app/StatusBarController.h"
+#include "shell/StatusBarController.h"
 
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
-#include "app/SettingsWindowController.h"
+#include "shell/SettingsWindowController.h"
 #include "cloud/APIClient.h"
 #include "platform/Application.h"
 #include "platform/ImageAssets.h"

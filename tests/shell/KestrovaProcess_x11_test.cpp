@@ -1,6 +1,6 @@
 // The built program on the test X server: a hot key from the settings file reaches the delegate.
-#include "app/ProcessConsole.h"
-#include "app/ProcessSession.h"
+#include "support/ProcessConsole.h"
+#include "support/ProcessSession.h"
 #include "support/TrayHost.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // One whole recording with the built program on the test X server: the development hook selects
 // the area, Return starts from the setup panel, a click on the stop button ends it after 2 s, and
 // the file is a playable MP4 of the screen as it was, with no black or veiled frame.
-#include "app/MicrophoneQuitCycle.h"
-#include "app/ProcessSession.h"
+#include "shell/MicrophoneQuitCycle.h"
+#include "support/ProcessSession.h"
 #include "recording/MediaFileProbe.h"
 #include "recording/RecordingControlsView.h"
 #include "recording/RecordingControlsWindow.h"
