@@ -133,11 +133,8 @@ TEST(KestrovaProcessX11, HotKeysFromTheSettingsFileStartTheirFlows)
         GTEST_SKIP() << "needs the X server";
     test::TrayHost tray;
     test::Session session;
-    QDir().mkpath(session.home() + "/config/Kestrova");
-    QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nscreenshotHotkey=ctrl+alt+k\nfullScreenHotkey=f13\nscreenRecordingHotkey=ctrl+alt+r\n");
-    settings.close();
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf",
+                                "[General]\nscreenshotHotkey=ctrl+alt+k\nfullScreenHotkey=f13\nscreenRecordingHotkey=ctrl+alt+r\n"));
 
     auto process = session.start();
     test::ProcessConsole console(*process);

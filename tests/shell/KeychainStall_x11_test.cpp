@@ -36,11 +36,7 @@ TEST(KeychainStallX11, AnUnansweredKeychainReadHoldsNothingUp)
     ASSERT_TRUE(stall.running()) << "the stand-in Secret Service did not start";
     test::TrayHost tray;
     test::Session session;
-    QDir().mkpath(session.home() + "/config/Kestrova");
-    QFile settings(session.home() + "/config/Kestrova/Kestrova.conf");
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[General]\nscreenshotHotkey=ctrl+alt+k\n");
-    settings.close();
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf", "[General]\nscreenshotHotkey=ctrl+alt+k\n"));
 
     // The keychain's own bound is 10 s: everything below happens well inside it.
     QElapsedTimer sinceStart;
