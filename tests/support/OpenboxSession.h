@@ -145,6 +145,26 @@ public:
         return int(shownRootChildren().indexOf(topLevelOf(widget)));
     }
 
+    // True once a window mapped now is taken over by the window manager: reparented into a frame.
+    // A manager still starting up can drop a map request that comes too early; the probe is then
+    // withdrawn and mapped anew.
+    bool windowManagerTakesWindows(std::chrono::milliseconds timeout)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            const xcb_window_t probe = xcb_generate_id(m_connection);
+            xcb_create_window(m_connection, XCB_COPY_FROM_PARENT, probe, m_root, 0, 0, 16, 16, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                              XCB_COPY_FROM_PARENT, 0, nullptr);
+            xcb_map_window(m_connection, probe);
+            const bool framed = waitUntil([&] { return topLevelOf(probe) != probe; }, std::chrono::milliseconds(1000));
+            xcb_destroy_window(m_connection, probe);
+            std::free(xcb_get_input_focus_reply(m_connection, xcb_get_input_focus(m_connection), nullptr));
+            if (framed)
+                return true;
+        }
+        return false;
+    }
+
 private:
     QList<xcb_window_t> children(xcb_window_t window)
     {
@@ -192,9 +212,12 @@ public:
             const auto check = facts.rootWindowProperty("_NET_SUPPORTING_WM_CHECK");
             return check && facts.windowExists(*check) && facts.rootCardinal("_OPENBOX_PID") == quint32(m_process.processId());
         }, std::chrono::seconds(10));
-        // The client list is published once it has taken over the windows already there.
-        if (m_running)
+        // The client list is published once it has taken over the windows already there; a new
+        // window is only certain to be managed once a probe window has been.
+        if (m_running) {
             waitUntil([&] { return facts.hasRootProperty("_NET_CLIENT_LIST"); }, std::chrono::seconds(2));
+            m_running = facts.windowManagerTakesWindows(std::chrono::seconds(10));
+        }
     }
     ~OpenboxSession()
     {
