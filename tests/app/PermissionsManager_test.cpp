@@ -2,6 +2,7 @@
 
 #include "app/DebugLogger.h"
 #include "platform/ScreenAccess.h"
+#include "support/DebugLogText.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -31,12 +32,7 @@ protected:
         test::spin(20ms);
         ASSERT_FALSE(window.isActiveWindow());
     }
-    static QString logText()
-    {
-        DebugLogger::shared().flush();
-        QFile file(DebugLogger::shared().logFilePath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    static QString logText() { return test::debugLogText(); }
 };
 
 } // namespace

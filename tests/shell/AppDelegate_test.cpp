@@ -13,6 +13,7 @@
 #include "platform/InMemoryKeychain.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ScreenAccess.h"
+#include "support/DebugLogText.h"
 #include "support/StdoutTap.h"
 #include "support/TestSupport.h"
 
@@ -55,22 +56,9 @@ protected:
         delegate = std::make_unique<AppDelegate>();
         delegate->applicationDidFinishLaunching();
     }
-    static QString logText()
-    {
-        DebugLogger::shared().flush();
-        QFile file(DebugLogger::shared().logFilePath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    static QString logText() { return test::debugLogText(); }
     // The messages logged since the test began, without their time and place.
-    QStringList messages() const
-    {
-        QStringList result;
-        const QStringList lines = logText().mid(m_logStart).split('\n', Qt::SkipEmptyParts);
-        static const QRegularExpression prefix(R"(^\[[^\]]+\] \[[^\]]+\] )");
-        for (const QString& line : lines)
-            result.append(QString(line).remove(prefix));
-        return result;
-    }
+    QStringList messages() const { return test::debugLogMessages(m_logStart); }
     static int observers()
     {
         int n = 0;

@@ -7,6 +7,7 @@
 #include "cloud/APIClient.h"
 #include "platform/Application.h"
 #include "platform/ScreenAccess.h"
+#include "support/DebugLogText.h"
 #include "support/TestSupport.h"
 #include "video/VideoPreviewWindow.h"
 
@@ -40,21 +41,9 @@ public:
     }
     ~Flow() { delegate.reset(); }
 
-    static QString logText()
-    {
-        DebugLogger::shared().flush();
-        QFile file(DebugLogger::shared().logFilePath());
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    }
+    static QString logText() { return test::debugLogText(); }
     // "function: message" for every line since the flow was made.
-    QStringList messages() const
-    {
-        QStringList result;
-        static const QRegularExpression prefix(R"(^\[[^\]]+\] \[[^\]]+\] )");
-        for (const QString& line : logText().mid(m_logStart).split('\n', Qt::SkipEmptyParts))
-            result.append(QString(line).remove(prefix));
-        return result;
-    }
+    QStringList messages() const { return test::debugLogMessages(m_logStart); }
     bool logged(const QString& message) const
     {
         const QStringList all = messages();

@@ -5,6 +5,7 @@
 #include "app/ToastManager.h"
 #include "platform/Mp4Writer.h"
 #include "recording/ScreenRecorder.h"
+#include "support/DebugLogText.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -37,9 +38,7 @@ void leaveUnfinished(const QString& finishedPath, int frames)
 
 QString logText()
 {
-    DebugLogger::shared().flush();
-    QFile file(DebugLogger::shared().logFilePath());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return test::debugLogText();
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "platform/ImageAssets.h"
 #include "platform/NotificationCenter.h"
 #include "screenshots/ScreenshotHistoryManager.h"
+#include "support/DebugLogText.h"
 #include "support/TestSupport.h"
 #include "video/VideoPreviewWindow.h"
 
@@ -78,9 +79,7 @@ QAction* find(const QMenu* menu, const QString& title)
 
 QString logText()
 {
-    DebugLogger::shared().flush();
-    QFile file(DebugLogger::shared().logFilePath());
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    return test::debugLogText();
 }
 
 const QString cloud = QString::fromUtf8("\xE2\x98\x81\xEF\xB8\x8F ");
