@@ -49,6 +49,19 @@ QString logCapture(const test::Session& session, const QRegularExpression& patte
     return found;
 }
 
+// Started with the development hook, which selects (200, 200, 800, 600) a second after launch:
+// the setup panel comes up with the keyboard, and Return starts the recording.
+void startFromTheSetupPanel(const test::Session& session, std::unique_ptr<QProcess>& process)
+{
+    process = session.start({{"KESTROVA_DEBUG_AUTO", "1"}});
+    ASSERT_TRUE(session.waitForLog("RecordingSetupWindowController: window made key and front")) << session.logText().toStdString();
+    ASSERT_TRUE(test::waitUntil([] {
+        const auto focus = test::run("/usr/bin/xdotool", {"getwindowfocus", "getwindowgeometry"}, 5s);
+        return focus.output.contains("Geometry: 320x48");
+    }, 5s)) << "the setup panel has the keyboard";
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Return"}));
+}
+
 } // namespace
 
 TEST(RecordingFlowX11, KestrovaRecordsTheSelectedAreaToAPlayableFile)
@@ -61,15 +74,8 @@ TEST(RecordingFlowX11, KestrovaRecordsTheSelectedAreaToAPlayableFile)
     ASSERT_TRUE(tray.running());
     test::spin(300ms);
     test::Session session;
-    auto process = session.start({{"KESTROVA_DEBUG_AUTO", "1"}});
-
-    // The hook selects (200, 200, 800, 600) a second after launch and the setup panel comes up.
-    ASSERT_TRUE(session.waitForLog("RecordingSetupWindowController: window made key and front")) << session.logText().toStdString();
-    ASSERT_TRUE(test::waitUntil([] {
-        const auto focus = test::run("/usr/bin/xdotool", {"getwindowfocus", "getwindowgeometry"}, 5s);
-        return focus.output.contains("Geometry: 320x48");
-    }, 5s)) << "the setup panel has the keyboard";
-    ASSERT_TRUE(test::xdotoolBlocking({"key", "Return"}));
+    std::unique_ptr<QProcess> process;
+    ASSERT_NO_FATAL_FAILURE(startFromTheSetupPanel(session, process));
     ASSERT_TRUE(session.waitForLog("AppDelegate: Recording controls window created and shown")) << session.logText().toStdString();
     EXPECT_EQ(session.count("startRecordingWithSettings: AppDelegate: Starting recording with settings - mic: false, clicks: false"), 1);
 
@@ -136,13 +142,8 @@ TEST(RecordingFlowX11, ARecordingCutOffByAKillIsFiledAtTheNextLaunch)
     ASSERT_TRUE(tray.running());
     test::spin(300ms);
     test::Session session;
-    auto process = session.start({{"KESTROVA_DEBUG_AUTO", "1"}});
-    ASSERT_TRUE(session.waitForLog("RecordingSetupWindowController: window made key and front")) << session.logText().toStdString();
-    ASSERT_TRUE(test::waitUntil([] {
-        const auto focus = test::run("/usr/bin/xdotool", {"getwindowfocus", "getwindowgeometry"}, 5s);
-        return focus.output.contains("Geometry: 320x48");
-    }, 5s));
-    ASSERT_TRUE(test::xdotoolBlocking({"key", "Return"}));
+    std::unique_ptr<QProcess> process;
+    ASSERT_NO_FATAL_FAILURE(startFromTheSetupPanel(session, process));
     ASSERT_TRUE(session.waitForLog("ScreenRecorder: FIRST frame captured successfully!")) << session.logText().toStdString();
     test::spin(3s);
     test::stop(*process, SIGKILL);
