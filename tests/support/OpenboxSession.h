@@ -81,15 +81,6 @@ public:
         return *static_cast<quint32*>(xcb_get_property_value(reply.get()));
     }
 
-    bool hasRootProperty(const char* name)
-    {
-        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-            xcb_get_property_reply(m_connection, xcb_get_property(m_connection, 0, m_root, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 0),
-                                   nullptr),
-            &std::free);
-        return reply && reply->type != XCB_ATOM_NONE;
-    }
-
     // The window manager says which client has the focus.
     std::optional<xcb_window_t> activeWindow() { return rootWindowProperty("_NET_ACTIVE_WINDOW"); }
 
@@ -146,8 +137,8 @@ public:
     }
 
     // True once a window mapped now is taken over by the window manager: reparented into a frame.
-    // A manager still starting up can drop a map request that comes too early; the probe is then
-    // withdrawn and mapped anew.
+    // A manager still starting up can drop a map request that comes too early; another probe is
+    // then mapped.
     bool windowManagerTakesWindows(std::chrono::milliseconds timeout)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -212,12 +203,9 @@ public:
             const auto check = facts.rootWindowProperty("_NET_SUPPORTING_WM_CHECK");
             return check && facts.windowExists(*check) && facts.rootCardinal("_OPENBOX_PID") == quint32(m_process.processId());
         }, std::chrono::seconds(10));
-        // The client list is published once it has taken over the windows already there; a new
-        // window is only certain to be managed once a probe window has been.
-        if (m_running) {
-            waitUntil([&] { return facts.hasRootProperty("_NET_CLIENT_LIST"); }, std::chrono::seconds(2));
+        // Its properties come before it takes every new window: a probe window shows when it does.
+        if (m_running)
             m_running = facts.windowManagerTakesWindows(std::chrono::seconds(10));
-        }
     }
     ~OpenboxSession()
     {
