@@ -1,6 +1,7 @@
 #include "uploads/YandexSignInModule.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
 #include <QStringList>
@@ -32,12 +33,9 @@ CreateView resolve(QString* error)
         resolved = reinterpret_cast<CreateView>(symbol);
         return resolved;
     }
-    const QString here = QCoreApplication::applicationDirPath();
-    const QStringList folders{here, here + QStringLiteral("/../lib/kestrova"), QStringLiteral(KESTROVA_BUILD_MODULE_DIR)};
     QStringList failures;
-    for (const QString& folder : folders) {
-        if (folder.isEmpty())
-            continue;
+    for (const QString& folder :
+         searchFolders(QCoreApplication::applicationDirPath(), QStringLiteral(KESTROVA_BUILD_MODULE_DIR))) {
         const QString path = folder + QLatin1Char('/') + kFileName;
         if (!QFileInfo::exists(path))
             continue;
@@ -57,6 +55,16 @@ CreateView resolve(QString* error)
 }
 
 } // namespace
+
+QStringList searchFolders(const QString& programFolder, const QString& buildTree)
+{
+    const QString program = QDir::cleanPath(programFolder);
+    QStringList folders{program, QDir::cleanPath(program + QStringLiteral("/../lib/kestrova"))};
+    const QString tree = QDir::cleanPath(buildTree);
+    if (!buildTree.isEmpty() && tree != program && program.startsWith(tree + QLatin1Char('/')))
+        folders.append(tree);
+    return folders;
+}
 
 QWidget* createView(const QUrl& authURL, std::function<void(const QString&)> onToken, QWidget* parent, QString* error)
 {
