@@ -290,12 +290,18 @@ void APIClient::send(QNetworkRequest request, const QByteArray& method, const st
     auto progress = std::make_shared<Progress>();
 
     // The headers go along with a followed redirect: one that carries the token or the anti-forgery
-    // value goes to the service's own origin only. Others follow unless they leave HTTPS.
-    connect(reply, &QNetworkReply::redirected, this, [reply, origin, carriesCredentials, progress](const QUrl& url) {
+    // value goes to the service's own origin only. So does one that carries a cookie: the jar
+    // matches cookies by host alone, so the session would go to any port of the host; the jar is
+    // asked again at the redirect, since the redirecting answer may have set one. Others follow
+    // unless they leave HTTPS.
+    connect(reply, &QNetworkReply::redirected, this,
+            [this, reply, origin, carriesCredentials, progress](const QUrl& url) {
         const QUrl target = reply->url().resolved(url);
         const bool downgrade = origin.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
                                && target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
-        if ((carriesCredentials && !sameOrigin(origin, target)) || downgrade) {
+        const bool carriesCookies = !m_cookieStorage->cookiesForUrl(reply->url()).isEmpty()
+                                    || !m_cookieStorage->cookiesForUrl(target).isEmpty();
+        if (((carriesCredentials || carriesCookies) && !sameOrigin(origin, target)) || downgrade) {
             progress->refusedRedirect = target;
             reply->abort();
             return;
