@@ -466,6 +466,8 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                      return;
                  }
                  const Answer& answer = *exchange;
+                 // Sign-in and sign-up: the request carries the password, the answer the token.
+                 const bool signIn = path == QLatin1String("/auth/login") || path == QLatin1String("/auth/register");
                  if (answer.statusCode == 401) {
                      clearTokenAfterUnauthorized(requiresAuth ? token : authToken());
                      done(CloudError(APIClientError::unauthorized()));
@@ -491,9 +493,7 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                          return;
                      }
                      // A sign-in answer holds the token wherever it is, so its text stays out of the log.
-                     const bool mayHoldSecrets = path == QLatin1String("/auth/login")
-                                                 || path == QLatin1String("/auth/register");
-                     const QString raw = mayHoldSecrets
+                     const QString raw = signIn
                                              ? QStringLiteral("<%1 bytes not shown: the answer may hold a token>")
                                                    .arg(answer.body.size())
                                              : loggedBody(answer);
@@ -504,19 +504,27 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                      done(CloudError(APIClientError::decodingError(*failure)));
                      return;
                  }
-                 DebugLogger::shared().logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
-                                                       + QLatin1Char(' ') + verb + QLatin1Char(' ') + path
-                                                       + QStringLiteral(": ") + loggedBody(answer));
                  // The first bytes of an abandoned answer are no service error body.
                  auto json = answer.cutOff ? Expected<nlohmann::json, DecodingError>(DecodingError())
                                            : JSONObjectDecoder::parse(answer.body);
+                 std::optional<APIError> serviceError;
                  if (json) {
-                     if (auto serviceError = APIError::decode(*json)) {
-                         done(CloudError(*serviceError));
-                         return;
-                     }
+                     if (auto decoded = APIError::decode(*json))
+                         serviceError = std::move(decoded).value();
                  }
-                 done(CloudError(APIClientError::httpError(answer.statusCode)));
+                 // An error page may echo the request, and a sign-in request carries the password:
+                 // of its answer only the service's own message is logged.
+                 QString shown;
+                 if (!signIn)
+                     shown = loggedBody(answer);
+                 else if (serviceError)
+                     shown = serviceError->localizedDescription();
+                 else
+                     shown = QStringLiteral("<%1 not shown: the request carried a password>").arg(answerSize(answer));
+                 DebugLogger::shared().logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
+                                                       + QLatin1Char(' ') + verb + QLatin1Char(' ') + path
+                                                       + QStringLiteral(": ") + shown);
+                 done(serviceError ? CloudError(*serviceError) : CloudError(APIClientError::httpError(answer.statusCode)));
              });
     };
 
