@@ -742,8 +742,8 @@ TEST_F(APIClientTest, AnswersAreReadUpToALimit)
             EXPECT_LE(line.size(), APIClient::maxLoggedAnswerBytes + 200) << line.left(200).toStdString();
         }
         EXPECT_LT(total, 16 * 1024);
-        EXPECT_TRUE(lines.join('\n').contains(c.declared ? QStringLiteral("[cut: the first 4096 of 52428800 bytes]")
-                                                         : QStringLiteral("[cut: the first 4096 of more than 1048576 bytes]")))
+        EXPECT_TRUE(lines.join('\n').contains(c.declared ? QStringLiteral("[cut: the first 3072 of 52428800 bytes]")
+                                                         : QStringLiteral("[cut: the first 3072 of more than 1048576 bytes]")))
             << lines.join('\n').left(600).toStdString();
         std::optional<qint64> sent;
         test::waitUntil([&] {
@@ -779,6 +779,6 @@ TEST_F(APIClientTest, SuccessfulUploadLogsItsAnswerCut)
     EXPECT_TRUE(m.contains("uploadFile: APIClient: Response data size: " + size + " bytes")) << m.join('\n').left(800).toStdString();
     const auto body = std::find_if(m.begin(), m.end(), [](const QString& line) { return line.startsWith("uploadFile: APIClient: Response body: "); });
     ASSERT_NE(body, m.end());
-    EXPECT_TRUE(body->endsWith(" [cut: the first 4096 of " + size + " bytes]")) << body->right(100).toStdString();
+    EXPECT_TRUE(body->endsWith(" [cut: the first 3072 of " + size + " bytes]")) << body->right(100).toStdString();
     EXPECT_LE(body->size(), APIClient::maxLoggedAnswerBytes + 100);
 }

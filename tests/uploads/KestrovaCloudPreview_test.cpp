@@ -22,6 +22,9 @@
 #include "uploads/KestrovaCloudAccount.h"
 #include "uploads/KestrovaUploader.h"
 #include "uploads/YandexDiskUploader.h"
+#include "uploads/YandexFakeServer.h"
+#include "platform/InMemoryKeychain.h"
+#include "screenshots/PreviewErrorBanner.h"
 
 #include "LocalServers.h"
 
@@ -176,6 +179,68 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
     EXPECT_EQ(QImage(server.root() + "/shots/" + stored.first()).size(), QSize(160, 90));
     // The window closes 0.8 s after the success.
     ASSERT_TRUE(test::waitUntil([&] { return !controller->isShowingPreview(); }, 3s));
+}
+
+TEST_F(KestrovaCloudPreview, AYandexErrorPageReachesTheBannerAndTheLogAsAShortText)
+{
+    test::YandexFakeServer yandex;
+    ASSERT_TRUE(yandex.start()) << yandex.error.toStdString();
+    YandexDiskUploader::setOriginsForTesting(yandex.origin(), yandex.origin());
+    // The token the fake accepts, in a keychain of this test's own.
+    auto keychain = std::make_shared<platform::InMemoryKeychain>();
+    SecureCredentials record;
+    record.yandexAccessToken = "test-token";
+    keychain->putItem("Kestrova", "kestrova_credentials", {record.toJson(), "Kestrova", "test"});
+    platform::KeychainBackend::setCurrent(keychain);
+    AppState::resetCredentialsForTesting();
+    const auto restore = qScopeGuard([] {
+        YandexDiskUploader::setOriginsForTesting({}, {});
+        platform::KeychainBackend::setCurrent(nullptr);
+        AppState::resetCredentialsForTesting();
+    });
+    // The byte transfer answers with a server's error page of 200 KB.
+    const std::string page = "<!DOCTYPE html><html><head><title>500 Internal Server Error</title>"
+                             "<style>body { font-family: sans-serif; }</style></head><body><h1>Internal Server Error</h1><p>"
+                             + std::string(200 * 1024, 'x') + "</p></body></html>";
+    ASSERT_TRUE(yandex.configure({{"overrides", {{"upload", {{{"status", 500}, {"body", page}}}}}}}));
+
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    ServerSettings settings = delegate->appState().serverSettings();
+    settings.ftpHost.clear();
+    settings.yandexAccessToken = "test-token";
+    settings.lastUsedUploadProvider = UploadProvider::yandexDisk;
+    delegate->appState().setServerSettings(settings);
+
+    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
+    ASSERT_TRUE(controller);
+    controller->showPreview(fixtures::noise(160, 90, 7));
+    ASSERT_TRUE(test::waitUntil([&] { return controller->view() && controller->toolbar(); }, 2s));
+    ScreenshotPreviewView* view = controller->view();
+    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
+    ASSERT_TRUE(button);
+    EXPECT_EQ(button->toolTip(), QString("Загрузить в Яндекс.Диск (Ctrl+U)"));
+    LogMark mark;
+    button->click();
+    ASSERT_TRUE(test::waitUntil([&] { return view->technicalError().has_value(); }, 30s));
+    ASSERT_EQ(yandex.requests("upload").size(), 1u);
+
+    // The banner's text and the report behind its copy button: the status and the start of the
+    // page's text, not the page.
+    EXPECT_TRUE(view->errorBanner()->isVisibleTo(view));
+    EXPECT_EQ(view->errorBanner()->message(), QString("Ошибка при загрузке. Попробуйте ещё раз."));
+    const QString error = *view->technicalError();
+    EXPECT_TRUE(error.startsWith("Ошибка загрузки (HTTP 500). Ответ: 500 Internal Server Error Internal Server Error xxx"))
+        << error.left(300).toStdString();
+    EXPECT_FALSE(error.contains("<"));
+    EXPECT_LE(error.size(), 300);
+    view->errorBanner()->copyButton()->click();
+    EXPECT_LE(QGuiApplication::clipboard()->text().size(), 1000);
+
+    const QStringList lines = mark.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString& l) { return l.contains("Ошибка загрузки (HTTP 500)"); }));
+    for (const QString& line : lines)
+        EXPECT_LE(line.toUtf8().size(), DebugLogger::maxLineBytes) << line.left(200).toStdString();
 }
 
 TEST_F(KestrovaCloudPreview, TheProgramChecksItsStoredTokenAtLaunchWithTheServiceItIsGiven)
