@@ -298,7 +298,8 @@ void FileUploader::uploadViaFTP(const Job& job, const QByteArray& data, const QS
         return;
     }
 
-    const platform::ProcessResult result = runTransfer(job, FtpCommand::uploadRequest(settings, copyPath, filename));
+    const platform::ProcessResult result =
+        FtpCommand::uploadOutcome(runTransfer(job, FtpCommand::uploadRequest(settings, copyPath, filename)), filename);
 
     if (result.outcome == platform::ProcessResult::Outcome::failedToStart) {
         const QString text = QStringLiteral("Ошибка запуска curl: ") + result.errorText;
