@@ -158,6 +158,7 @@ std::optional<QString> FileUploader::controlCharacterError(const ServerSettings&
         {settings.ftpUsername, "Имя пользователя содержит недопустимые символы"},
         {settings.ftpPassword, "Пароль содержит недопустимые символы"},
         {settings.ftpDirectory, "Путь к папке на сервере содержит недопустимые символы"},
+        {settings.baseURL, "Base URL содержит недопустимые символы"},
         {fileName, "Имя файла содержит недопустимые символы"},
     };
     for (const auto& field : fields) {

@@ -256,6 +256,8 @@ TEST_F(FtpUpload, ControlCharactersAreRefusedBeforeAnythingRuns)
          "Имя пользователя содержит недопустимые символы"},
         {"C1 control in the directory", [](ServerSettings& s) { s.ftpDirectory = QString("a") + QChar(0x85) + "b"; },
          "Путь к папке на сервере содержит недопустимые символы"},
+        {"line break in the Base URL", [](ServerSettings& s) { s.baseURL = "https://shots.example.test/\nx"; },
+         "Base URL содержит недопустимые символы"},
     });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -181,6 +181,48 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
     ASSERT_TRUE(test::waitUntil([&] { return !controller->isShowingPreview(); }, 3s));
 }
 
+TEST_F(KestrovaCloudPreview, ABaseURLWithALineBreakStartsNoUploadAndShowsTheRefusal)
+{
+    const QString password = "pw-" + test::randomHex(12);
+    test::LocalFtpServer server("anna", password);
+    ASSERT_GT(server.port(), 0) << server.log().toStdString();
+
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    ServerSettings settings = delegate->appState().serverSettings();
+    settings.ftpHost = "127.0.0.1";
+    settings.ftpPort = server.port();
+    settings.ftpUsername = "anna";
+    settings.ftpPassword = password;
+    settings.ftpDirectory = "/shots";
+    settings.baseURL = "https://shots.example.test/\n";
+    settings.lastUsedUploadProvider = UploadProvider::ssh;
+    delegate->appState().setServerSettings(settings);
+
+    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
+    ASSERT_TRUE(controller);
+    controller->showPreview(fixtures::noise(160, 90, 8));
+    ASSERT_TRUE(test::waitUntil([&] { return controller->view() && controller->toolbar(); }, 2s));
+    ScreenshotPreviewView* view = controller->view();
+    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
+    ASSERT_TRUE(button);
+    ScreenshotHistoryManager& history = delegate->historyManager();
+    const qsizetype filed = history.screenshots().size();
+    QGuiApplication::clipboard()->setText("earlier");
+    button->click();
+
+    ASSERT_TRUE(test::waitUntil([&] { return view->serverBanner()->isVisibleTo(view); }, 10s));
+    ASSERT_TRUE(view->fileUploader());
+    EXPECT_EQ(view->fileUploader()->lastError(), QString("Base URL содержит недопустимые символы"));
+    EXPECT_FALSE(view->fileUploader()->isUploading());
+    test::spin(300ms);
+    EXPECT_TRUE(server.commands().isEmpty()) << server.commands().join("\n").toStdString();
+    EXPECT_TRUE(server.files().isEmpty());
+    EXPECT_EQ(history.screenshots().size(), filed);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "earlier");
+    EXPECT_TRUE(controller->isShowingPreview());
+}
+
 TEST_F(KestrovaCloudPreview, AYandexErrorPageReachesTheBannerAndTheLogAsAShortText)
 {
     test::YandexFakeServer yandex;
