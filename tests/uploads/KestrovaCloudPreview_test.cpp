@@ -65,6 +65,36 @@ protected:
         DelegateFixture::SetUp();
     }
 
+    // Launches the program, changes its settings with `change` and shows a preview; its upload
+    // button, or null when the preview or the button did not come.
+    QPushButton* previewWithSettings(const std::function<void(ServerSettings&)>& change, int seed)
+    {
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        ServerSettings settings = delegate->appState().serverSettings();
+        change(settings);
+        delegate->appState().setServerSettings(settings);
+        shown = delegate->previewWindowController();
+        if (!shown)
+            return nullptr;
+        shown->showPreview(fixtures::noise(160, 90, seed));
+        if (!test::waitUntil([&] { return shown->view() && shown->toolbar(); }, 2s))
+            return nullptr;
+        return qobject_cast<QPushButton*>(shown->toolbar()->item("upload"));
+    }
+    // The settings of an upload to `server` in its folder "/shots".
+    static void ownServer(ServerSettings& s, const test::LocalFtpServer& server, const QString& password)
+    {
+        s.ftpHost = "127.0.0.1";
+        s.ftpPort = server.port();
+        s.ftpUsername = "anna";
+        s.ftpPassword = password;
+        s.ftpDirectory = "/shots";
+        s.baseURL = "https://shots.example.test/";
+    }
+
+    // The window controller of the program previewWithSettings launched.
+    ScreenshotPreviewWindowController* shown = nullptr;
     static inline CloudFake* fake = nullptr;
     static inline bool rootTaken = false;
 };
@@ -139,30 +169,14 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
     test::LocalFtpServer server("anna", password);
     ASSERT_GT(server.port(), 0) << server.log().toStdString();
 
-    delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
+    QPushButton* button = previewWithSettings([&](ServerSettings& s) { ownServer(s, server, password); }, 6);
+    ASSERT_TRUE(button);
     // Signed out (the stored token, if any, is refused): the own server is the only provider.
     ASSERT_FALSE(AuthManager::shared().isAuthenticated());
-    ServerSettings settings = delegate->appState().serverSettings();
-    settings.ftpHost = "127.0.0.1";
-    settings.ftpPort = server.port();
-    settings.ftpUsername = "anna";
-    settings.ftpPassword = password;
-    settings.ftpDirectory = "/shots";
-    settings.baseURL = "https://shots.example.test/";
-    delegate->appState().setServerSettings(settings);
-
-    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
-    ASSERT_TRUE(controller);
-    controller->showPreview(fixtures::noise(160, 90, 6));
-    ASSERT_TRUE(test::waitUntil([&] { return controller->view() && controller->toolbar(); }, 2s));
-    ScreenshotPreviewView* view = controller->view();
+    ScreenshotPreviewView* view = shown->view();
     EXPECT_TRUE(qobject_cast<FileUploader*>(view->fileUploader()));
     EXPECT_TRUE(qobject_cast<YandexDiskUploader*>(view->yandexUploader()));
     EXPECT_EQ(view->cloudUploader(), &KestrovaUploader::shared());
-
-    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
-    ASSERT_TRUE(button);
     EXPECT_EQ(button->toolTip(), QString("Загрузить в SSH/SFTP (Ctrl+U)"));
     ScreenshotHistoryManager& history = delegate->historyManager();
     const qsizetype filed = history.screenshots().size();
@@ -178,7 +192,7 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
     EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
     EXPECT_EQ(QImage(server.root() + "/shots/" + stored.first()).size(), QSize(160, 90));
     // The window closes 0.8 s after the success.
-    ASSERT_TRUE(test::waitUntil([&] { return !controller->isShowingPreview(); }, 3s));
+    ASSERT_TRUE(test::waitUntil([&] { return !shown->isShowingPreview(); }, 3s));
 }
 
 TEST_F(KestrovaCloudPreview, ABaseURLWithALineBreakStartsNoUploadAndShowsTheRefusal)
@@ -187,25 +201,13 @@ TEST_F(KestrovaCloudPreview, ABaseURLWithALineBreakStartsNoUploadAndShowsTheRefu
     test::LocalFtpServer server("anna", password);
     ASSERT_GT(server.port(), 0) << server.log().toStdString();
 
-    delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    ServerSettings settings = delegate->appState().serverSettings();
-    settings.ftpHost = "127.0.0.1";
-    settings.ftpPort = server.port();
-    settings.ftpUsername = "anna";
-    settings.ftpPassword = password;
-    settings.ftpDirectory = "/shots";
-    settings.baseURL = "https://shots.example.test/\n";
-    settings.lastUsedUploadProvider = UploadProvider::ssh;
-    delegate->appState().setServerSettings(settings);
-
-    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
-    ASSERT_TRUE(controller);
-    controller->showPreview(fixtures::noise(160, 90, 8));
-    ASSERT_TRUE(test::waitUntil([&] { return controller->view() && controller->toolbar(); }, 2s));
-    ScreenshotPreviewView* view = controller->view();
-    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
+    QPushButton* button = previewWithSettings([&](ServerSettings& s) {
+        ownServer(s, server, password);
+        s.baseURL = "https://shots.example.test/\n";
+        s.lastUsedUploadProvider = UploadProvider::ssh;
+    }, 8);
     ASSERT_TRUE(button);
+    ScreenshotPreviewView* view = shown->view();
     ScreenshotHistoryManager& history = delegate->historyManager();
     const qsizetype filed = history.screenshots().size();
     QGuiApplication::clipboard()->setText("earlier");
@@ -220,7 +222,7 @@ TEST_F(KestrovaCloudPreview, ABaseURLWithALineBreakStartsNoUploadAndShowsTheRefu
     EXPECT_TRUE(server.files().isEmpty());
     EXPECT_EQ(history.screenshots().size(), filed);
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "earlier");
-    EXPECT_TRUE(controller->isShowingPreview());
+    EXPECT_TRUE(shown->isShowingPreview());
 }
 
 TEST_F(KestrovaCloudPreview, AYandexErrorPageReachesTheBannerAndTheLogAsAShortText)
@@ -246,21 +248,13 @@ TEST_F(KestrovaCloudPreview, AYandexErrorPageReachesTheBannerAndTheLogAsAShortTe
                              + std::string(200 * 1024, 'x') + "</p></body></html>";
     ASSERT_TRUE(yandex.configure({{"overrides", {{"upload", {{{"status", 500}, {"body", page}}}}}}}));
 
-    delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
-    ServerSettings settings = delegate->appState().serverSettings();
-    settings.ftpHost.clear();
-    settings.yandexAccessToken = "test-token";
-    settings.lastUsedUploadProvider = UploadProvider::yandexDisk;
-    delegate->appState().setServerSettings(settings);
-
-    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
-    ASSERT_TRUE(controller);
-    controller->showPreview(fixtures::noise(160, 90, 7));
-    ASSERT_TRUE(test::waitUntil([&] { return controller->view() && controller->toolbar(); }, 2s));
-    ScreenshotPreviewView* view = controller->view();
-    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
+    QPushButton* button = previewWithSettings([](ServerSettings& s) {
+        s.ftpHost.clear();
+        s.yandexAccessToken = "test-token";
+        s.lastUsedUploadProvider = UploadProvider::yandexDisk;
+    }, 7);
     ASSERT_TRUE(button);
+    ScreenshotPreviewView* view = shown->view();
     EXPECT_EQ(button->toolTip(), QString("Загрузить в Яндекс.Диск (Ctrl+U)"));
     LogMark mark;
     button->click();
