@@ -99,6 +99,15 @@ void DebugLogger::logErrorMessage(const QString& message, std::source_location w
 void DebugLogger::appendToLog(const QString& line)
 {
     QByteArray bytes = line.toUtf8();
+    if (bytes.size() > maxLineBytes) {
+        const QByteArray note = QStringLiteral("\u2026 [cut from %1 bytes]").arg(bytes.size()).toUtf8();
+        qsizetype cut = maxLineBytes - note.size();
+        // Back to the first byte of a character: a split one would make the line invalid UTF-8.
+        while (cut > 0 && (static_cast<uchar>(bytes[cut]) & 0xC0) == 0x80)
+            --cut;
+        bytes.truncate(cut);
+        bytes += note;
+    }
     bytes.append('\n');
     std::thread finished;
     {

@@ -24,7 +24,8 @@ public:
     void log(const QString& message, std::source_location where = std::source_location::current());
     void logError(const platform::AppError& error, std::source_location where = std::source_location::current());
     void logErrorMessage(const QString& message, std::source_location where = std::source_location::current());
-    // Appends one finished line (a line feed is added).
+    // Appends one finished line (a line feed is added). A line past maxLineBytes of UTF-8 is cut on
+    // a character boundary and ends in "… [cut from <its size> bytes]", within the bound.
     void appendToLog(const QString& line);
 
     // Blocks until every queued line has been written (or dropped).
@@ -39,6 +40,8 @@ public:
     // The writer thread's name, as /proc/<pid>/task/<tid>/comm shows it.
     static constexpr const char* writerThreadName = "kestrova-log";
     static constexpr std::chrono::milliseconds writerIdleTime{2000};
+    // The longest line written: an error page or a whole answer is no diagnostic line.
+    static constexpr qsizetype maxLineBytes = 4096;
 
 private:
     DebugLogger();

@@ -290,12 +290,18 @@ void APIClient::send(QNetworkRequest request, const QByteArray& method, const st
     auto progress = std::make_shared<Progress>();
 
     // The headers go along with a followed redirect: one that carries the token or the anti-forgery
-    // value goes to the service's own origin only. Others follow unless they leave HTTPS.
-    connect(reply, &QNetworkReply::redirected, this, [reply, origin, carriesCredentials, progress](const QUrl& url) {
+    // value goes to the service's own origin only. So does one that carries a cookie: the jar
+    // matches cookies by host alone, so the session would go to any port of the host; the jar is
+    // asked again at the redirect, since the redirecting answer may have set one. Others follow
+    // unless they leave HTTPS.
+    connect(reply, &QNetworkReply::redirected, this,
+            [this, reply, origin, carriesCredentials, progress](const QUrl& url) {
         const QUrl target = reply->url().resolved(url);
         const bool downgrade = origin.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0
                                && target.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0;
-        if ((carriesCredentials && !sameOrigin(origin, target)) || downgrade) {
+        const bool carriesCookies = !m_cookieStorage->cookiesForUrl(reply->url()).isEmpty()
+                                    || !m_cookieStorage->cookiesForUrl(target).isEmpty();
+        if (((carriesCredentials || carriesCookies) && !sameOrigin(origin, target)) || downgrade) {
             progress->refusedRedirect = target;
             reply->abort();
             return;
@@ -460,6 +466,8 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                      return;
                  }
                  const Answer& answer = *exchange;
+                 // Sign-in and sign-up: the request carries the password, the answer the token.
+                 const bool signIn = path == QLatin1String("/auth/login") || path == QLatin1String("/auth/register");
                  if (answer.statusCode == 401) {
                      clearTokenAfterUnauthorized(requiresAuth ? token : authToken());
                      done(CloudError(APIClientError::unauthorized()));
@@ -485,9 +493,7 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                          return;
                      }
                      // A sign-in answer holds the token wherever it is, so its text stays out of the log.
-                     const bool mayHoldSecrets = path == QLatin1String("/auth/login")
-                                                 || path == QLatin1String("/auth/register");
-                     const QString raw = mayHoldSecrets
+                     const QString raw = signIn
                                              ? QStringLiteral("<%1 bytes not shown: the answer may hold a token>")
                                                    .arg(answer.body.size())
                                              : loggedBody(answer);
@@ -498,19 +504,27 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                      done(CloudError(APIClientError::decodingError(*failure)));
                      return;
                  }
-                 DebugLogger::shared().logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
-                                                       + QLatin1Char(' ') + verb + QLatin1Char(' ') + path
-                                                       + QStringLiteral(": ") + loggedBody(answer));
                  // The first bytes of an abandoned answer are no service error body.
                  auto json = answer.cutOff ? Expected<nlohmann::json, DecodingError>(DecodingError())
                                            : JSONObjectDecoder::parse(answer.body);
+                 std::optional<APIError> serviceError;
                  if (json) {
-                     if (auto serviceError = APIError::decode(*json)) {
-                         done(CloudError(*serviceError));
-                         return;
-                     }
+                     if (auto decoded = APIError::decode(*json))
+                         serviceError = std::move(decoded).value();
                  }
-                 done(CloudError(APIClientError::httpError(answer.statusCode)));
+                 // An error page may echo the request, and a sign-in request carries the password:
+                 // of its answer only the service's own message is logged.
+                 QString shown;
+                 if (!signIn)
+                     shown = loggedBody(answer);
+                 else if (serviceError)
+                     shown = serviceError->localizedDescription();
+                 else
+                     shown = QStringLiteral("<%1 not shown: the request carried a password>").arg(answerSize(answer));
+                 DebugLogger::shared().logErrorMessage(QStringLiteral("HTTP ") + QString::number(answer.statusCode)
+                                                       + QLatin1Char(' ') + verb + QLatin1Char(' ') + path
+                                                       + QStringLiteral(": ") + shown);
+                 done(serviceError ? CloudError(*serviceError) : CloudError(APIClientError::httpError(answer.statusCode)));
              });
     };
 

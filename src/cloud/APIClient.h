@@ -89,8 +89,9 @@ public:
     // The longest answer body read: every wire model fits many times over. A longer answer is
     // abandoned as soon as it passes the limit.
     static constexpr qsizetype maxAnswerBytes = 1024 * 1024;
-    // The most of an answer body one log line holds.
-    static constexpr qsizetype maxLoggedAnswerBytes = 4 * 1024;
+    // The most of an answer body one log line holds; with the line's other text it stays within
+    // the log's bound of a line (DebugLogger::maxLineBytes), which would cut off the size noted here.
+    static constexpr qsizetype maxLoggedAnswerBytes = 3 * 1024;
 
     // Tests: the idle limit of each request (60 s) and the limit of each whole exchange (300 s).
     void setTimeoutsForTesting(std::chrono::milliseconds request, std::chrono::milliseconds resource);

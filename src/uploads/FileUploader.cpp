@@ -158,6 +158,7 @@ std::optional<QString> FileUploader::controlCharacterError(const ServerSettings&
         {settings.ftpUsername, "Имя пользователя содержит недопустимые символы"},
         {settings.ftpPassword, "Пароль содержит недопустимые символы"},
         {settings.ftpDirectory, "Путь к папке на сервере содержит недопустимые символы"},
+        {settings.baseURL, "Base URL содержит недопустимые символы"},
         {fileName, "Имя файла содержит недопустимые символы"},
     };
     for (const auto& field : fields) {
@@ -298,7 +299,8 @@ void FileUploader::uploadViaFTP(const Job& job, const QByteArray& data, const QS
         return;
     }
 
-    const platform::ProcessResult result = runTransfer(job, FtpCommand::uploadRequest(settings, copyPath, filename));
+    const platform::ProcessResult result =
+        FtpCommand::uploadOutcome(runTransfer(job, FtpCommand::uploadRequest(settings, copyPath, filename)), filename);
 
     if (result.outcome == platform::ProcessResult::Outcome::failedToStart) {
         const QString text = QStringLiteral("Ошибка запуска curl: ") + result.errorText;

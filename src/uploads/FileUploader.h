@@ -63,12 +63,13 @@ public:
     // code-5 error before anything connects.
     void testSSHConnection(const ServerSettings& settings, QObject* context, TestCompletion completion);
 
-    // For the own server: after the texts of the missing settings, a host, user name, password or
-    // directory holding a control character is refused (see controlCharacterError).
+    // For the own server: after the texts of the missing settings, a host, user name, password,
+    // directory or Base URL holding a control character is refused (see controlCharacterError).
     static Validation validateSettings(const ServerSettings& settings);
-    // The refusal of a host, user name, password, directory or file name that holds a control
-    // character (C0, DEL or C1): a line break there would end an FTP command or an sftp batch line
-    // and start another one of the server's choosing. Nullopt when every value is clean.
+    // The refusal of a host, user name, password, directory, Base URL or file name that holds a
+    // control character (C0, DEL or C1): a line break there would end an FTP command or an sftp
+    // batch line and start another one of the server's choosing, or break the link put on the
+    // clipboard and in the history. Nullopt when every value is clean.
     static std::optional<QString> controlCharacterError(const ServerSettings& settings, const QString& fileName = {});
     // The public link: Base URL less one trailing "/", "/" + the directory's last name (trailing
     // slashes ignored) when it has one, "/" + the file name; the file name alone when the Base URL

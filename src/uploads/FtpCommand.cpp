@@ -1,5 +1,7 @@
 #include "uploads/FtpCommand.h"
 
+#include "app/DebugLogger.h"
+
 #include <QUrl>
 
 namespace {
@@ -94,13 +96,36 @@ QByteArray FtpCommand::credentialsConfig(const ServerSettings& settings)
     return "user = " + quotedConfigValue(settings.ftpUsername + QLatin1Char(':') + settings.ftpPassword) + '\n';
 }
 
+QByteArray FtpCommand::uploadConfig(const ServerSettings& settings, const QString& fileName)
+{
+    QByteArray config = credentialsConfig(settings);
+    for (const QChar c : fileName)
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
+            return config;
+    // "-": after the transfer, in the folder the file went to. Without curl's "*" a refusal makes
+    // curl end with modeRefusedStatus, which uploadOutcome tells apart from a failed transfer.
+    return config + "quote = " + quotedConfigValue(QStringLiteral("-SITE CHMOD 644 ") + fileName) + '\n';
+}
+
+platform::ProcessResult FtpCommand::uploadOutcome(platform::ProcessResult result, const QString& fileName)
+{
+    if (result.outcome != platform::ProcessResult::Outcome::exited || result.exitCode != modeRefusedStatus)
+        return result;
+    DebugLogger::shared().log(QStringLiteral("FTP: the server refused SITE CHMOD 644 ") + fileName
+                              + QStringLiteral("; the file is stored with the permissions the server gave it: ")
+                              + QString::fromUtf8(result.output).trimmed());
+    result.exitCode = 0;
+    result.output.clear();
+    return result;
+}
+
 platform::ProcessRequest FtpCommand::uploadRequest(const ServerSettings& settings, const QString& localPath,
                                                    const QString& fileName)
 {
     platform::ProcessRequest request;
     request.program = curlPath;
     request.arguments = uploadArguments(settings, localPath, fileName);
-    request.standardInput = credentialsConfig(settings);
+    request.standardInput = uploadConfig(settings, fileName);
     request.timeLimit = kUploadTimeLimit;
     return request;
 }

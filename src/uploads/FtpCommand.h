@@ -31,6 +31,17 @@ public:
     static QStringList testArguments(const ServerSettings& settings);
     // The config curl reads on its standard input: user = "name:password", quoted for curl.
     static QByteArray credentialsConfig(const ServerSettings& settings);
+    // The upload's config: the credentials, then "SITE CHMOD 644 <fileName>" sent after the
+    // transfer, since a server's umask (vsftpd's default is 077) may leave the file unreadable for
+    // the web server behind the link. A name holding a control character gets no such command:
+    // a line break in it would end the command and start another.
+    static QByteArray uploadConfig(const ServerSettings& settings, const QString& fileName);
+
+    // curl's status when a command after the transfer was refused: the file is stored whole.
+    static constexpr int modeRefusedStatus = 21;
+    // The outcome of an upload run: a refused mode change is written to the log, and the run then
+    // counts as the success it is.
+    static platform::ProcessResult uploadOutcome(platform::ProcessResult result, const QString& fileName);
 
     // Complete requests for platform::ProcessRunner, time limits included.
     static platform::ProcessRequest uploadRequest(const ServerSettings& settings, const QString& localPath,

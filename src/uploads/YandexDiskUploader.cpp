@@ -8,6 +8,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -366,11 +367,37 @@ void exchange(const QNetworkRequest& request, const QByteArray& verb, const QByt
     });
 }
 
+// The most of an answer's text that a failure text quotes.
+constexpr qsizetype answerExcerptCharacters = 200;
+
+// An answer's text as a failure text quotes it to the user (and the log keeps it): a short one as
+// it is; a longer one, most likely a server's error page, as the start of its words, with the
+// markup and the runs of white space taken out.
+QString answerExcerpt(const QString& text)
+{
+    if (text.size() <= answerExcerptCharacters)
+        return text;
+    static const QRegularExpression unseen(QStringLiteral("<(script|style)\\b.*?</\\1\\s*>"),
+                                           QRegularExpression::CaseInsensitiveOption
+                                               | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    QString words = text;
+    words.remove(unseen);
+    words.replace(tag, QStringLiteral(" "));
+    words = words.simplified();
+    if (words.size() <= answerExcerptCharacters)
+        return words;
+    qsizetype cut = answerExcerptCharacters;
+    if (words.at(cut - 1).isHighSurrogate())
+        --cut;
+    return words.left(cut) + QStringLiteral("…");
+}
+
 // "<what> (HTTP <status>). Ответ: <body>".
 platform::AppError statusError(const QString& what, const YandexDiskResponse& response)
 {
     return inlineError(what + QStringLiteral(" (HTTP ") + response.statusText() + QStringLiteral("). Ответ: ")
-                       + response.bodyText());
+                       + answerExcerpt(response.bodyText()));
 }
 
 } // namespace
@@ -430,10 +457,10 @@ void YandexDiskUploader::getUploadURL(const RequestContext& context, const QStri
         }
         QStringList parts{QStringLiteral("Ошибка запроса upload URL (HTTP ") + response.statusText() + QLatin1Char(')')};
         if (const auto error = YandexDiskResponse::text(object, "error"))
-            parts << *error;
+            parts << answerExcerpt(*error);
         for (const char* key : {"message", "description", "error_description"}) {
             if (const auto message = YandexDiskResponse::text(object, key)) {
-                parts << *message;
+                parts << answerExcerpt(*message);
                 break;
             }
         }

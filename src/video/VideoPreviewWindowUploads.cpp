@@ -387,8 +387,8 @@ void VideoPreviewWindow::performSSHUpload()
         // pool, whose threads the GIF conversion needs and which the application waits for at exit.
         // The result comes back to the GUI thread, where `finished` checks that the window is still there.
         MainQueue::prepare();
-        UploadWorkers::run([request, finished = std::move(finished)] {
-            platform::ProcessResult result = platform::ProcessRunner::run(request);
+        UploadWorkers::run([request, name = payload->name, finished = std::move(finished)] {
+            platform::ProcessResult result = FtpCommand::uploadOutcome(platform::ProcessRunner::run(request), name);
             MainQueue::post([finished, result = std::move(result)] { finished(result); });
         });
     });

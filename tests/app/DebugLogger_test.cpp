@@ -82,6 +82,62 @@ TEST(DebugLogger, LineFormat)
     EXPECT_EQ(lines.last(), "lines");
 }
 
+TEST(DebugLogger, LongLinesAreCutOnACharacterBoundaryWithTheirSizeNoted)
+{
+    auto& logger = DebugLogger::shared();
+    const int bound = DebugLogger::maxLineBytes;
+    const QString emoji = QString::fromUtf8("\xF0\x9F\x93\xB7"); // 4 bytes in UTF-8, 2 UTF-16 units
+    struct Case {
+        std::string what;
+        QString message;
+    };
+    std::vector<Case> cases = {
+        {"an error page of 200 KB", "<html>" + QString(200 * 1024, 'x') + "</html>"},
+        {"two-byte letters", QString(5000, QChar(0x0436))},
+        {"three-byte characters", QString("a") + QString(3000, QChar(0x4E2D))},
+        {"many physical lines", QString("line\n").repeated(2000)},
+    };
+    // The bound falls on each byte of a four-byte character in turn.
+    for (int pad = 0; pad < 4; ++pad)
+        cases.push_back({"four-byte characters after " + std::to_string(pad), QString(pad, 'p') + emoji.repeated(3000)});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString marker = "[ref " + QString::number(qHash(c.message)) + "] ";
+        logger.log(marker + c.message);
+        const int line = __LINE__ - 1;
+        logger.flush();
+        QFile file(logger.logFilePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray all = file.readAll();
+        const qsizetype start = all.lastIndexOf(marker.toUtf8());
+        ASSERT_GE(start, 0);
+        const qsizetype lineStart = all.lastIndexOf('\n', start) + 1;
+        const QByteArray written = all.mid(lineStart, all.size() - 1 - lineStart); // one entry, its line feed off
+        const qsizetype whole = (start - lineStart) + (marker + c.message).toUtf8().size();
+        EXPECT_LE(written.size(), bound);
+        EXPECT_GE(written.size(), bound - 8) << "cut far below the bound";
+        const QString text = QString::fromUtf8(written);
+        EXPECT_EQ(text.toUtf8(), written) << "not valid UTF-8";
+        EXPECT_FALSE(text.contains(QChar::ReplacementCharacter));
+        const QString note = QStringLiteral("\u2026 [cut from %1 bytes]").arg(whole);
+        EXPECT_TRUE(text.endsWith(note)) << text.right(80).toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("[DebugLogger_test.cpp:%1] TestBody: ").arg(line)));
+        // What is kept is the line's beginning, byte for byte.
+        const QString kept = text.left(text.size() - note.size());
+        EXPECT_TRUE((marker + c.message).startsWith(kept.mid(kept.indexOf(marker))));
+    }
+
+    // A line that fits is written whole, up to the last byte of the bound.
+    const QString prefix = DebugLogger::formatLine({}, std::source_location::current());
+    const QString fitting = QString(bound - prefix.toUtf8().size(), 'f');
+    logger.log(fitting);
+    logger.flush();
+    const QStringList lines = logLines(logger.logFilePath());
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines.last().endsWith(fitting)) << lines.last().right(60).toStdString();
+    EXPECT_EQ(lines.last().toUtf8().size(), bound);
+}
+
 TEST(DebugLogger, FunctionNames)
 {
     const struct {

@@ -320,7 +320,9 @@ TEST_F(APIClientTest, SignUpCreatesTheAccountAndStoresItsToken)
     ASSERT_TRUE(taken.error().apiError());
     EXPECT_EQ(taken.error().localizedDescription(), "The email has already been taken.\nThe email has already been taken.");
     ASSERT_FALSE(mark.messages().isEmpty());
-    EXPECT_TRUE(mark.messages()[0].startsWith("request: ERROR: HTTP 422 POST /auth/register: {"));
+    // The request carried the password: the service's message is logged, not its answer.
+    EXPECT_EQ(mark.messages().mid(0, 2), QStringList({"request: ERROR: HTTP 422 POST /auth/register: The email has already been taken.",
+                                                      "The email has already been taken."}));
 }
 
 TEST_F(APIClientTest, CsrfStepFailures)
@@ -656,17 +658,21 @@ TEST_F(APIClientTest, CredentialsFollowNoRedirectToAnotherOrigin)
     ASSERT_TRUE(other.running()) << "the second cloud fake did not start";
     const QString token = signIn();
     struct Case {
+        const char* operation; // of failureOf
         const char* method;
         const char* path;
         int status;
     };
-    for (const Case& c : {Case{"GET", "/api/v1/auth/me", 302}, Case{"GET", "/api/v1/auth/me", 307},
-                          Case{"POST", "/api/v1/files", 302}, Case{"POST", "/api/v1/files", 307}}) {
-        SCOPED_TRACE(std::string(c.method) + " " + std::to_string(c.status));
+    // The CSRF request before an upload carries no header of the account, but the session and
+    // XSRF cookies: the jar does not tell ports apart, so they would go to the other port.
+    for (const Case& c : {Case{"GET", "GET", "/api/v1/auth/me", 302}, Case{"GET", "GET", "/api/v1/auth/me", 307},
+                          Case{"POST", "POST", "/api/v1/files", 302}, Case{"POST", "POST", "/api/v1/files", 307},
+                          Case{"POST", "GET", "/sanctum/csrf-cookie", 302}, Case{"POST", "GET", "/sanctum/csrf-cookie", 307}}) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + std::to_string(c.status));
         fake.addRule({{"method", c.method}, {"path", c.path}, {"status", c.status}, {"body", ""},
                       {"headers", {{"Location", other.root().toStdString() + c.path}}}});
         other.resetRequests();
-        const std::optional<CloudError> error = failureOf(c.method);
+        const std::optional<CloudError> error = failureOf(c.operation);
         ASSERT_TRUE(error);
         ASSERT_TRUE(error->transportError()) << error->debugDescription().toStdString();
         EXPECT_EQ(error->transportError()->code, TransportError::Code::redirectRefused);
@@ -736,8 +742,8 @@ TEST_F(APIClientTest, AnswersAreReadUpToALimit)
             EXPECT_LE(line.size(), APIClient::maxLoggedAnswerBytes + 200) << line.left(200).toStdString();
         }
         EXPECT_LT(total, 16 * 1024);
-        EXPECT_TRUE(lines.join('\n').contains(c.declared ? QStringLiteral("[cut: the first 4096 of 52428800 bytes]")
-                                                         : QStringLiteral("[cut: the first 4096 of more than 1048576 bytes]")))
+        EXPECT_TRUE(lines.join('\n').contains(c.declared ? QStringLiteral("[cut: the first 3072 of 52428800 bytes]")
+                                                         : QStringLiteral("[cut: the first 3072 of more than 1048576 bytes]")))
             << lines.join('\n').left(600).toStdString();
         std::optional<qint64> sent;
         test::waitUntil([&] {
@@ -773,6 +779,6 @@ TEST_F(APIClientTest, SuccessfulUploadLogsItsAnswerCut)
     EXPECT_TRUE(m.contains("uploadFile: APIClient: Response data size: " + size + " bytes")) << m.join('\n').left(800).toStdString();
     const auto body = std::find_if(m.begin(), m.end(), [](const QString& line) { return line.startsWith("uploadFile: APIClient: Response body: "); });
     ASSERT_NE(body, m.end());
-    EXPECT_TRUE(body->endsWith(" [cut: the first 4096 of " + size + " bytes]")) << body->right(100).toStdString();
+    EXPECT_TRUE(body->endsWith(" [cut: the first 3072 of " + size + " bytes]")) << body->right(100).toStdString();
     EXPECT_LE(body->size(), APIClient::maxLoggedAnswerBytes + 100);
 }

@@ -7,6 +7,7 @@
 #include "support/StdoutTap.h"
 
 #include <QTimer>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -320,6 +321,62 @@ TEST_F(AuthManagerTest, SignInAndSignUpFailuresGetTheirPrefix)
     EXPECT_EQ(m->errorMessage(), "Login failed: HTTP Error: 500");
     EXPECT_FALSE(m->isAuthenticated());
     EXPECT_TRUE(client->authToken());
+}
+
+TEST_F(AuthManagerTest, AnErrorPageThatEchoesTheFormKeepsThePasswordOutOfTheLog)
+{
+    // A framework's debug page shows the request it failed on, the password with it.
+    const QString password = "pw-" + QUuid::createUuid().toString(QUuid::Id128);
+    const std::string page = "<html><body><h1>Server Error</h1><pre>{{request}}</pre></body></html>";
+    const std::string validation = R"({"message":"The given data was invalid.","input":{{request}}})";
+    struct Case {
+        const char* name;
+        const char* path;
+        int status;
+        std::string body;
+        const char* contentType;
+        QString shown; // the account's error text
+        QString logged; // the request's log message
+    };
+    const std::vector<Case> cases = {
+        {"sign-in, web page", "/api/v1/auth/login", 500, page, "text/html", "Login failed: HTTP Error: 500",
+         "request: ERROR: HTTP 500 POST /auth/login: <%1 bytes not shown: the request carried a password>"},
+        {"sign-in, service error", "/api/v1/auth/login", 422, validation, "application/json",
+         "The given data was invalid.", "request: ERROR: HTTP 422 POST /auth/login: The given data was invalid."},
+        {"sign-up, web page", "/api/v1/auth/register", 500, page, "text/html", "Registration failed: HTTP Error: 500",
+         "request: ERROR: HTTP 500 POST /auth/register: <%1 bytes not shown: the request carried a password>"},
+        {"sign-up, service error", "/api/v1/auth/register", 422, validation, "application/json",
+         "The given data was invalid.", "request: ERROR: HTTP 422 POST /auth/register: The given data was invalid."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake.resetRequests();
+        fake.addRule({{"method", "POST"}, {"path", c.path}, {"status", c.status}, {"body", c.body}, {"echo", true},
+                      {"content_type", c.contentType}});
+        auto m = makeManager();
+        LogMark mark;
+        QString printed;
+        {
+            test::StdoutTap console; // holds the test's own failure messages too while it lives
+            if (QString(c.path).endsWith("login"))
+                run(*m, [&](AuthManager& a, auto done) { a.login("user@example.com", password, &context, done); });
+            else
+                run(*m, [&](AuthManager& a, auto done) { a.registerAccount("A", "a@b.c", password, password, &context, done); });
+            printed = console.text();
+        }
+        EXPECT_EQ(m->errorMessage(), c.shown);
+
+        // The fake did echo it; the log and the console hold neither the password nor the page.
+        const auto requests = fake.requests();
+        ASSERT_FALSE(requests.empty());
+        ASSERT_TRUE(requests.back().body.contains(password.toUtf8()));
+        const QStringList messages = mark.messages();
+        EXPECT_FALSE(mark.lines().join('\n').contains(password)) << mark.lines().join('\n').toStdString();
+        EXPECT_FALSE(printed.contains(password)) << printed.toStdString();
+        const qsizetype echoed = QByteArray::fromStdString(c.body).replace("{{request}}", requests.back().body).size();
+        const QString logged = c.logged.contains("%1") ? c.logged.arg(echoed) : c.logged;
+        EXPECT_TRUE(messages.contains(logged)) << messages.join('\n').toStdString();
+    }
 }
 
 TEST_F(AuthManagerTest, SignUpSignsIn)

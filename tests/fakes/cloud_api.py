@@ -20,7 +20,8 @@ Control endpoints (not recorded):
                answered instead of the normal handling; "times" -1 = always (default 1); the body is
                sent "repeat" times over (default 1), with its Content-Length unless "length" is false
                (then it ends when the connection closes); the bytes the client took before it hung up
-               are recorded as the request's "sent"
+               are recorded as the request's "sent"; "echo" true puts the request's body in place of
+               every "{{request}}" in the answer's body, as a framework's debug page shows the request
       "csrf": {"status", "set_cookie", "cookie_name", "cookie_value"}
       "login_shape": "user" | "token_only" | "data"
       "user": extra members merged into the account record
@@ -230,6 +231,10 @@ class Handler(fake_http.QuietHandler):
             if rule.get("set_cookie"):
                 cookies.append("XSRF-TOKEN=%s; Path=/" % urllib.parse.quote(CSRF_TOKEN, safe=""))
             body = base64.b64decode(rule["body_b64"]) if "body_b64" in rule else rule.get("body", "")
+            if rule.get("echo"):
+                if isinstance(body, str):
+                    body = body.encode()
+                body = body.replace(b"{{request}}", base64.b64decode(record["body"]))
             headers = rule.get("headers", [])
             content_type = rule.get("content_type", "application/json")
             if rule.get("repeat", 1) != 1:

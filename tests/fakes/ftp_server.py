@@ -5,7 +5,7 @@ Prints "PORT <n>" once it listens. Every command line a client sends is written 
 as "COMMAND <line>" (the argument of PASS as "****"), so a test can tell which commands arrived. Stops by itself when its standard input closes (the test that
 started it has ended) or after --lifetime seconds, whichever comes first.
 
-Usage: ftp_server.py --root DIR --user NAME --password-file FILE [--readonly SUBDIR]...
+Usage: ftp_server.py --root DIR --user NAME --password-file FILE [--readonly SUBDIR]... [--refuse-chmod]
 """
 
 import argparse
@@ -28,6 +28,8 @@ def main():
     parser.add_argument("--password-file", required=True)
     parser.add_argument("--readonly", action="append", default=[],
                         help="a folder under the root where uploads are refused")
+    parser.add_argument("--refuse-chmod", action="store_true",
+                        help="answer SITE CHMOD with 550, as servers that do not let users change modes do")
     parser.add_argument("--lifetime", type=float, default=300.0)
     args = parser.parse_args()
 
@@ -36,7 +38,8 @@ def main():
 
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, password, args.root, perm="elradfmwMT")
+    # "M" is the permission to change a file's mode.
+    authorizer.add_user(args.user, password, args.root, perm="elradfmwT" if args.refuse_chmod else "elradfmwMT")
     for sub in args.readonly:
         path = os.path.join(args.root, sub)
         os.makedirs(path, exist_ok=True)

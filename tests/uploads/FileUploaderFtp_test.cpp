@@ -2,6 +2,7 @@
 #include "uploads/FileUploader.h"
 
 #include "FtpRefusals.h"
+#include "app/DebugLogger.h"
 #include "LocalServers.h"
 #include "ProcessSpy.h"
 #include "screenshots/ScreenshotPreviewView.h"
@@ -255,6 +256,8 @@ TEST_F(FtpUpload, ControlCharactersAreRefusedBeforeAnythingRuns)
          "Имя пользователя содержит недопустимые символы"},
         {"C1 control in the directory", [](ServerSettings& s) { s.ftpDirectory = QString("a") + QChar(0x85) + "b"; },
          "Путь к папке на сервере содержит недопустимые символы"},
+        {"line break in the Base URL", [](ServerSettings& s) { s.baseURL = "https://shots.example.test/\nx"; },
+         "Base URL содержит недопустимые символы"},
     });
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -297,6 +300,48 @@ TEST_F(FtpUpload, ControlCharactersAreRefusedBeforeAnythingRuns)
     EXPECT_TRUE(commands.contains("USER " + kUser)) << commands.join("\n").toStdString();
     EXPECT_TRUE(commands.contains("PASS ****"));
     EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [](const QString& c) { return c.startsWith("STOR "); }));
+}
+
+TEST_F(FtpUpload, TheStoredFileIsMadeReadableAndARefusalOfThatIsNoFailure)
+{
+    for (const bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "server refuses SITE CHMOD" : "server changes the mode");
+        test::LocalFtpServer ftp(kUser, kPassword, {}, refused);
+        ASSERT_GT(ftp.port(), 0) << ftp.log().toStdString();
+        ServerSettings s = settings();
+        s.ftpPort = ftp.port();
+        s.ftpDirectory = "web shots";
+        const QString logPath = DebugLogger::shared().logFilePath();
+        DebugLogger::shared().flush();
+        const qint64 logStart = QFileInfo(logPath).size();
+        FileUploader uploader;
+        uploader.uploadImage(picture(), s);
+        ASSERT_TRUE(settle(uploader));
+        ASSERT_FALSE(uploader.lastError()) << uploader.lastError()->toStdString();
+        EXPECT_TRUE(uploader.uploadCompleted());
+        const QStringList stored = QDir(ftp.root() + "/web shots").entryList({"screenshot_*.png"}, QDir::Files);
+        ASSERT_EQ(stored.size(), 1);
+        EXPECT_EQ(uploader.lastUploadedURL(), "https://shots.example.test/web shots/" + stored.first());
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), *uploader.lastUploadedURL());
+
+        // After the transfer, in the folder it went to, by its name alone.
+        const QStringList commands = ftp.commands();
+        const qsizetype store = commands.indexOf("STOR " + stored.first());
+        ASSERT_GE(store, 0) << commands.join("\n").toStdString();
+        EXPECT_EQ(commands.value(store + 1), "SITE CHMOD 644 " + stored.first()) << commands.join("\n").toStdString();
+
+        DebugLogger::shared().flush();
+        QFile log(logPath);
+        ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+        log.seek(logStart);
+        const QString written = QString::fromUtf8(log.readAll());
+        const QString refusal = "FTP: the server refused SITE CHMOD 644 " + stored.first()
+                                + "; the file is stored with the permissions the server gave it: curl: (21) ";
+        EXPECT_EQ(written.contains(refusal), refused) << written.toStdString();
+        if (!refused)
+            EXPECT_EQ(QFileInfo(ftp.root() + "/web shots/" + stored.first()).permissions() & 0x7077,
+                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    }
 }
 
 TEST_F(FtpUpload, AServerThatCannotBeReachedGetsTheConnectHintAndACleanReport)

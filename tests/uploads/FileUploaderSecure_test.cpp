@@ -147,6 +147,11 @@ TEST_F(SecureUpload, FtpsStoresTheScreenshot)
     ASSERT_EQ(stored.size(), 1);
     EXPECT_EQ(QImage(home() + "/new dir/shots/" + stored.first()).convertToFormat(QImage::Format_ARGB32), picture());
     EXPECT_EQ(uploader.lastUploadedURL(), "https://shots.example.test/shots/" + stored.first());
+    // Stored under the server's umask of 077, then made readable for the web server behind the link.
+    const QFileInfo storedFile(home() + "/new dir/shots/" + stored.first());
+    EXPECT_EQ(storedFile.permissions() & 0x7077,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+    EXPECT_EQ(storedFile.owner(), Servers::user->name());
     ASSERT_EQ(spy.requests().size(), 1);
     EXPECT_EQ(spy.requests().first().arguments.value(1), "--ssl-reqd");
     EXPECT_FALSE(spy.anyProcessShows(Servers::user->password().toUtf8()));

@@ -120,6 +120,17 @@ TEST(FileUploader, SettingsCheck)
         {with(UploadProvider::ssh, [](ServerSettings& s) { s.ftpHost = "h\n"; s.ftpUsername = "u\n"; }),
          "Адрес сервера содержит недопустимые символы"},
         {with(UploadProvider::ssh, [](ServerSettings& s) { s.ftpDirectory = "пап ка/ü"; s.ftpPassword = "пароль ё"; }), nullptr},
+        // The Base URL goes into the link on the clipboard and in the history: a pasted line break
+        // at its end is refused too, not trimmed away.
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.baseURL = "https://shots.example.test/\n"; }),
+         "Base URL содержит недопустимые символы"},
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.baseURL = "https://shots.example.test/a\r\nb"; }),
+         "Base URL содержит недопустимые символы"},
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.baseURL = QString("https://x/") + QChar(0x9b); }),
+         "Base URL содержит недопустимые символы"},
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.baseURL = "https://x/\t"; s.ftpDirectory = "d\n"; }),
+         "Путь к папке на сервере содержит недопустимые символы"},
+        {with(UploadProvider::ssh, [](ServerSettings& s) { s.baseURL = "https://кадры.example/ü a"; }), nullptr},
         // Other providers do not use these settings.
         {with(UploadProvider::webdav, [](ServerSettings& s) { s.webdavURL = "https://dav"; s.ftpPassword = "\n"; }), nullptr},
         {with(UploadProvider::yandexDisk, [](ServerSettings&) {}), "Необходима авторизация в Яндекс.Диске"},

@@ -22,6 +22,9 @@
 #include "uploads/KestrovaCloudAccount.h"
 #include "uploads/KestrovaUploader.h"
 #include "uploads/YandexDiskUploader.h"
+#include "uploads/YandexFakeServer.h"
+#include "platform/InMemoryKeychain.h"
+#include "screenshots/PreviewErrorBanner.h"
 
 #include "LocalServers.h"
 
@@ -62,6 +65,36 @@ protected:
         DelegateFixture::SetUp();
     }
 
+    // Launches the program, changes its settings with `change` and shows a preview; its upload
+    // button, or null when the preview or the button did not come.
+    QPushButton* previewWithSettings(const std::function<void(ServerSettings&)>& change, int seed)
+    {
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        ServerSettings settings = delegate->appState().serverSettings();
+        change(settings);
+        delegate->appState().setServerSettings(settings);
+        shown = delegate->previewWindowController();
+        if (!shown)
+            return nullptr;
+        shown->showPreview(fixtures::noise(160, 90, seed));
+        if (!test::waitUntil([&] { return shown->view() && shown->toolbar(); }, 2s))
+            return nullptr;
+        return qobject_cast<QPushButton*>(shown->toolbar()->item("upload"));
+    }
+    // The settings of an upload to `server` in its folder "/shots".
+    static void ownServer(ServerSettings& s, const test::LocalFtpServer& server, const QString& password)
+    {
+        s.ftpHost = "127.0.0.1";
+        s.ftpPort = server.port();
+        s.ftpUsername = "anna";
+        s.ftpPassword = password;
+        s.ftpDirectory = "/shots";
+        s.baseURL = "https://shots.example.test/";
+    }
+
+    // The window controller of the program previewWithSettings launched.
+    ScreenshotPreviewWindowController* shown = nullptr;
     static inline CloudFake* fake = nullptr;
     static inline bool rootTaken = false;
 };
@@ -136,30 +169,14 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
     test::LocalFtpServer server("anna", password);
     ASSERT_GT(server.port(), 0) << server.log().toStdString();
 
-    delegate = std::make_unique<AppDelegate>();
-    delegate->applicationDidFinishLaunching();
+    QPushButton* button = previewWithSettings([&](ServerSettings& s) { ownServer(s, server, password); }, 6);
+    ASSERT_TRUE(button);
     // Signed out (the stored token, if any, is refused): the own server is the only provider.
     ASSERT_FALSE(AuthManager::shared().isAuthenticated());
-    ServerSettings settings = delegate->appState().serverSettings();
-    settings.ftpHost = "127.0.0.1";
-    settings.ftpPort = server.port();
-    settings.ftpUsername = "anna";
-    settings.ftpPassword = password;
-    settings.ftpDirectory = "/shots";
-    settings.baseURL = "https://shots.example.test/";
-    delegate->appState().setServerSettings(settings);
-
-    ScreenshotPreviewWindowController* controller = delegate->previewWindowController();
-    ASSERT_TRUE(controller);
-    controller->showPreview(fixtures::noise(160, 90, 6));
-    ASSERT_TRUE(test::waitUntil([&] { return controller->view() && controller->toolbar(); }, 2s));
-    ScreenshotPreviewView* view = controller->view();
+    ScreenshotPreviewView* view = shown->view();
     EXPECT_TRUE(qobject_cast<FileUploader*>(view->fileUploader()));
     EXPECT_TRUE(qobject_cast<YandexDiskUploader*>(view->yandexUploader()));
     EXPECT_EQ(view->cloudUploader(), &KestrovaUploader::shared());
-
-    auto* button = qobject_cast<QPushButton*>(controller->toolbar()->item("upload"));
-    ASSERT_TRUE(button);
     EXPECT_EQ(button->toolTip(), QString("Загрузить в SSH/SFTP (Ctrl+U)"));
     ScreenshotHistoryManager& history = delegate->historyManager();
     const qsizetype filed = history.screenshots().size();
@@ -175,7 +192,91 @@ TEST_F(KestrovaCloudPreview, ThePreviewHasTheRealServerUploadersAndFilesAnOwnSer
     EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
     EXPECT_EQ(QImage(server.root() + "/shots/" + stored.first()).size(), QSize(160, 90));
     // The window closes 0.8 s after the success.
-    ASSERT_TRUE(test::waitUntil([&] { return !controller->isShowingPreview(); }, 3s));
+    ASSERT_TRUE(test::waitUntil([&] { return !shown->isShowingPreview(); }, 3s));
+}
+
+TEST_F(KestrovaCloudPreview, ABaseURLWithALineBreakStartsNoUploadAndShowsTheRefusal)
+{
+    const QString password = "pw-" + test::randomHex(12);
+    test::LocalFtpServer server("anna", password);
+    ASSERT_GT(server.port(), 0) << server.log().toStdString();
+
+    QPushButton* button = previewWithSettings([&](ServerSettings& s) {
+        ownServer(s, server, password);
+        s.baseURL = "https://shots.example.test/\n";
+        s.lastUsedUploadProvider = UploadProvider::ssh;
+    }, 8);
+    ASSERT_TRUE(button);
+    ScreenshotPreviewView* view = shown->view();
+    ScreenshotHistoryManager& history = delegate->historyManager();
+    const qsizetype filed = history.screenshots().size();
+    QGuiApplication::clipboard()->setText("earlier");
+    button->click();
+
+    ASSERT_TRUE(test::waitUntil([&] { return view->serverBanner()->isVisibleTo(view); }, 10s));
+    ASSERT_TRUE(view->fileUploader());
+    EXPECT_EQ(view->fileUploader()->lastError(), QString("Base URL содержит недопустимые символы"));
+    EXPECT_FALSE(view->fileUploader()->isUploading());
+    test::spin(300ms);
+    EXPECT_TRUE(server.commands().isEmpty()) << server.commands().join("\n").toStdString();
+    EXPECT_TRUE(server.files().isEmpty());
+    EXPECT_EQ(history.screenshots().size(), filed);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "earlier");
+    EXPECT_TRUE(shown->isShowingPreview());
+}
+
+TEST_F(KestrovaCloudPreview, AYandexErrorPageReachesTheBannerAndTheLogAsAShortText)
+{
+    test::YandexFakeServer yandex;
+    ASSERT_TRUE(yandex.start()) << yandex.error.toStdString();
+    YandexDiskUploader::setOriginsForTesting(yandex.origin(), yandex.origin());
+    // The token the fake accepts, in a keychain of this test's own.
+    auto keychain = std::make_shared<platform::InMemoryKeychain>();
+    SecureCredentials record;
+    record.yandexAccessToken = "test-token";
+    keychain->putItem("Kestrova", "kestrova_credentials", {record.toJson(), "Kestrova", "test"});
+    platform::KeychainBackend::setCurrent(keychain);
+    AppState::resetCredentialsForTesting();
+    const auto restore = qScopeGuard([] {
+        YandexDiskUploader::setOriginsForTesting({}, {});
+        platform::KeychainBackend::setCurrent(nullptr);
+        AppState::resetCredentialsForTesting();
+    });
+    // The byte transfer answers with a server's error page of 200 KB.
+    const std::string page = "<!DOCTYPE html><html><head><title>500 Internal Server Error</title>"
+                             "<style>body { font-family: sans-serif; }</style></head><body><h1>Internal Server Error</h1><p>"
+                             + std::string(200 * 1024, 'x') + "</p></body></html>";
+    ASSERT_TRUE(yandex.configure({{"overrides", {{"upload", {{{"status", 500}, {"body", page}}}}}}}));
+
+    QPushButton* button = previewWithSettings([](ServerSettings& s) {
+        s.ftpHost.clear();
+        s.yandexAccessToken = "test-token";
+        s.lastUsedUploadProvider = UploadProvider::yandexDisk;
+    }, 7);
+    ASSERT_TRUE(button);
+    ScreenshotPreviewView* view = shown->view();
+    EXPECT_EQ(button->toolTip(), QString("Загрузить в Яндекс.Диск (Ctrl+U)"));
+    LogMark mark;
+    button->click();
+    ASSERT_TRUE(test::waitUntil([&] { return view->technicalError().has_value(); }, 30s));
+    ASSERT_EQ(yandex.requests("upload").size(), 1u);
+
+    // The banner's text and the report behind its copy button: the status and the start of the
+    // page's text, not the page.
+    EXPECT_TRUE(view->errorBanner()->isVisibleTo(view));
+    EXPECT_EQ(view->errorBanner()->message(), QString("Ошибка при загрузке. Попробуйте ещё раз."));
+    const QString error = *view->technicalError();
+    EXPECT_TRUE(error.startsWith("Ошибка загрузки (HTTP 500). Ответ: 500 Internal Server Error Internal Server Error xxx"))
+        << error.left(300).toStdString();
+    EXPECT_FALSE(error.contains("<"));
+    EXPECT_LE(error.size(), 300);
+    view->errorBanner()->copyButton()->click();
+    EXPECT_LE(QGuiApplication::clipboard()->text().size(), 1000);
+
+    const QStringList lines = mark.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString& l) { return l.contains("Ошибка загрузки (HTTP 500)"); }));
+    for (const QString& line : lines)
+        EXPECT_LE(line.toUtf8().size(), DebugLogger::maxLineBytes) << line.left(200).toStdString();
 }
 
 TEST_F(KestrovaCloudPreview, TheProgramChecksItsStoredTokenAtLaunchWithTheServiceItIsGiven)

@@ -102,9 +102,10 @@ private:
 };
 
 // Plain FTP with pyftpdlib: one user, a throw-away root; folders named in `readonly` refuse uploads.
+// With `refuseChmod` it answers SITE CHMOD with 550.
 class LocalFtpServer {
 public:
-    LocalFtpServer(const QString& user, const QString& password, const QStringList& readonly = {})
+    LocalFtpServer(const QString& user, const QString& password, const QStringList& readonly = {}, bool refuseChmod = false)
     {
         if (!m_root.isValid() || !m_private.isValid())
             return;
@@ -115,6 +116,8 @@ public:
                               "--password-file", passwordFile};
         for (const QString& dir : readonly)
             arguments << "--readonly" << dir;
+        if (refuseChmod)
+            arguments << "--refuse-chmod";
         QProcess& p = m_server.process();
         p.setStandardErrorFile(m_private.path() + "/server.log");
         m_server.start("/usr/bin/python3", arguments, {});
@@ -328,7 +331,8 @@ private:
 };
 
 // vsftpd with TLS required for sign-in and data, and a self-signed certificate for 127.0.0.1 that
-// curl is told to trust through CURL_CA_BUNDLE.
+// curl is told to trust through CURL_CA_BUNDLE. Its umask is vsftpd's own default, 077: a file
+// stays private to the user unless the client changes its mode.
 class LocalFtpsServer {
 public:
     explicit LocalFtpsServer(const ThrowAwayUser& user)
@@ -351,7 +355,7 @@ public:
             const QString config = dir + "/vsftpd.conf";
             writeText(config, QString("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=%1\n"
                                       "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
-                                      "local_umask=022\npam_service_name=vsftpd\nsecure_chroot_dir=%2/empty\n"
+                                      "local_umask=077\npam_service_name=vsftpd\nsecure_chroot_dir=%2/empty\n"
                                       "seccomp_sandbox=NO\nssl_enable=YES\nrsa_cert_file=%2/cert.pem\n"
                                       "rsa_private_key_file=%2/key.pem\nforce_local_logins_ssl=YES\n"
                                       "force_local_data_ssl=YES\nrequire_ssl_reuse=NO\npasv_enable=YES\n"

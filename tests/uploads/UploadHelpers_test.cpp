@@ -90,8 +90,33 @@ TEST(FtpCommand, ArgumentsNeverHoldTheCredentials)
     }
     const platform::ProcessRequest request = FtpCommand::uploadRequest(s, "/tmp/k/N.png", "N.png");
     EXPECT_EQ(request.program, "/usr/bin/curl");
-    EXPECT_EQ(request.standardInput, FtpCommand::credentialsConfig(s));
+    EXPECT_EQ(request.standardInput, FtpCommand::credentialsConfig(s) + "quote = \"-SITE CHMOD 644 N.png\"\n");
     EXPECT_GT(request.timeLimit, std::chrono::seconds(180));
+    EXPECT_EQ(FtpCommand::testRequest(s).standardInput, FtpCommand::credentialsConfig(s));
+}
+
+TEST(FtpCommand, TheModeChangeNamesTheFileAsCurlReadsIt)
+{
+    const struct {
+        const char* name;
+        const char* line; // nullptr: no mode change is asked for
+    } cases[] = {
+        {"screenshot_1.5.png", "quote = \"-SITE CHMOD 644 screenshot_1.5.png\"\n"},
+        {"my shot #1 100%.png", "quote = \"-SITE CHMOD 644 my shot #1 100%.png\"\n"},
+        {"q\"uote\\back.png", "quote = \"-SITE CHMOD 644 q\\\"uote\\\\back.png\"\n"},
+        {"*star.png", "quote = \"-SITE CHMOD 644 *star.png\"\n"},
+        {"кадр.png", "quote = \"-SITE CHMOD 644 кадр.png\"\n"},
+        // A line break would end the command and start one of the name's choosing.
+        {"a.png\r\nDELE index.html", nullptr},
+        {"a.png\nDELE index.html", nullptr},
+        {"tab\t.png", nullptr},
+    };
+    const ServerSettings s = ftpSettings();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray config = FtpCommand::uploadRequest(s, "/tmp/k/x", QString::fromUtf8(c.name)).standardInput;
+        EXPECT_EQ(config, FtpCommand::credentialsConfig(s) + (c.line ? QByteArray(c.line) : QByteArray()));
+    }
 }
 
 TEST(FtpCommand, CredentialsConfigAsCurlReadsIt)

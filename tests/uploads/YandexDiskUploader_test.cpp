@@ -307,9 +307,21 @@ TEST_F(YandexDiskUploaderTest, ByteTransferAnswers)
         bool success;
         QString text;
     };
+    // A long answer is quoted as the start of its words: an error page is no message.
+    const std::string words = QString("word ").repeated(100).toStdString();
+    const std::string page = "<html><head><script>var x = '<b>';</script><title>Oops</title></head>\n<body><p>" + words
+                             + "</p></body></html>";
+    const QString excerpt = ("Oops " + QString::fromStdString(words)).simplified().left(200) + "…";
+    const std::string emoji = QString(151, QChar(0x2603)).toStdString() + QString::fromUtf8("\xF0\x9F\x93\xB7").repeated(100).toStdString();
     const std::vector<Case> cases{
         {{{"status", 201}}, true, {}},
         {{{"status", 200}, {"body", "ok"}}, true, {}},
+        {{{"status", 500}, {"body", page}}, false, "Ошибка загрузки (HTTP 500). Ответ: " + excerpt},
+        {{{"status", 502}, {"body", std::string(200, 'a')}}, false, "Ошибка загрузки (HTTP 502). Ответ: " + QString(200, 'a')},
+        {{{"status", 502}, {"body", std::string(201, 'a')}}, false, "Ошибка загрузки (HTTP 502). Ответ: " + QString(200, 'a') + "…"},
+        // The cut never splits a character made of two UTF-16 units.
+        {{{"status", 503}, {"body", emoji}}, false,
+         "Ошибка загрузки (HTTP 503). Ответ: " + QString::fromStdString(emoji).left(199) + "…"},
         {{{"status", 500}, {"body", "disk on fire"}}, false, QStringLiteral("Ошибка загрузки (HTTP 500). Ответ: disk on fire")},
         {{{"status", 500}}, false, QStringLiteral("Ошибка загрузки (HTTP 500). Ответ: ")},
         {{{"status", 413}, {"body", "слишком большой"}}, false, QStringLiteral("Ошибка загрузки (HTTP 413). Ответ: слишком большой")},
