@@ -1,6 +1,7 @@
 // The built program killed, or asked to end, in the middle of an own-server upload to a local
 // server that takes the connection and never answers: the transfer programs end with it, and the
 // next launch removes the upload folder it left in the temporary folder.
+#include "support/AreaCaptureByHotKey.h"
 #include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
 #include "support/TrayHost.h"
@@ -122,11 +123,7 @@ TEST(KilledUploadX11, TheTransferProgramsEndWithTheProgramAndTheNextLaunchRemove
         test::ProcessConsole console(*process);
         ASSERT_TRUE(console.waitForStart("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
         ASSERT_TRUE(session.waitForLog("Application finished launching"));
-        ASSERT_TRUE(test::xdotool({"mousemove", "960", "900"}));
-        ASSERT_TRUE(test::xdotool({"key", "ctrl+alt+k"}));
-        ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
-        test::spin(700ms); // the overlay takes keyboard and pointer
-        ASSERT_TRUE(test::xdotool(test::xdotoolDrag({300, 200}, {700, 500})));
+        ASSERT_TRUE(test::captureAreaByHotKey(console, "ctrl+alt+k", QRect(300, 200, 400, 300)));
         ASSERT_TRUE(test::waitUntil([] { return test::visibleWindowNamed("400×300").has_value(); }, 10s))
             << console.text().toStdString();
         test::spin(300ms);
