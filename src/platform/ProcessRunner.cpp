@@ -5,8 +5,12 @@
 #include <QProcessEnvironment>
 
 #include <climits>
+#include <csignal>
 #include <memory>
 #include <mutex>
+
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -50,6 +54,15 @@ ProcessResult ProcessRunner::run(const ProcessRequest& request)
 
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
+    // The program dies with us, even when we are killed: the signal comes when the thread that
+    // started it ends, and that is this one, which waits below until the program has ended.
+    // Checked again after the call: a parent that died before it would never send the signal.
+    const pid_t parent = ::getpid();
+    process.setChildProcessModifier([parent] {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+    });
     if (!request.environment.isEmpty()) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (auto it = request.environment.cbegin(); it != request.environment.cend(); ++it)

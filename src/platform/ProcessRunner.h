@@ -44,7 +44,8 @@ struct ProcessResult {
 class ProcessRunner {
 public:
     // Runs the program to its end and blocks the calling thread meanwhile: never call it on the
-    // GUI thread. Callable from several threads at once.
+    // GUI thread. Callable from several threads at once. The program is killed when this process
+    // ends first, however it ends.
     static ProcessResult run(const ProcessRequest& request);
 
     // Called on the running thread right after each program has started, before it is waited

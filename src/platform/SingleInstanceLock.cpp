@@ -1,11 +1,16 @@
 #include "platform/SingleInstanceLock.h"
 
+#include "platform/Console.h"
 #include "platform/XdgPaths.h"
 
+#include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QPointer>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -13,13 +18,29 @@ namespace {
 // The one request there is; anything else on the socket is ignored.
 const QByteArray kReopen = QByteArrayLiteral("reopen\n");
 
+bool isSymbolicLink(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 } // namespace
 
 SingleInstanceLock::SingleInstanceLock(const QString& identifier)
-    : m_filePath(XdgPaths::runtimeDir() + QLatin1Char('/') + identifier + QStringLiteral(".lock"))
-    , m_socketPath(XdgPaths::runtimeDir() + QLatin1Char('/') + identifier + QStringLiteral(".socket"))
-    , m_lock(std::make_unique<QLockFile>(m_filePath))
 {
+    // A lock or socket in a folder another user can write to is theirs to forge or replace.
+    QStringList refused;
+    const QString folder = XdgPaths::runtimeDir(&refused);
+    for (const QString& line : std::as_const(refused))
+        Console::printLine(QStringLiteral("Runtime folder not used: ") + line);
+    if (folder.isEmpty()) {
+        m_errorText = QStringLiteral("no private runtime folder: ") + refused.join(QStringLiteral("; "));
+        Console::printLine(QStringLiteral("No private runtime folder: running without the single-instance check"));
+        return;
+    }
+    m_filePath = folder + QLatin1Char('/') + identifier + QStringLiteral(".lock");
+    m_socketPath = folder + QLatin1Char('/') + identifier + QStringLiteral(".socket");
+    m_lock = std::make_unique<QLockFile>(m_filePath);
     // Never stale by age: a copy that has run for hours still holds it. A lock whose process is
     // gone is still recognised as stale, by its PID.
     m_lock->setStaleLockTime(0);
@@ -33,8 +54,13 @@ SingleInstanceLock::~SingleInstanceLock()
 
 SingleInstanceLock::Result SingleInstanceLock::tryAcquire()
 {
+    if (!m_lock)
+        return Result::unavailable;
     if (m_lock->isLocked())
         return Result::acquired;
+    // None of our copies makes a link there; one would be read as the lock of whatever it names.
+    if (isSymbolicLink(m_filePath))
+        QFile::remove(m_filePath);
     if (m_lock->tryLock(0))
         return Result::acquired;
     switch (m_lock->error()) {
@@ -53,7 +79,7 @@ SingleInstanceLock::Result SingleInstanceLock::tryAcquire()
 
 bool SingleInstanceLock::isHeld() const
 {
-    return m_lock->isLocked();
+    return m_lock && m_lock->isLocked();
 }
 
 } // namespace platform
@@ -98,6 +124,8 @@ bool SingleInstanceLock::listenForReopen(QObject* context, std::function<void()>
 
 bool SingleInstanceLock::notifyRunningInstance(std::chrono::milliseconds timeout) const
 {
+    if (m_socketPath.isEmpty())
+        return false;
     QLocalSocket socket;
     socket.connectToServer(m_socketPath);
     const int ms = static_cast<int>(timeout.count());

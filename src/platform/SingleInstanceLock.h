@@ -12,8 +12,9 @@ class QObject;
 
 namespace platform {
 
-// One running copy per user session: a lock file in $XDG_RUNTIME_DIR held for the life of the
-// process. A lock left by a process that died is taken over. Beside the lock the running copy
+// One running copy per user session: a lock file in the private runtime folder (XdgPaths::runtimeDir)
+// held for the life of the process. Without such a folder there is no lock: tryAcquire() answers
+// unavailable. A lock left by a process that died is taken over. Beside the lock the running copy
 // listens on a local socket, so that starting the program again reaches it.
 class SingleInstanceLock {
 public:

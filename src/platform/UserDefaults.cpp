@@ -8,9 +8,8 @@
 namespace platform {
 namespace {
 
-std::optional<QString> rawText(const QString& path, const QString& key)
+std::optional<QString> rawText(const QSettings& settings, const QString& key)
 {
-    QSettings settings(path, QSettings::IniFormat);
     const QVariant value = settings.value(key);
     if (!value.isValid())
         return std::nullopt;
@@ -26,8 +25,14 @@ std::optional<QString> rawText(const QString& path, const QString& key)
 
 UserDefaults::UserDefaults(QString filePath)
     : m_filePath(std::move(filePath))
+    , m_settings(std::make_shared<QSettings>(m_filePath, QSettings::IniFormat))
 {
 }
+
+// QSettings writes what is still pending as the last copy ends.
+UserDefaults::~UserDefaults() = default;
+UserDefaults::UserDefaults(const UserDefaults&) = default;
+UserDefaults& UserDefaults::operator=(const UserDefaults&) = default;
 
 QString UserDefaults::standardFilePath()
 {
@@ -41,17 +46,17 @@ UserDefaults UserDefaults::standard()
 
 bool UserDefaults::contains(const QString& key) const
 {
-    return QSettings(m_filePath, QSettings::IniFormat).contains(key);
+    return m_settings->contains(key);
 }
 
 std::optional<QString> UserDefaults::string(const QString& key) const
 {
-    return rawText(m_filePath, key);
+    return rawText(*m_settings, key);
 }
 
 std::optional<long long> UserDefaults::integer(const QString& key) const
 {
-    const auto text = rawText(m_filePath, key);
+    const auto text = rawText(*m_settings, key);
     if (!text)
         return std::nullopt;
     bool ok = false;
@@ -61,7 +66,7 @@ std::optional<long long> UserDefaults::integer(const QString& key) const
 
 std::optional<bool> UserDefaults::boolean(const QString& key) const
 {
-    const auto text = rawText(m_filePath, key);
+    const auto text = rawText(*m_settings, key);
     if (!text)
         return std::nullopt;
     const QString t = text->trimmed().toLower();
@@ -74,33 +79,28 @@ std::optional<bool> UserDefaults::boolean(const QString& key) const
 
 void UserDefaults::setString(const QString& key, const QString& value)
 {
-    QSettings settings(m_filePath, QSettings::IniFormat);
-    settings.setValue(key, value);
+    m_settings->setValue(key, value);
 }
 
 void UserDefaults::setInteger(const QString& key, long long value)
 {
-    QSettings settings(m_filePath, QSettings::IniFormat);
-    settings.setValue(key, value);
+    m_settings->setValue(key, value);
 }
 
 void UserDefaults::setBool(const QString& key, bool value)
 {
-    QSettings settings(m_filePath, QSettings::IniFormat);
-    settings.setValue(key, value);
+    m_settings->setValue(key, value);
 }
 
 void UserDefaults::remove(const QString& key)
 {
-    QSettings settings(m_filePath, QSettings::IniFormat);
-    settings.remove(key);
+    m_settings->remove(key);
 }
 
 bool UserDefaults::sync()
 {
-    QSettings settings(m_filePath, QSettings::IniFormat);
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
 }
 
 } // namespace platform

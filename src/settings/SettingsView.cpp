@@ -1,6 +1,7 @@
 #include "settings/SettingsView.h"
 
 #include "app/DarkPalette.h"
+#include "app/Localization.h"
 #include "cloud/LoginView.h"
 #include "cloud/RegisterView.h" // LoginView.h needs the full type for its QPointer
 #include "settings/AboutSectionView.h"
@@ -58,6 +59,16 @@ SettingsView::SettingsView(AppState& appState, QWidget* parent, AuthManager* aut
     });
     connect(m_model, &SettingsViewModel::showingTestResultChanged, this, &SettingsView::presentTestResult);
     connect(m_model, &SettingsViewModel::showYandexOAuthSheetChanged, this, &SettingsView::updateYandexSheet);
+    // One alert at a time: saves that fail while it is open (a provider change saves twice) add none.
+    connect(m_model, &SettingsViewModel::saveFailed, this, [this, open = std::make_shared<bool>(false)](const QString& message) {
+        if (*open || !m_alertPresenter)
+            return;
+        *open = true;
+        m_alertPresenter->present(window(),
+                                  {L::text(QStringLiteral("Настройки не сохранены"), QStringLiteral("Settings not saved")), message,
+                                   QStringLiteral("OK")},
+                                  [open] { *open = false; });
+    });
     updateSidebar();
     showSelectedSection();
 }

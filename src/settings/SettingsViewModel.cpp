@@ -1,7 +1,9 @@
 #include "settings/SettingsViewModel.h"
 
 #include "app/AppState.h"
+#include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
+#include "app/Localization.h"
 #include "cloud/APIClient.h"
 #include "cloud/AuthManager.h"
 #include "cloud/WebPageOpener.h"
@@ -164,6 +166,13 @@ void SettingsViewModel::saveToUserDefaults()
     defaults.setString(QStringLiteral("screenshotHotkey"), s.screenshotHotkey);
     defaults.setString(QStringLiteral("fullScreenHotkey"), s.fullScreenHotkey);
     defaults.setString(QStringLiteral("screenRecordingHotkey"), s.screenRecordingHotkey);
+    // The thirteen keys in one write. The settings stay in the AppState all the same.
+    if (!defaults.sync()) {
+        DebugLogger::shared().logErrorMessage(QStringLiteral("Could not write the settings file ") + defaults.filePath());
+        emit saveFailed(L::text(QStringLiteral("Не удалось записать файл настроек %1. Изменения действуют до выхода из программы."),
+                                QStringLiteral("Could not write the settings file %1. The changes last until the program quits."))
+                            .arg(defaults.filePath()));
+    }
 
     // Empty secrets in the working copy mean "not typed here", never "remove the stored one".
     const std::optional<QString> ftpPassword = s.ftpPassword.isEmpty() ? std::nullopt : std::optional(s.ftpPassword);

@@ -49,7 +49,8 @@ public:
     // moment followed are kept.
     void saveEdits();
     // Writes the working copy's thirteen keys to the user defaults and merges its secrets into the
-    // keychain record. Never writes an empty FTP password or Yandex token over a stored one.
+    // keychain record. Never writes an empty FTP password or Yandex token over a stored one. A
+    // settings file that cannot be written is logged and announced with saveFailed.
     void saveToUserDefaults();
 
     // Upload section.
@@ -110,6 +111,8 @@ signals:
     void showingTestResultChanged();
     void showYandexOAuthSheetChanged();
     void showHotkeySaveNotificationChanged();
+    // The settings file could not be written; `message` says so to the user.
+    void saveFailed(const QString& message);
 
 private:
     void setWorkingCopy(const ServerSettings& settings);

@@ -12,6 +12,7 @@
 #include "uploads/FileUploader.h"
 #include "uploads/KestrovaCloudAccount.h"
 #include "uploads/KestrovaUploader.h"
+#include "uploads/TemporaryUploadFiles.h"
 #include "uploads/YandexDiskUploader.h"
 #include "platform/Application.h"
 #include "platform/Console.h"
@@ -155,6 +156,8 @@ void AppDelegate::applicationDidFinishLaunching()
 
     // Only the one instance: another's in-progress file is its running recording.
     recoverUnfinishedRecordings(this);
+    if (m_instanceLock->isHeld())
+        TemporaryUploadFiles::removeStale();
 
     application.setActivationPolicy(platform::ActivationPolicy::regular);
     setupMainMenu();

@@ -33,14 +33,16 @@ class FakeNotificationService {
 public:
     static constexpr const char* serviceName = "org.freedesktop.Notifications";
 
-    // answer false: a server that takes every call and never replies.
+    // Which calls get a reply; the others are taken, recorded and never answered.
+    enum class Replies { all, capabilitiesOnly, none };
+
     explicit FakeNotificationService(bool bodyMarkup = false, std::chrono::milliseconds waitForName = std::chrono::seconds(120),
-                                     bool answer = true)
+                                     Replies replies = Replies::all)
         : m_connectionName(QStringLiteral("fake-notifications-") + QUuid::createUuid().toString(QUuid::Id128))
         , m_bus(QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName))
     {
         m_object.bodyMarkup = bodyMarkup;
-        m_object.answer = answer;
+        m_object.replies = replies;
         if (!m_bus.isConnected())
             return;
         if (!m_bus.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &m_object))
@@ -77,14 +79,21 @@ public:
         QMutexLocker lock(&m_object.mutex);
         return m_object.posted;
     }
+    // The methods called, in order, answered or not.
+    QStringList calls() const
+    {
+        QMutexLocker lock(&m_object.mutex);
+        return m_object.calls;
+    }
 
 private:
     // Answers on the bus's dispatch thread; the list is read from the test's thread.
     struct Object : QDBusVirtualObject {
         bool bodyMarkup = false;
-        bool answer = true;
+        Replies replies = Replies::all;
         mutable QMutex mutex;
         QList<PostedNotification> posted;
+        QStringList calls;
 
         QString introspect(const QString&) const override
         {
@@ -101,9 +110,13 @@ private:
         {
             if (message.interface() != QLatin1String("org.freedesktop.Notifications"))
                 return false;
-            if (!answer)
-                return true;
+            {
+                QMutexLocker lock(&mutex);
+                calls.append(message.member());
+            }
             if (message.member() == QLatin1String("GetCapabilities")) {
+                if (replies == Replies::none)
+                    return true;
                 QStringList caps{QStringLiteral("body")};
                 if (bodyMarkup)
                     caps << QStringLiteral("body-markup");
@@ -128,6 +141,8 @@ private:
                     posted.append(n);
                     id = uint(posted.size());
                 }
+                if (replies != Replies::all)
+                    return true;
                 connection.send(message.createReply(QVariant::fromValue(id)));
                 return true;
             }

@@ -1,6 +1,7 @@
 // The built program under a real window manager (openbox) on the test X server: with the settings
 // window open, an area capture's preview ends up the topmost and the active window, and the
 // settings window comes back beneath it.
+#include "support/AreaCaptureByHotKey.h"
 #include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
 #include "support/OpenboxSession.h"
@@ -31,12 +32,7 @@ TEST(PreviewStackingX11, WithTheSettingsWindowOpenThePreviewIsTopmostAndActive)
     ASSERT_TRUE(test::waitUntil([&] { return (settingsWindow = test::visibleWindowNamed("Настройки")).has_value(); }, 10s));
     ASSERT_TRUE(test::waitUntil([&] { return x.activeWindow() == settingsWindow; }, 5s));
 
-    ASSERT_TRUE(test::xdotool({"mousemove", "960", "900"}));
-    ASSERT_TRUE(test::xdotool({"key", "ctrl+alt+k"}));
-    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
-    test::spin(700ms); // the overlay takes keyboard and pointer
-    ASSERT_TRUE(test::xdotool(test::xdotoolDrag({300, 200}, {700, 500})));
-    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
+    ASSERT_TRUE(test::captureAreaByHotKey(console, "ctrl+alt+k", QRect(300, 200, 400, 300)));
 
     std::optional<xcb_window_t> preview;
     ASSERT_TRUE(test::waitUntil([&] { return (preview = test::visibleWindowNamed("400×300")).has_value(); }, 10s)) << console.text().toStdString();

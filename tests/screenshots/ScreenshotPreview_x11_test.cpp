@@ -1,6 +1,7 @@
 // The built program end to end on the test X server: hot key, area overlay, drag, the preview,
 // an arrow drawn in the editor, done; then the PNG in the history folder and the picture on the
 // clipboard, read back by a second process.
+#include "support/AreaCaptureByHotKey.h"
 #include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
 #include "support/PatternWindow.h"
@@ -37,15 +38,9 @@ TEST(ScreenshotPreviewX11, HotKeyAreaDragAnnotateDoneFilesThePngAndFillsTheClipb
     ASSERT_TRUE(console.waitForStart("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
     ASSERT_TRUE(session.waitForLog("Application finished launching"));
 
-    ASSERT_TRUE(test::xdotool({"mousemove", "960", "900"}));
-    ASSERT_TRUE(test::xdotool({"key", "ctrl+alt+k"}));
-    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Setting up overlay for frame: ")) << console.text().toStdString();
-    test::spin(700ms); // the overlay takes keyboard and pointer
-
     // 400 x 300 at (300, 200).
     const QRect area(300, 200, 400, 300);
-    ASSERT_TRUE(test::xdotool(test::xdotoolDrag(area.topLeft(), area.topLeft() + QPoint(area.width(), area.height()))));
-    ASSERT_TRUE(console.waitForStart("ScreenCaptureWindow: Calling completion with image: true")) << console.text().toStdString();
+    ASSERT_TRUE(test::captureAreaByHotKey(console, "ctrl+alt+k", area));
 
     // Centred on the screen, as wide as its tool bars need, the picture at its own size between
     // them and centred across.

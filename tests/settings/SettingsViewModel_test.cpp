@@ -4,10 +4,18 @@
 
 #include "SettingsTestSupport.h"
 #include "app/HotKeyManager.h"
+#include "app/Localization.h"
+#include "platform/FileWriteCounter.h"
 #include "platform/NotificationCenter.h"
+#include "settings/SettingsView.h"
+#include "support/DebugLogText.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QObject>
+#include <QScopeGuard>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -444,4 +452,73 @@ TEST_F(SettingsModelTest, HotkeyRecorderChangesPostAndSaveShowsTheToastForItsTim
     ASSERT_TRUE(test::waitUntil([&] { return !model->showHotkeySaveNotification(); }, 3s));
     EXPECT_LT(sinceFirst.elapsed(), 1450);
     EXPECT_EQ(changes.count, 3);
+}
+
+TEST_F(SettingsModelTest, EachSaveWritesTheFileOnce)
+{
+    model->appear();
+    model->saveToUserDefaults();
+    test::FileWriteCounter counter(platform::UserDefaults::standardFilePath());
+    ASSERT_TRUE(counter.isValid());
+    model->edit([](ServerSettings& s) { s.ftpHost = "example.org"; });
+    model->saveToUserDefaults();
+    EXPECT_EQ(counter.writes(), 1);
+    model->selectSection(SettingsSection::hotkeys);
+    EXPECT_EQ(counter.writes(), 2);
+    EXPECT_EQ(storedKeys(), thirteenKeys);
+    EXPECT_EQ(platform::UserDefaults::standard().string("ftpHost"), "example.org");
+}
+
+TEST_F(SettingsModelTest, ASaveThatCannotWriteTheFileIsLoggedAndAnnouncedAndTheWindowShowsOneAlert)
+{
+    L::setLanguageForTesting(AppLanguage::ru);
+    const QString file = platform::UserDefaults::standardFilePath();
+    const QString folder = QFileInfo(file).absolutePath();
+    // Root may write anywhere; a folder that is a file stops anyone.
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(test::writeFile(folder, "not a folder"));
+    const auto restore = qScopeGuard([folder] {
+        QFile::remove(folder);
+        QDir().mkpath(folder);
+    });
+
+    QWidget window;
+    auto* view = new SettingsView(*appState, &window, account.manager.get());
+    auto presenter = std::make_unique<RecordingAlertPresenter>();
+    RecordingAlertPresenter* alerts = presenter.get();
+    view->setAlertPresenter(std::move(presenter));
+    QSignalSpy failed(view->model(), &SettingsViewModel::saveFailed);
+    const qsizetype logStart = test::debugLogText().size();
+
+    view->model()->edit([](ServerSettings& s) { s.ftpHost = "example.org"; });
+    view->model()->selectSection(SettingsSection::upload);
+    ASSERT_EQ(failed.size(), 1);
+    const QString message = "Не удалось записать файл настроек " + file + ". Изменения действуют до выхода из программы.";
+    EXPECT_EQ(failed[0][0].toString(), message);
+    EXPECT_TRUE(test::debugLogMessages(logStart).contains("saveToUserDefaults: ERROR: Could not write the settings file " + file))
+        << test::debugLogMessages(logStart).join('\n').toStdString();
+    // The program goes on with the settings the user made.
+    EXPECT_EQ(appState->serverSettings().ftpHost, "example.org");
+    ASSERT_EQ(alerts->shown.size(), 1u);
+    EXPECT_EQ(alerts->shown[0].alert.title, "Настройки не сохранены");
+    EXPECT_EQ(alerts->shown[0].alert.message, message);
+    EXPECT_EQ(alerts->shown[0].alert.button, "OK");
+    EXPECT_EQ(alerts->windows[0], &window);
+
+    // A save while the alert is open adds none; after its OK the next failure has its own.
+    view->model()->selectSection(SettingsSection::hotkeys);
+    EXPECT_EQ(failed.size(), 2);
+    EXPECT_EQ(alerts->shown.size(), 1u);
+    alerts->dismissLast();
+    view->model()->selectSection(SettingsSection::about);
+    EXPECT_EQ(alerts->shown.size(), 2u);
+
+    // Writable again: the next save stores everything, and says nothing.
+    alerts->dismissLast();
+    QFile::remove(folder);
+    QDir().mkpath(folder);
+    view->model()->selectSection(SettingsSection::account);
+    EXPECT_EQ(failed.size(), 3);
+    EXPECT_EQ(alerts->shown.size(), 2u);
+    EXPECT_EQ(platform::UserDefaults::standard().string("ftpHost"), "example.org");
 }

@@ -1,7 +1,13 @@
 // The built program as a process, each copy with a private home, runtime folder and log.
+#include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
+#include "support/ThrowAwayUser.h"
 
+#include <QLocalServer>
+#include <QLockFile>
 #include <QRegularExpression>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -184,4 +190,167 @@ TEST(KestrovaProcess, DevelopmentHooks)
         }
         stop(*processes[i]);
     }
+}
+
+namespace {
+
+// What another local user can leave where the program looks for its runtime folder: a lock that
+// reads as held by a live copy (this test process holds it) and a socket of their own listening.
+class PlantedRuntimeFolder {
+public:
+    enum class Kind {
+        otherUsersFolder,
+        linkToOtherUsersFolder,
+        ourFolderOpenToAll,
+    };
+
+    PlantedRuntimeFolder(const test::ThrowAwayUser& owner, const QString& path, Kind kind)
+        : m_path(path)
+        , m_folder(kind == Kind::linkToOtherUsersFolder ? path + "-target" : path)
+    {
+        QDir().mkpath(m_folder);
+        m_ok = ::chmod(QFile::encodeName(m_folder).constData(), 0777) == 0
+            && (kind == Kind::ourFolderOpenToAll || owner.own(m_folder));
+        if (kind == Kind::linkToOtherUsersFolder)
+            m_ok = m_ok && QFile::link(m_folder, path) && owner.own(path);
+        m_lock = std::make_unique<QLockFile>(lockPath());
+        m_ok = m_ok && m_lock->tryLock(0) && owner.own(lockPath());
+        QObject::connect(&m_server, &QLocalServer::newConnection, [this] { ++m_connections; });
+        m_ok = m_ok && m_server.listen(m_folder + "/app.kestrova.Kestrova.socket") && owner.own(m_server.fullServerName());
+        m_lockText = lockText();
+        m_ok = m_ok && !m_lockText.isEmpty();
+    }
+    bool ok() const { return m_ok; }
+    QString path() const { return m_path; }
+    int connections() const { return m_connections; }
+    // The planted files as they were put there.
+    bool untouched() const { return lockText() == m_lockText && QFileInfo::exists(m_server.fullServerName()); }
+
+private:
+    QString lockPath() const { return m_folder + "/app.kestrova.Kestrova.lock"; }
+    QByteArray lockText() const
+    {
+        QFile lock(lockPath());
+        return lock.open(QIODevice::ReadOnly) ? lock.readAll() : QByteArray();
+    }
+
+    QString m_path;
+    QString m_folder;
+    bool m_ok = false;
+    std::unique_ptr<QLockFile> m_lock;
+    QLocalServer m_server;
+    QByteArray m_lockText;
+    int m_connections = 0;
+};
+
+bool isPrivateFolderOfOurs(const QString& path)
+{
+    struct stat info{};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == geteuid()
+        && (info.st_mode & 07777) == 0700;
+}
+
+} // namespace
+
+TEST(KestrovaProcess, ARuntimeFolderAnotherUserCouldReachIsNotUsed)
+{
+    QString whyNot;
+    const auto other = test::ThrowAwayUser::create("pw-" + test::randomHex(12), &whyNot);
+    if (!other)
+        GTEST_SKIP() << whyNot.toStdString();
+
+    using Kind = PlantedRuntimeFolder::Kind;
+    enum class Where { sessionFolder, temporaryFolder, cacheFolder };
+    struct Case {
+        const char* name;
+        QList<Where> planted;
+        Kind kind;
+        std::optional<Where> used; // nullopt: none will do, the program runs without the lock
+    };
+    const Case cases[] = {
+        {"temporary folder made by another user", {Where::temporaryFolder}, Kind::otherUsersFolder, Where::cacheFolder},
+        {"temporary folder a link to another user's", {Where::temporaryFolder}, Kind::linkToOtherUsersFolder, Where::cacheFolder},
+        {"temporary folder of ours open to all", {Where::temporaryFolder}, Kind::ourFolderOpenToAll, Where::cacheFolder},
+        {"session folder of another user", {Where::sessionFolder}, Kind::otherUsersFolder, Where::temporaryFolder},
+        {"temporary and cache folders taken", {Where::temporaryFolder, Where::cacheFolder}, Kind::otherUsersFolder, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Session session;
+        // A temporary folder of this test, as open as /tmp, so the machine's own is not touched.
+        QTemporaryDir temporary;
+        ASSERT_TRUE(temporary.isValid());
+        ASSERT_EQ(::chmod(QFile::encodeName(temporary.path()).constData(), 01777), 0);
+        const QMap<Where, QString> folders{
+            {Where::sessionFolder, session.home() + "/other-run"},
+            {Where::temporaryFolder, temporary.path() + "/kestrova-runtime-" + QString::number(getuid())},
+            {Where::cacheFolder, session.home() + "/cache/Kestrova/runtime"},
+        };
+        std::vector<std::unique_ptr<PlantedRuntimeFolder>> planted;
+        for (Where where : c.planted) {
+            planted.push_back(std::make_unique<PlantedRuntimeFolder>(*other, folders[where], c.kind));
+            ASSERT_TRUE(planted.back()->ok());
+        }
+        QProcessEnvironment env = session.environment({{"TMPDIR", temporary.path()}, {"XDG_CACHE_HOME", session.home() + "/cache"}});
+        if (c.planted.contains(Where::sessionFolder))
+            env.insert("XDG_RUNTIME_DIR", folders[Where::sessionFolder]);
+        else
+            env.remove("XDG_RUNTIME_DIR");
+        const auto start = [&env] {
+            auto process = std::make_unique<QProcess>();
+            process->setProcessEnvironment(env);
+            process->setProcessChannelMode(QProcess::MergedChannels);
+            process->start(test::kestrovaBinary(), {});
+            return process;
+        };
+
+        auto process = start();
+        test::ProcessConsole console(*process);
+        ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString() << console.text().toStdString();
+        EXPECT_EQ(session.count("Another instance is already running, terminating"), 0);
+        for (const auto& p : planted) {
+            EXPECT_TRUE(console.waitForStart("Runtime folder not used: " + p->path())) << console.text().toStdString();
+            EXPECT_EQ(p->connections(), 0) << "a start reached the other user's socket";
+            EXPECT_TRUE(p->untouched());
+        }
+        if (c.used) {
+            const QString folder = folders[*c.used];
+            EXPECT_TRUE(isPrivateFolderOfOurs(folder)) << folder.toStdString();
+            EXPECT_TRUE(QFileInfo::exists(folder + "/app.kestrova.Kestrova.lock"));
+            // A second start finds the running copy there.
+            auto second = start();
+            ASSERT_TRUE(second->waitForFinished(10000));
+            EXPECT_EQ(session.count("Another instance is already running, terminating"), 1);
+        } else {
+            const QString refusal = "Single-instance check unavailable: no private runtime folder: "
+                + folders[Where::temporaryFolder] + " belongs to another user; " + folders[Where::cacheFolder]
+                + " belongs to another user";
+            EXPECT_TRUE(session.waitForLog(refusal)) << session.logText().toStdString();
+            EXPECT_TRUE(console.waitForStart("No private runtime folder: running without the single-instance check"))
+                << console.text().toStdString();
+        }
+        for (const auto& p : planted) {
+            EXPECT_EQ(p->connections(), 0);
+            EXPECT_TRUE(p->untouched());
+        }
+        stop(*process);
+    }
+}
+
+TEST(KestrovaProcess, ALinkAtTheLocksNameIsNotFollowed)
+{
+    // The link names a lock that reads as held by a live copy: this test process holds it.
+    Session session;
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    QLockFile held(elsewhere.path() + "/held.lock");
+    ASSERT_TRUE(held.tryLock(0));
+    ASSERT_TRUE(QFile::link(elsewhere.path() + "/held.lock", session.runtimeDir() + "/app.kestrova.Kestrova.lock"));
+
+    auto process = session.start();
+    ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+    EXPECT_EQ(session.count("Another instance is already running, terminating"), 0);
+    EXPECT_FALSE(QFileInfo(session.runtimeDir() + "/app.kestrova.Kestrova.lock").isSymLink());
+    EXPECT_TRUE(QFileInfo(elsewhere.path() + "/held.lock").isFile());
+    stop(*process);
 }

@@ -1,4 +1,5 @@
 // The built program on the test X server: a hot key from the settings file reaches the delegate.
+#include "platform/FileWriteCounter.h"
 #include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
 #include "support/TrayHost.h"
@@ -229,4 +230,44 @@ TEST(KestrovaProcessX11, AtIdleNoLogWriterThreadWaits)
     } while (names.contains("kestrova-log") && std::chrono::steady_clock::now() < deadline);
     EXPECT_FALSE(names.contains("kestrova-log")) << names.join(", ").toStdString();
     test::stop(*process);
+}
+
+TEST(KestrovaProcessX11, ASaveOfTheSettingsWindowWritesTheFileOnceAndSaysSoWhenItCannot)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::Session session;
+    const QString folder = session.home() + "/config/Kestrova";
+    const QString file = folder + "/Kestrova.conf";
+    ASSERT_TRUE(test::writeFile(file, "[General]\nftpHost=example.org\n"));
+    // Without a tray the program opens its settings window.
+    auto process = session.start({{"LANGUAGE", "en"}, {"LC_ALL", "C.UTF-8"}});
+    ASSERT_TRUE(session.waitForLog("No system tray available; opening the settings window so that Kestrova stays reachable", 1, 10s))
+        << session.logText().toStdString();
+    std::optional<QRect> window;
+    ASSERT_TRUE(test::waitUntil([&] { return (window = test::visibleWindowGeometry("Настройки")).has_value(); }, 5s));
+    // A click on a section of the sidebar saves; the rows are 34 points high, 6 apart, from 12 down.
+    const auto clickSection = [&](int row) {
+        return test::xdotool({"mousemove", QString::number(window->left() + 60), QString::number(window->top() + 12 + row * 40 + 19),
+                              "click", "1"});
+    };
+
+    test::FileWriteCounter counter(file);
+    ASSERT_TRUE(counter.isValid());
+    ASSERT_TRUE(clickSection(1));
+    ASSERT_TRUE(test::waitUntil([&] { return counter.writes() >= 1; }, 5s));
+    // The keys of one save are written together, or one after another within the same moment.
+    test::spin(300ms);
+    EXPECT_EQ(counter.writes(), 1);
+    EXPECT_FALSE(session.logText().contains("Could not write the settings file"));
+
+    // The settings folder becomes a file: nobody, root included, can write the settings there.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    ASSERT_TRUE(test::writeFile(folder, "not a folder"));
+    ASSERT_TRUE(clickSection(2));
+    EXPECT_TRUE(session.waitForLog("Could not write the settings file " + file)) << session.logText().toStdString();
+    EXPECT_TRUE(test::waitUntil([] { return test::visibleWindowNamed("Settings not saved").has_value(); }, 5s));
+
+    test::stop(*process);
+    EXPECT_EQ(process->exitCode(), 0);
 }
