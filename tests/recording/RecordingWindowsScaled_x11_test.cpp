@@ -17,7 +17,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <thread>
 
 using namespace std::chrono_literals;
