@@ -88,6 +88,10 @@ TEST(RecordingFrameAtScale, TheVideoShowsNoPixelOfTheFrame)
     const auto grabber = platform::PixelGrabber::create();
     ASSERT_TRUE(grabber);
     SolidWindow beneath(QRect(40, 40, 700, 500));
+    ASSERT_TRUE(test::waitUntil([&] {
+        const QImage shot = grabber->grab(QRect(QPoint(300, 300) * ratio, QSize(1, 1)));
+        return !shot.isNull() && isBackground(shot.pixel(0, 0), 0);
+    }, 3s));
 
     const struct {
         const char* what;
@@ -128,7 +132,9 @@ TEST(RecordingFrameAtScale, TheVideoShowsNoPixelOfTheFrame)
         const QImage first = firstFrame(record(c.area), video);
         ASSERT_FALSE(first.isNull());
         // The video's outer two rows and columns on every side, against the recording without the
-        // frame (H.264 is lossy; the writer's scaler shifts the colours of the last two a little).
+        // frame (H.264 is lossy; a pixel of the frame shifts the colour by 40 and more). Left out: the
+        // bottom-right 2 x 2 pixels, one chroma sample that the writer's scaler makes differently from
+        // one encoding of the same picture to the next when it shrinks the grab.
         const struct {
             const char* edge;
             bool row;
@@ -140,17 +146,23 @@ TEST(RecordingFrameAtScale, TheVideoShowsNoPixelOfTheFrame)
         for (const auto& e : edges) {
             const int n = e.row ? video.width() : video.height();
             int off = 0;
-            QRgb worst = 0;
+            QRgb worst = 0, beneath = 0;
+            QPoint where;
             for (int i = 0; i < n; ++i) {
                 const QPoint at = e.row ? QPoint(i, e.at) : QPoint(e.at, i);
+                if (at.x() >= video.width() - 2 && at.y() >= video.height() - 2)
+                    continue;
                 const QRgb p = first.pixel(at);
-                if (media::colourDistance(p, bare.pixel(at)) > 12) {
+                if (media::colourDistance(p, bare.pixel(at)) > 24) {
                     ++off;
                     worst = p;
+                    beneath = bare.pixel(at);
+                    where = at;
                 }
             }
-            EXPECT_EQ(off, 0) << e.edge << " at ratio " << ratio << ", e.g. " << qRed(worst) << "," << qGreen(worst) << ","
-                              << qBlue(worst);
+            EXPECT_EQ(off, 0) << e.edge << " at ratio " << ratio << ", e.g. at " << where.x() << "," << where.y() << ": "
+                              << qRed(worst) << "," << qGreen(worst) << "," << qBlue(worst) << " against " << qRed(beneath) << ","
+                              << qGreen(beneath) << "," << qBlue(beneath) << " without the frame";
         }
     }
 }
