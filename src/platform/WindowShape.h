@@ -1,5 +1,6 @@
 #pragma once
 
+class QRegion;
 class QWidget;
 
 namespace platform {
@@ -11,6 +12,10 @@ public:
     // takes no event, with or without a compositing manager (an opacity of 0 needs one). False when
     // not on X11 or the server lacks the SHAPE extension.
     static bool makeInvisible(QWidget* window);
+    // Shapes the window's drawing (not its input) to `pixels`, given in the window's own device
+    // pixels. Unlike QWidget::setMask, whose points Qt scales and rounds, this keeps every pixel
+    // edge where it is at fractional device pixel ratios. False when not on X11 or without SHAPE.
+    static bool setBoundingShape(QWidget* window, const QRegion& pixels);
 };
 
 } // namespace platform

@@ -1,15 +1,14 @@
 #include "recording/RecordingFrameView.h"
 
+#include "platform/ScreenGeometry.h"
+#include "recording/RecordingWindowPlacement.h"
+
 #include <QApplication>
 #include <QFontMetricsF>
 #include <QPainter>
 
-#include <cmath>
-
 namespace {
 
-// Line width 3, wholly outside the area: none of it may end up in the recording.
-constexpr int kLineWidth = 3;
 // The badge's top edge lies this far below the frame's bottom edge; the text is inset in it.
 constexpr double kBadgeGap = 10.0;
 constexpr double kBadgePaddingX = 8.0;
@@ -17,10 +16,13 @@ constexpr double kBadgePaddingY = 4.0;
 
 } // namespace
 
-RecordingFrameView::RecordingFrameView(const QRectF& recordingRect, const QPointF& viewOrigin, bool opaque, QWidget* parent)
+RecordingFrameView::RecordingFrameView(const QRectF& recordingRect, const QPointF& viewOrigin, const QRect& recordedPixels,
+                                       double devicePixelRatio, bool opaque, QWidget* parent)
     : QWidget(parent)
     , m_originalRecordingRect(recordingRect)
     , m_drawingRect(recordingRect.translated(-viewOrigin))
+    , m_recordedPixels(recordedPixels)
+    , m_ratio(devicePixelRatio > 0 ? devicePixelRatio : 1.0)
     , m_opaque(opaque)
 {
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -48,26 +50,21 @@ QRectF RecordingFrameView::badgeRect() const
     return QRectF(m_drawingRect.left(), m_drawingRect.bottom() + kBadgeGap, w + 2 * kBadgePaddingX, h + 2 * kBadgePaddingY);
 }
 
-QRect RecordingFrameView::pixelRect() const
+QRect RecordingFrameView::badgePixels() const
 {
-    const QRectF& r = m_drawingRect;
-    const int left = static_cast<int>(std::lround(r.left()));
-    const int top = static_cast<int>(std::lround(r.top()));
-    return QRect(QPoint(left, top), QPoint(static_cast<int>(std::lround(r.right())) - 1,
-                                           static_cast<int>(std::lround(r.bottom())) - 1));
+    const QRectF badge = badgeRect();
+    return platform::ScreenGeometry::roundOutward(QRectF(badge.topLeft() * m_ratio, badge.size() * m_ratio));
 }
 
 QRegion RecordingFrameView::lineRegion() const
 {
-    // The three pixels next to the area's edge pixels, on every side; what lies off the screen
-    // (an area at the screen's edge) falls outside the window and is not drawn.
-    const QRect area = pixelRect();
-    return QRegion(area.adjusted(-kLineWidth, -kLineWidth, kLineWidth, kLineWidth)) - QRegion(area);
+    // What lies off the screen (an area at the screen's edge) falls outside the window and is not drawn.
+    return RecordingWindowPlacement::frameLinePixels(m_recordedPixels, m_ratio);
 }
 
 QRegion RecordingFrameView::paintedRegion() const
 {
-    return lineRegion() + QRegion(badgeRect().toAlignedRect());
+    return lineRegion() + QRegion(badgePixels());
 }
 
 void RecordingFrameView::paintEvent(QPaintEvent*)
@@ -79,16 +76,17 @@ void RecordingFrameView::paintEvent(QPaintEvent*)
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.fillRect(rect(), Qt::transparent);
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    // Whole pixels, no antialiasing: a blended edge pixel inside the area would be recorded.
-    const QRegion line = lineRegion();
-    if (m_opaque) {
-        // Solid colours only: without a compositor nothing blends with the screen beneath.
-        for (const QRect& r : line)
-            painter.fillRect(r, Qt::red);
-        painter.fillRect(badge.toAlignedRect(), Qt::black);
-    } else {
-        for (const QRect& r : line)
-            painter.fillRect(r, QColor::fromRgbF(1, 0, 0, 0.8f));
+    // Whole device pixels, no antialiasing: a blended edge pixel inside the area would be recorded.
+    painter.save();
+    painter.scale(1 / m_ratio, 1 / m_ratio);
+    const QColor lineColour = m_opaque ? QColor(Qt::red) : QColor::fromRgbF(1, 0, 0, 0.8f);
+    for (const QRect& r : lineRegion())
+        painter.fillRect(r, lineColour);
+    // Solid colours only when opaque: without a compositor nothing blends with the screen beneath.
+    if (m_opaque)
+        painter.fillRect(badgePixels(), Qt::black);
+    painter.restore();
+    if (!m_opaque) {
         painter.fillRect(badge, QColor::fromRgbF(0, 0, 0, 0.7f));
         // The text's own background, as an attributed string draws it.
         painter.fillRect(textRect, QColor::fromRgbF(0, 0, 0, 0.7f));

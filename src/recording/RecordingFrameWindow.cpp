@@ -2,7 +2,9 @@
 
 #include "app/DebugLogger.h"
 #include "platform/NumberFormat.h"
+#include "platform/WindowShape.h"
 #include "recording/RecordingFrameView.h"
+#include "recording/RecordingWindowPlacement.h"
 #include "recording/ScreenBackdrop.h"
 
 #include <QGuiApplication>
@@ -19,19 +21,21 @@ RecordingFrameWindow::RecordingFrameWindow(const QRectF& recordingRect)
 
     const std::optional<platform::ScreenInfo> screen = platform::ScreenGeometry::primaryScreen();
     const QRect frame = screen ? screen->geometry : QRect();
-    const std::optional<platform::ScreenInfo> primary = platform::ScreenGeometry::primaryScreen();
-    const QPoint primaryOrigin = primary ? primary->geometry.topLeft() : QPoint();
     setGeometry(frame);
 
-    m_view = new RecordingFrameView(recordingRect, QPointF(frame.topLeft() - primaryOrigin), m_shaped, this);
+    // The window's device pixels start at the screen's native top-left.
+    const QPoint nativeOrigin = screen ? screen->nativeGeometry.topLeft() : QPoint();
+    const QRect recorded = RecordingWindowPlacement::recordedPixels(recordingRect, screen).translated(-nativeOrigin);
+    m_view = new RecordingFrameView(recordingRect, QPointF(), recorded, screen ? screen->devicePixelRatio : 1.0, m_shaped, this);
     m_view->setGeometry(rect());
     if (screen) {
         DebugLogger::shared().log(QStringLiteral("RecordingFrameView: Original rect: ") + NumberFormat::rect(recordingRect));
         DebugLogger::shared().log(QStringLiteral("RecordingFrameView: Drawing rect: ") + NumberFormat::rect(m_view->drawingRect()));
         DebugLogger::shared().log(QStringLiteral("RecordingFrameView: Screen frame: ") + NumberFormat::rect(frame));
     }
+    // In device pixels: a mask in points would be scaled and rounded onto the recorded pixels.
     if (m_shaped)
-        setMask(m_view->paintedRegion());
+        platform::WindowShape::setBoundingShape(this, m_view->paintedRegion());
 
     show();
     raise();

@@ -1,6 +1,9 @@
 #include "recording/RecordingWindowPlacement.h"
 
+#include "platform/Mp4Writer.h"
+
 #include <algorithm>
+#include <cmath>
 
 using platform::ScreenInfo;
 
@@ -70,6 +73,20 @@ RecordingWindowPlacement::Placement RecordingWindowPlacement::setupPanel(const Q
     }
     p.frame = keepOnScreen(QRectF(a.center().x() - w / 2, y, w, h), s);
     return p;
+}
+
+QRect RecordingWindowPlacement::recordedPixels(const QRectF& area, const std::optional<ScreenInfo>& primary)
+{
+    const QRectF shown(area.topLeft(), QSizeF(platform::Mp4Writer::evenVideoSize(area.size())));
+    return primary ? platform::ScreenGeometry::screenPointsToRootPixels(shown, *primary)
+                   : platform::ScreenGeometry::roundOutward(shown);
+}
+
+QRegion RecordingWindowPlacement::frameLinePixels(const QRect& recorded, double devicePixelRatio)
+{
+    // The tolerance keeps 3 x 1.0000001 from growing a pixel.
+    const int width = std::max(1, static_cast<int>(std::ceil(kFrameLineWidth * devicePixelRatio - 1e-6)));
+    return QRegion(recorded.adjusted(-width, -width, width, width)) - QRegion(recorded);
 }
 
 QString RecordingWindowPlacement::ruleLogLine(Rule rule)

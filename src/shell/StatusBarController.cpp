@@ -3,6 +3,7 @@
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
+#include "app/Localization.h"
 #include "shell/SettingsWindowController.h"
 #include "cloud/AuthManager.h"
 #include "platform/Application.h"
@@ -291,7 +292,8 @@ void StatusBarController::updateRecentScreenshots(const QList<Screenshot>& scree
         addEntryAction(actions, QStringLiteral("Копировать"), entry, index, &StatusBarController::copyScreenshotAtIndex);
         if (entry.remoteURL)
             addEntryAction(actions, QStringLiteral("Копировать ссылку"), entry, index, &StatusBarController::copyURLAtIndex);
-        addEntryAction(actions, QStringLiteral("Показать в Finder"), entry, index, &StatusBarController::revealScreenshotAtIndex);
+        addEntryAction(actions, L::text(QStringLiteral("Показать в папке"), QStringLiteral("Show in Folder")), entry, index,
+                       &StatusBarController::revealScreenshotAtIndex);
         actions->addSeparator();
         addEntryAction(actions, QStringLiteral("Удалить"), entry, index, &StatusBarController::deleteScreenshotAtIndex);
         item->setMenu(actions);

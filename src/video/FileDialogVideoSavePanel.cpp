@@ -1,5 +1,7 @@
 #include "video/FileDialogVideoSavePanel.h"
 
+#include "recording/ScreenRecorder.h"
+
 #include <QFileDialog>
 
 void FileDialogVideoSavePanel::begin(const Options& options, Completion completion)
@@ -12,6 +14,8 @@ void FileDialogVideoSavePanel::begin(const Options& options, Completion completi
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setDefaultSuffix(VideoExportFormats::fileExtension(options.format));
+    // Where the recordings are, as the screenshot panel opens in Pictures.
+    dialog->setDirectory(ScreenRecorder::recordingsDirectory());
     dialog->selectFile(options.proposedName);
     QObject::connect(dialog, &QFileDialog::finished, dialog, [dialog, completion = std::move(completion)](int result) {
         const QStringList files = dialog->selectedFiles();

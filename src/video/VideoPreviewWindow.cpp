@@ -7,6 +7,7 @@
 #include "cloud/APIClient.h"
 #include "cloud/AuthManager.h"
 #include "platform/Console.h"
+#include "platform/FileWriteFailure.h"
 #include "platform/MediaFrameReader.h"
 #include "platform/UserDefaults.h"
 #include "screenshots/PreviewToolbarItems.h"
@@ -32,7 +33,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cmath>
+
+#include <unistd.h>
 
 const QString VideoPreviewWindow::toolbarIdentifier = QStringLiteral("VideoToolbar");
 
@@ -353,6 +357,29 @@ void VideoPreviewWindow::saveLocally()
 
 namespace {
 
+// The user's words for a failed write with `errnoValue`: a full disk is named as such.
+QString writeFailureText(int errnoValue)
+{
+    return platform::FileWriteFailure::reason(errnoValue).value_or(qt_error_string(errnoValue));
+}
+
+// Writes all of `size` bytes to `fd`; false with errno set when the file system refuses the rest.
+bool writeAll(int fd, const char* data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(size));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written == 0)
+            errno = EIO; // nothing taken and no reason given
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
 // Copies `from` to `to`, replacing a file there (the save panel has asked about that already). The
 // bytes go to a file beside `to` that is renamed over it once complete: a copy that fails half way
 // (a full disk, a vanished recording) leaves what was at `to` as it was.
@@ -364,8 +391,9 @@ bool copyReplacing(const QString& from, const QString& to, QString* error)
         return false;
     }
     QSaveFile target(to);
-    // Unbuffered: a buffered write that the disk takes only in part is flushed as a success, and
-    // the shortened file would then replace the good one.
+    // Unbuffered, and written through its descriptor: Qt takes a write that the disk accepts only
+    // in part for a success without an error, and its error kinds do not tell a full disk from
+    // other failures; errno does.
     if (!target.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = target.errorString();
         return false;
@@ -379,8 +407,8 @@ bool copyReplacing(const QString& from, const QString& to, QString* error)
         }
         if (read == 0)
             break;
-        if (target.write(chunk.constData(), read) != read) {
-            *error = target.errorString();
+        if (!writeAll(target.handle(), chunk.constData(), read)) {
+            *error = writeFailureText(errno);
             return false;
         }
     }

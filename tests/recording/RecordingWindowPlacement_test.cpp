@@ -1,5 +1,5 @@
-// Where the controls window and the setup panel go, and the controls' time text. The examples of a
-// 1440 x 900 main screen are written in top-left coordinates (y down).
+// Where the controls window, the setup panel and the red frame go, and the controls' time text. The
+// examples of a 1440 x 900 main screen are written in top-left coordinates (y down).
 #include "recording/RecordingControlsView.h"
 #include "recording/RecordingWindowPlacement.h"
 
@@ -92,6 +92,47 @@ TEST(RecordingWindowPlacement, ScreenOfTheArea)
     const QList<platform::ScreenInfo> shifted{ScreenGeometry::describe(QRect(-1280, 0, 1280, 1024), 1.0, false, "L"),
                                               ScreenGeometry::describe(QRect(0, 56, 1920, 1080), 1.0, true, "P")};
     EXPECT_EQ(RecordingWindowPlacement::areaToGlobal(QRectF(200, 200, 800, 600), shifted), QRectF(200, 256, 800, 600));
+}
+
+// The pixels the recorder grabs and the frame line around them, at whole and fractional ratios,
+// for even, odd and fractional areas: the line never touches a grabbed pixel and leaves none
+// between them.
+TEST(RecordingWindowPlacement, FrameLineLiesAroundTheRecordedPixels)
+{
+    const auto screenAt = [](double ratio, QPoint nativeOrigin = {}) {
+        return ScreenGeometry::describe(QRect(nativeOrigin, QSize(1280, 720)), ratio, true, "P",
+                                        QRect(nativeOrigin, QSize(qRound(1280 * ratio), qRound(720 * ratio))));
+    };
+    const struct {
+        const char* what;
+        std::optional<platform::ScreenInfo> screen;
+        QRectF area;
+        QRect recorded; // root pixels
+        int lineWidth;
+    } cases[] = {
+        {"1, even", screenAt(1), {140, 160, 400, 180}, {140, 160, 400, 180}, 3},
+        {"1, odd: the video's even size", screenAt(1), {141, 161, 401, 181}, {141, 161, 400, 180}, 3},
+        {"1, fractional: rounded outward", screenAt(1), {100.5, 120.25, 301.5, 201.75}, {100, 120, 301, 201}, 3},
+        {"1.25, even", screenAt(1.25), {140, 160, 400, 180}, {175, 200, 500, 225}, 4},
+        {"1.25, odd", screenAt(1.25), {141, 161, 401, 181}, {176, 201, 501, 226}, 4},
+        {"1.5, even", screenAt(1.5), {140, 160, 400, 180}, {210, 240, 600, 270}, 5},
+        {"1.5, odd", screenAt(1.5), {141, 161, 401, 181}, {211, 241, 601, 271}, 5},
+        {"1.5, odd at odd points", screenAt(1.5), {99, 123, 333, 247}, {148, 184, 499, 370}, 5},
+        {"2, even", screenAt(2), {140, 160, 400, 180}, {280, 320, 800, 360}, 6},
+        {"2, odd", screenAt(2), {141, 161, 401, 181}, {282, 322, 800, 360}, 6},
+        {"2, fractional", screenAt(2), {100.5, 120.25, 301.5, 201.75}, {201, 240, 600, 401}, 6},
+        {"1.5, primary not at the root's origin", screenAt(1.5, {100, 50}), {141, 161, 401, 181}, {311, 291, 601, 271}, 5},
+        {"no screen: points as pixels", std::nullopt, {100.5, 120.25, 301.5, 201.75}, {100, 120, 301, 201}, 3},
+    };
+    for (const auto& c : cases) {
+        const QRect recorded = RecordingWindowPlacement::recordedPixels(c.area, c.screen);
+        EXPECT_EQ(recorded, c.recorded) << c.what;
+        const double ratio = c.screen ? c.screen->devicePixelRatio : 1.0;
+        const QRegion line = RecordingWindowPlacement::frameLinePixels(recorded, ratio);
+        EXPECT_FALSE(line.intersects(recorded)) << c.what;
+        const int w = c.lineWidth;
+        EXPECT_EQ(line + QRegion(recorded), QRegion(recorded.adjusted(-w, -w, w, w))) << c.what;
+    }
 }
 
 TEST(RecordingControlsView, FormatDuration)

@@ -9,6 +9,7 @@
 #include "recording/RecordingControlsWindow.h"
 #include "recording/RecordingFrameView.h"
 #include "recording/RecordingSetupView.h"
+#include "recording/RecordingWindowPlacement.h"
 #include "recording/RecordingSetupWindowController.h"
 #include "recording/ScreenRecordingSelectionWindow.h"
 #include "recording/SelectionOverlayView.h"
@@ -24,6 +25,8 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 using namespace std::chrono_literals;
 
@@ -366,7 +369,7 @@ TEST(RecordingControlsView, TheTimerTicksOnceASecond)
 TEST(RecordingFrameView, FrameLineAndBadge)
 {
     // The area (100, 100, 400, 300) on a main screen at the origin.
-    RecordingFrameView view(QRectF(100, 100, 400, 300), QPointF(0, 0), true);
+    RecordingFrameView view(QRectF(100, 100, 400, 300), QPointF(0, 0), QRect(100, 100, 400, 300), 1.0, true);
     view.resize(1440, 900);
     EXPECT_EQ(view.drawingRect(), QRectF(100, 100, 400, 300));
     const QRectF badge = view.badgeRect();
@@ -395,48 +398,63 @@ TEST(RecordingFrameView, FrameLineAndBadge)
     EXPECT_EQ(QColor(image.pixel(badge.left() + 2, badge.top() + 2)), QColor(Qt::black));
 
     // Relative to a view that starts elsewhere.
-    RecordingFrameView shifted(QRectF(100, 100, 400, 300), QPointF(-50, 20), false);
+    RecordingFrameView shifted(QRectF(100, 100, 400, 300), QPointF(-50, 20), QRect(150, 80, 400, 300), 1.0, false);
     EXPECT_EQ(shifted.drawingRect(), QRectF(150, 80, 400, 300));
 }
 
-// Shaped (no compositor) or translucent: no pixel inside the area is painted, also where the
-// area touches the screen's edges and the line has nowhere to go there.
+// Shaped (no compositor) or translucent, at whole and fractional ratios: no device pixel the
+// recorder grabs is painted, also where the area touches the screen's edges and the line has
+// nowhere to go there, and the line covers all the pixels around them that are on the screen.
 TEST(RecordingFrameView, NoPaintInsideTheArea)
 {
     const struct {
-        QRect area;
+        QRectF area;
         bool opaque;
+        double ratio;
     } cases[] = {
-        {{100, 100, 400, 300}, true},
-        {{100, 100, 400, 300}, false},
-        {{0, 0, 640, 480}, true},
-        {{0, 0, 640, 480}, false},
-        {{0, 0, 800, 600}, true}, // the whole screen
-        {{0, 0, 800, 600}, false},
-        {{500, 300, 300, 300}, false}, // the bottom-right corner
+        {{100, 100, 400, 300}, true, 1},
+        {{100, 100, 400, 300}, false, 1},
+        {{0, 0, 640, 480}, true, 1},
+        {{0, 0, 640, 480}, false, 1},
+        {{0, 0, 800, 600}, true, 1}, // the whole screen
+        {{0, 0, 800, 600}, false, 1},
+        {{500, 300, 300, 300}, false, 1}, // the bottom-right corner
+        {{100.5, 120.25, 301.5, 201.75}, true, 1},
+        {{141, 161, 401, 181}, true, 1.25},
+        {{141, 161, 401, 181}, false, 1.25},
+        {{141, 161, 401, 181}, true, 1.5},
+        {{141, 161, 401, 181}, false, 1.5},
+        {{99, 123, 333, 247}, true, 1.5},
+        {{0, 0, 800, 600}, true, 1.5},
+        {{100.5, 120.25, 301.5, 201.75}, true, 2},
+        {{141, 161, 401, 181}, false, 2},
     };
     for (const auto& c : cases) {
-        RecordingFrameView view(QRectF(c.area), QPointF(0, 0), c.opaque);
+        const auto screen = platform::ScreenGeometry::describe(QRect(0, 0, 800, 600), c.ratio, true);
+        const QRect recorded = RecordingWindowPlacement::recordedPixels(c.area, screen);
+        RecordingFrameView view(c.area, QPointF(0, 0), recorded, c.ratio, c.opaque);
         view.resize(800, 600);
-        const QImage image = render(view);
-        int inside = 0, line = 0;
+        const QSize pixels = (QSizeF(800, 600) * c.ratio).toSize();
+        QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(c.ratio);
+        image.fill(Qt::transparent);
+        view.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        const QRegion line = view.lineRegion() & QRegion(QRect(QPoint(), pixels));
+        int inside = 0, missing = 0;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x) {
                 const QRgb p = image.pixel(x, y);
-                if (c.area.contains(x, y))
+                if (recorded.contains(x, y))
                     inside += qAlpha(p) != 0;
-                else if (qAlpha(p) != 0 && qRed(p) > 150 && qGreen(p) < 50 && qBlue(p) < 50 && x >= c.area.left() - 3
-                         && x <= c.area.right() + 3 && y >= c.area.top() - 3 && y <= c.area.bottom() + 3)
-                    ++line;
+                else if (line.contains(QPoint(x, y)))
+                    missing += !(qAlpha(p) != 0 && qRed(p) > 150 && qGreen(p) < 50 && qBlue(p) < 50);
             }
-        EXPECT_EQ(inside, 0) << c.area.x() << "," << c.area.y() << " opaque " << c.opaque;
-        // The line's visible part: three pixels wide on every side that has room.
-        const QRect screen(0, 0, 800, 600);
-        const QRegion visible = (QRegion(c.area.adjusted(-3, -3, 3, 3)) - QRegion(c.area)) & QRegion(screen);
-        int expected = 0;
-        for (const QRect& r : visible)
-            expected += r.width() * r.height();
-        EXPECT_EQ(line, expected) << c.area.x() << "," << c.area.y() << " opaque " << c.opaque;
+        std::stringstream what;
+        what << c.area.x() << "," << c.area.y() << " " << c.area.width() << "x" << c.area.height() << " opaque " << c.opaque
+             << " at " << c.ratio;
+        EXPECT_EQ(inside, 0) << what.str();
+        EXPECT_EQ(missing, 0) << what.str();
+        EXPECT_FALSE(view.paintedRegion().intersects(recorded)) << what.str();
     }
 }
 

@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "app/HotKeyManager.h"
+#include "app/Localization.h"
 #include "shell/SettingsWindowController.h"
 #include "cloud/APIClient.h"
 #include "platform/Application.h"
@@ -179,6 +180,7 @@ TEST_F(StatusMenu, CaptureItemsPostTheHotKeyNotificationsAndSettingsOpensTheHost
 
 TEST_F(StatusMenu, RecentCapturesNewestFirstWithTheirActions)
 {
+    L::setLanguageForTesting(AppLanguage::en); // as under the tests' C locale
     refresh();
     ASSERT_EQ(recent()->actions().size(), 1);
     QAction* placeholder = recent()->actions().first();
@@ -193,8 +195,8 @@ TEST_F(StatusMenu, RecentCapturesNewestFirstWithTheirActions)
     const QList<QAction*> items = recent()->actions();
     ASSERT_EQ(items.size(), 3);
     const QList<Screenshot>& entries = history->screenshots();
-    const QStringList five{"Открыть", "Копировать", "Копировать ссылку", "Показать в Finder", "-", "Удалить"};
-    const QStringList four{"Открыть", "Копировать", "Показать в Finder", "-", "Удалить"};
+    const QStringList five{"Открыть", "Копировать", "Копировать ссылку", "Show in Folder", "-", "Удалить"};
+    const QStringList four{"Открыть", "Копировать", "Show in Folder", "-", "Удалить"};
     for (int row = 0; row < 3; ++row) {
         SCOPED_TRACE(row);
         QAction* item = items[row];
@@ -214,6 +216,21 @@ TEST_F(StatusMenu, RecentCapturesNewestFirstWithTheirActions)
     EXPECT_TRUE(items[0]->text().startsWith(cloud));
     // The thumbnails are drawn at 32 points.
     EXPECT_EQ(recent()->style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, recent()), 32);
+}
+
+// The reveal item names no other desktop's file manager, in either language.
+TEST_F(StatusMenu, TheRevealItemNamesTheFolder)
+{
+    ASSERT_TRUE(history->addScreenshot(solid(Qt::red)));
+    const struct {
+        AppLanguage language;
+        const char* title;
+    } cases[] = {{AppLanguage::ru, "Показать в папке"}, {AppLanguage::en, "Show in Folder"}};
+    for (const auto& c : cases) {
+        L::setLanguageForTesting(c.language);
+        refresh();
+        EXPECT_EQ(titles(entryItem(0)->menu()), (QStringList{"Открыть", "Копировать", QString::fromUtf8(c.title), "-", "Удалить"}));
+    }
 }
 
 TEST_F(StatusMenu, EntryActionsOpenCopyAndDelete)

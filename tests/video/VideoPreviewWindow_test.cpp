@@ -18,7 +18,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <sys/mount.h>
 #include <sys/resource.h>
 
 using namespace std::chrono_literals;
@@ -366,6 +369,38 @@ TEST_F(VideoPreviewWindowTest, ACopyThatFailsKeepsTheExistingFileAndCancellingCh
     h.panel->answer(std::nullopt);
     EXPECT_EQ(h.alerts->shown.size(), 2u);
     EXPECT_TRUE(window->isVisible());
+}
+
+// Replacing a file on a disk that fills up during the copy: the alert says the disk is full, in the
+// words the recording uses, and the file keeps its bytes.
+TEST_F(VideoPreviewWindowTest, AFullDiskIsNamedAndTheReplacedFileKeepsItsBytes)
+{
+    const QString big = videotest::makeVideo(h.dir.path(), "big.mp4", "testsrc2", 1.0, QSize(320, 240), 30);
+    ASSERT_GT(QFileInfo(big).size(), 64 * 1024);
+    const QString disk = h.path("disk");
+    ASSERT_TRUE(QDir().mkpath(disk));
+    // 16 KiB: room for the old file and a few pages of the copy.
+    if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=16k,mode=0700") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+    struct Unmount {
+        QString at;
+        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
+    } unmount{disk};
+    const QString existing = disk + "/existing.mp4";
+    ASSERT_TRUE(test::writeFile(existing, "precious"));
+
+    auto window = h.window(big);
+    window->show();
+    cloudtest::LogMark mark;
+    window->saveLocally();
+    h.panel->answer(existing);
+    ASSERT_EQ(h.alerts->shown.size(), 1u);
+    EXPECT_EQ(h.alerts->shown[0].informativeText, "Не удалось сохранить видео: на диске закончилось место");
+    EXPECT_TRUE(mark.messages().contains("saveAsMP4: ERROR: на диске закончилось место")) << mark.messages().join('\n').toStdString();
+    EXPECT_EQ(bytes(existing), "precious");
+    EXPECT_EQ(QDir(disk).entryList(QDir::Files), QStringList{"existing.mp4"}) << "the unfinished copy is gone";
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(h.history->screenshots().isEmpty());
 }
 
 TEST_F(VideoPreviewWindowTest, SavingAsGIFConvertsWithTheSpinnerAndFilesTheGIF)
