@@ -207,6 +207,7 @@ void AppDelegate::createAnchorWindow()
         anchor->addActions({m_settingsAction, m_quitAction});
     anchor->show();
     platform::WindowShape::makeInvisible(anchor);
+    platform::Application::keepDuringCaptures(anchor);
     m_anchorWindow = anchor;
 }
 
