@@ -1,6 +1,6 @@
 // The built program's screenshots on the test X server, with and without a window manager: none
 // of its own windows is in a picture, whatever it had open when the capture began, the windows it
-// took away come back as they were.
+// took away come back as they were, and the preview of a capture ends up on top of everything.
 #include "platform/PixelGrabber.h"
 #include "support/OpenboxSession.h"
 #include "support/ProcessSession.h"
@@ -225,4 +225,32 @@ TEST(CaptureWindowsX11, WithNothingFocusedTheSettingsWindowStaysOutOfTheNextCapt
         EXPECT_TRUE(test::waitUntil([&] { return test::visibleWindowGeometry(kSettings) == settings; }, 5s));
     }
     EXPECT_EQ(difference(filed, emptyScreen().copy(area)), "");
+}
+
+TEST(CaptureWindowsX11, TheAreaHotKeyDuringTheRecordingSetupOpensThePreviewOnTop)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    withAndWithoutWindowManager([](bool withWindowManager) {
+        // The development hook selects a recording area a second after launch: veil and setup bar.
+        Program program(withWindowManager, {{"KESTROVA_DEBUG_AUTO", "1"}});
+        ASSERT_TRUE(program.waitForSettingsWindow());
+        ASSERT_TRUE(program.session.waitForLog("RecordingSetupWindowController: window made key and front"))
+            << program.session.logText().toStdString();
+
+        ASSERT_TRUE(program.captureArea(QRect(1200, 700, 300, 200)));
+        std::optional<quint32> preview;
+        ASSERT_TRUE(test::waitUntil([&] { return (preview = test::visibleWindowNamed("300×200")).has_value(); }, 10s));
+        // Everything that follows the preview's showing (the windows the capture took away coming
+        // back 0.05 s after it, the floating windows raised after a window came forward) is over
+        // well within this.
+        ASSERT_TRUE(test::waitUntil([] { return test::visibleWindowNamed(kSettings).has_value(); }, 5s));
+        test::spin(1s);
+
+        test::XDisplayFacts x;
+        const QList<xcb_window_t> stack = x.shownRootChildren();
+        ASSERT_FALSE(stack.isEmpty());
+        EXPECT_EQ(stack.last(), x.topLevelOf(*preview)) << "the preview is the topmost window on the screen";
+        EXPECT_EQ(program.focusedWindow(), preview) << "the preview has the keyboard";
+    });
 }
