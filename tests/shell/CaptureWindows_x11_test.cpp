@@ -123,13 +123,17 @@ public:
         return quint32(id.trimmed().toULong());
     }
 
-    // Return in the preview of `size` once it has the keyboard; the picture it filed in the history.
+    // Return in the preview of `size`, once the settings window the capture took away is back and
+    // the preview has the keyboard; the picture it filed in the history.
     QImage fileWithReturn(const QString& size)
     {
         const QString saved = QStringLiteral("Screenshot saved: ");
         const int before = count(saved);
         std::optional<quint32> preview;
-        if (!test::waitUntil([&] { return (preview = test::visibleWindowNamed(size)) && focusedWindow() == preview; }, 10s)) {
+        if (!test::waitUntil([&] {
+                return test::visibleWindowNamed(kSettings) && (preview = test::visibleWindowNamed(size))
+                    && focusedWindow() == preview;
+            }, 10s)) {
             ADD_FAILURE() << "the preview " << size.toStdString() << " does not have the keyboard";
             return {};
         }
