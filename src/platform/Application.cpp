@@ -1,5 +1,7 @@
 #include "platform/Application.h"
 
+#include "platform/OnScreenTracker.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
@@ -23,6 +25,7 @@ void Application::watchWindows()
         return;
     if (QCoreApplication* app = QCoreApplication::instance()) {
         app->installEventFilter(this);
+        app->installNativeEventFilter(&OnScreenTracker::shared());
         m_watching = true;
     }
 }
@@ -86,6 +89,15 @@ bool takesTheFront(const QWidget* window)
         && !window->windowFlags().testFlag(Qt::WindowStaysOnTopHint);
 }
 
+const char* const kKeptDuringCaptures = "kestrovaKeptDuringCaptures";
+
+bool showsInCaptures(const QWidget* window)
+{
+    const Qt::WindowType type = window->windowType();
+    return window->isVisible() && type != Qt::Popup && type != Qt::ToolTip && type != Qt::Desktop
+        && !window->property(kKeptDuringCaptures).toBool() && !window->inherits("QSystemTrayIconSys") && !window->isModal();
+}
+
 bool isFloating(const QWidget* window)
 {
     const Qt::WindowType type = window->windowType();
@@ -98,11 +110,24 @@ bool isFloating(const QWidget* window)
 bool Application::eventFilter(QObject* watched, QEvent* event)
 {
     const QEvent::Type type = event->type();
+    if ((type == QEvent::Hide || type == QEvent::Close) && watched->isWidgetType()
+        && static_cast<QWidget*>(watched)->isWindow()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        if (type == QEvent::Hide)
+            OnScreenTracker::shared().windowHidden(widget);
+        else // closed while a capture had it hidden: it stays closed
+            m_hiddenForCapture.removeIf([widget](const HiddenForCapture& hidden) { return hidden.window == widget; });
+    }
     if ((type == QEvent::Show || type == QEvent::WindowActivate) && watched->isWidgetType()) {
         auto* widget = static_cast<QWidget*>(watched);
         if (widget->isWindow()) {
-            if (type == QEvent::Show)
+            if (type == QEvent::Show) {
                 noteShown(widget);
+                OnScreenTracker::shared().windowShown(widget);
+                // Shown by someone else while a capture had it hidden: it is theirs again.
+                if (!m_restoring)
+                    m_hiddenForCapture.removeIf([widget](const HiddenForCapture& hidden) { return hidden.window == widget; });
+            }
             if (!isFloating(widget) && widget->windowType() != Qt::Popup && widget->windowType() != Qt::ToolTip
                 && !m_floatingRaisePending) {
                 // After the window manager has raised the window that came forward.
@@ -149,28 +174,67 @@ void Application::activateIgnoringOtherApps()
     raiseFloatingWindows();
 }
 
-void Application::restoreWindow(QWidget* window, quint64 hiddenAt)
+void Application::keepDuringCaptures(QWidget* window)
 {
-    if (!window)
-        return;
-    QWidget* front = frontWindow(hiddenAt, window);
-    if (!front) {
+    if (window)
+        window->setProperty(kKeptDuringCaptures, true);
+}
+
+quint64 Application::hideWindowsForCapture()
+{
+    QList<QWidget*> shown;
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (showsInCaptures(window))
+            shown.append(window);
+    if (QWidget* active = QApplication::activeWindow(); active && shown.contains(active))
+        m_activeBeforeCapture = active;
+    else if (m_hiddenForCapture.isEmpty())
+        m_activeBeforeCapture = nullptr;
+    // Read before any of them goes: the order they come back in.
+    for (QWidget* window : OnScreenTracker::shared().bottomToTop(shown))
+        m_hiddenForCapture.append({window, window->geometry()});
+    m_hiddenAt = m_showSerial;
+    for (QWidget* window : std::as_const(shown))
+        window->hide();
+    return ++m_captureToken;
+}
+
+bool Application::restoreWindowsAfterCapture(quint64 token)
+{
+    if (token != m_captureToken)
+        return false;
+    const QList<HiddenForCapture> hidden = std::exchange(m_hiddenForCapture, {});
+    const QPointer<QWidget> active = std::exchange(m_activeBeforeCapture, nullptr);
+    if (hidden.isEmpty())
+        return false;
+    // Hidden ones are not visible, so this is a window shown since, by someone else.
+    QWidget* front = frontWindow(m_hiddenAt);
+    m_restoring = true;
+    // Bottom first: each one mapped goes on top of those before it. Mapped without the focus; the
+    // window manager stacks them under the focused window, and the raise below settles them there
+    // without one.
+    for (const HiddenForCapture& entry : hidden) {
+        QWidget* window = entry.window;
+        if (!window || window->isVisible())
+            continue;
+        const bool withoutActivating = window->testAttribute(Qt::WA_ShowWithoutActivating);
+        window->setAttribute(Qt::WA_ShowWithoutActivating, true);
         window->show();
-        window->raise();
-        window->activateWindow();
-        raiseFloatingWindows();
-        return;
+        window->setAttribute(Qt::WA_ShowWithoutActivating, withoutActivating);
+        if (window->geometry() != entry.geometry)
+            window->setGeometry(entry.geometry);
     }
-    // Mapped without the focus; the window manager stacks it under the focused window, and the
-    // raise below settles it there without one.
-    const bool withoutActivating = window->testAttribute(Qt::WA_ShowWithoutActivating);
-    window->setAttribute(Qt::WA_ShowWithoutActivating, true);
-    window->show();
-    window->setAttribute(Qt::WA_ShowWithoutActivating, withoutActivating);
-    noteShown(front);
-    front->raise();
-    front->activateWindow();
+    m_restoring = false;
+    QWidget* focus = front ? front : active && active->isVisible() ? active.data() : nullptr;
+    if (focus) {
+        noteShown(focus);
+        // The one shown meanwhile goes on top; the one that had the focus stays where it was.
+        if (focus == front)
+            front->raise();
+        focus->activateWindow();
+    }
     raiseFloatingWindows();
+    return focus != nullptr;
 }
 
 void Application::raiseFloatingWindows()

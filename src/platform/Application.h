@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QRect>
 #include <QString>
 
 class QWidget;
@@ -47,10 +48,21 @@ public:
 
     // Counts the showings of our top-level windows; a window shown after a reading has a larger one.
     quint64 showSerial() const { return m_showSerial; }
-    // Shows `window` again after it was hidden at `hiddenAt` (a showSerial()). A window of ours
-    // shown meanwhile keeps the front and the focus, with `window` beneath it; without one
-    // `window` comes to the front as usual.
-    void restoreWindow(QWidget* window, quint64 hiddenAt);
+
+    // Takes our windows off the screen for a capture: every shown top-level window but menus, tool
+    // tips, the tray icon (it lives in the tray's window), a modal dialog (hiding it would answer
+    // it) and the windows kept with keepDuringCaptures(). Windows an earlier capture hid and has not
+    // brought back yet stay hidden and pass to this one. Returns the token to bring them back with.
+    quint64 hideWindowsForCapture();
+    // Brings back what the capture `token` hid, as it was: the same windows (not those closed or
+    // shown by others meanwhile), in the same places and stacking. A window of ours shown meanwhile
+    // (the preview) keeps the front and the focus, with them beneath it; without one the window
+    // that had the focus gets it back. Nothing when a later capture has taken them over. True when
+    // it gave one of ours the focus.
+    bool restoreWindowsAfterCapture(quint64 token);
+    // A window that stays up while a capture takes ours off the screen: one that shows nothing of
+    // its own (the anchor), or a test's stand-in for another program's window.
+    static void keepDuringCaptures(QWidget* window);
     // Raises our shown floating windows (those that stay on top: the recording's controls, frame
     // and rings, toasts) above our other windows. Without a window manager nothing else keeps them
     // there, and one of ours raised later would cover them.
@@ -75,6 +87,16 @@ private:
     void noteShown(QWidget* window);
 
     QList<Shown> m_shown; // oldest first
+    // What the captures have hidden and not yet brought back.
+    struct HiddenForCapture {
+        QPointer<QWidget> window;
+        QRect geometry;
+    };
+    QList<HiddenForCapture> m_hiddenForCapture; // bottom to top
+    QPointer<QWidget> m_activeBeforeCapture;
+    quint64 m_hiddenAt = 0;
+    quint64 m_captureToken = 0;
+    bool m_restoring = false;
     quint64 m_showSerial = 0;
     bool m_floatingRaisePending = false;
     bool m_watching = false;

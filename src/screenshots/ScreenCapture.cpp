@@ -3,6 +3,7 @@
 #include "app/PermissionsManager.h"
 #include "platform/Application.h"
 #include "platform/Console.h"
+#include "platform/OnScreenTracker.h"
 #include "platform/ScreenAccess.h"
 #include "screenshots/ScreenCaptureWindow.h"
 
@@ -11,8 +12,8 @@
 
 namespace {
 
-// The pauses around the overlay: the main window is gone from the screen before the overlay
-// appears, and comes back only after the caller has had the image.
+// The pauses around the overlay: our windows are gone from the screen before the overlay
+// appears, and come back only after the caller has had the image.
 constexpr int kOverlayDelayMs = 50;
 constexpr int kRestoreDelayMs = 50;
 
@@ -38,22 +39,6 @@ bool ScreenCapture::isCapturing() const
 {
     std::lock_guard lock(m_captureLock);
     return m_isCapturing;
-}
-
-QWidget* ScreenCapture::currentMainWindow()
-{
-    QWidget* window = QApplication::activeWindow();
-    if (!window || !window->isVisible() || qobject_cast<ScreenCaptureWindow*>(window))
-        return nullptr;
-    switch (window->windowType()) {
-    case Qt::Popup:
-    case Qt::ToolTip:
-    case Qt::Tool:
-    case Qt::SplashScreen:
-        return nullptr;
-    default:
-        return window;
-    }
 }
 
 void ScreenCapture::requestPermission(PermissionsManager* manager, std::function<void(bool)> answer)
@@ -125,30 +110,46 @@ void ScreenCapture::captureScreen(Completion completion)
     askPermissionThen(manager, std::move(completion), &ScreenCapture::performCapture);
 }
 
+void ScreenCapture::whenOurWindowsAreOffScreen(std::function<void()> then)
+{
+    auto& tracker = platform::OnScreenTracker::shared();
+    tracker.whenOffScreen(this, ScreenCaptureWindow::kOffScreenTimeout, [then = std::move(then)](bool inTime) {
+        if (!inTime)
+            print(QStringLiteral("Our windows are still on the screen, capturing anyway"));
+        then();
+    });
+}
+
+ScreenCapture::Completion ScreenCapture::restoringAfter(quint64 hidden, bool activate, Completion completion)
+{
+    QPointer<ScreenCapture> self(this);
+    return [self, hidden, activate, completion = std::move(completion)](std::optional<QImage> image) {
+        if (self) {
+            std::lock_guard lock(self->m_captureLock);
+            self->m_isCapturing = false;
+        }
+        completion(std::move(image));
+        QTimer::singleShot(kRestoreDelayMs, qApp, [hidden, activate] {
+            // Back beneath what the capture opened meanwhile (the preview), never over it. After
+            // an area capture the application is activated also when nothing had the focus: its
+            // front window, the one shown last, gets it.
+            auto& application = platform::Application::shared();
+            if (!application.restoreWindowsAfterCapture(hidden) && activate)
+                application.activateIgnoringOtherApps();
+        });
+    };
+}
+
 void ScreenCapture::performCapture(Completion completion)
 {
     m_isCapturing = true;
-    QPointer<QWidget> mainWindow = currentMainWindow();
-    const quint64 hiddenAt = platform::Application::shared().showSerial();
-    if (mainWindow)
-        mainWindow->hide();
-    QTimer::singleShot(kOverlayDelayMs, this, [this, completion = std::move(completion), mainWindow, hiddenAt]() mutable {
-        QPointer<ScreenCapture> self(this);
-        startInteractiveCapture([self, completion = std::move(completion), mainWindow, hiddenAt](std::optional<QImage> image) {
-            if (self) {
-                std::lock_guard lock(self->m_captureLock);
-                self->m_isCapturing = false;
-            }
-            completion(std::move(image));
-            QTimer::singleShot(kRestoreDelayMs, qApp, [mainWindow, hiddenAt] {
-                // The main window comes back beneath what the capture opened meanwhile (the
-                // preview), never over it. The application is activated also when there was no
-                // main window: its front window, the one shown last, gets the focus.
-                auto& application = platform::Application::shared();
-                if (mainWindow)
-                    application.restoreWindow(mainWindow, hiddenAt);
-                application.activateIgnoringOtherApps();
-            });
+    // Every window of ours, not only the focused one: with nothing focused (a preview just filed,
+    // no window manager) the others would be in the picture.
+    const quint64 hidden = platform::Application::shared().hideWindowsForCapture();
+    QTimer::singleShot(kOverlayDelayMs, this, [this, completion = restoringAfter(hidden, true, std::move(completion))]() mutable {
+        // The overlay paints what the screen shows at its start: none of ours by then.
+        whenOurWindowsAreOffScreen([this, completion = std::move(completion)]() mutable {
+            startInteractiveCapture(std::move(completion));
         });
     });
 }
@@ -172,6 +173,7 @@ void ScreenCapture::captureFullScreen(Completion completion)
         return;
     if (platform::ScreenAccess::preflight()) {
         m_isCapturing = true;
+        // The screen of the focused window: found while it is still shown.
         const auto screen = ScreenCaptureWindow::mainScreen();
         if (!screen) {
             print(QStringLiteral("No main screen found"));
@@ -179,10 +181,12 @@ void ScreenCapture::captureFullScreen(Completion completion)
             completion(std::nullopt);
             return;
         }
-        std::optional<QImage> image =
-            ScreenCaptureWindow::captureScreenRectStatic(ScreenCaptureWindow::screenToGlobalPixels(*screen), screen);
-        m_isCapturing = false;
-        completion(std::move(image));
+        // The picture shows the screen without us, also without a preview closed just before:
+        // its pixels stay there until the windows beneath have been exposed and repainted.
+        const quint64 hidden = platform::Application::shared().hideWindowsForCapture();
+        whenOurWindowsAreOffScreen([screen, completion = restoringAfter(hidden, false, std::move(completion))] {
+            completion(ScreenCaptureWindow::captureScreenRectStatic(ScreenCaptureWindow::screenToGlobalPixels(*screen), screen));
+        });
         return;
     }
     // Every check runs again, as if the permission had been there from the start.

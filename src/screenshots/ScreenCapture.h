@@ -10,7 +10,6 @@
 
 class PermissionsManager;
 class ScreenCaptureWindow;
-class QWidget;
 
 // Area and full-screen screenshots. The image handed to a completion has the screen's device
 // pixel ratio set: its pixels are the screen's, its deviceIndependentSize() is in points.
@@ -37,11 +36,14 @@ private:
     // gets nothing.
     void askPermissionThen(PermissionsManager* manager, Completion completion, void (ScreenCapture::*granted)(Completion));
     void performCapture(Completion completion);
+    // `then` runs once the windows we hid are gone from the screen, or after a bounded wait.
+    void whenOurWindowsAreOffScreen(std::function<void()> then);
+    // `completion`, after which the capture is idle and, a moment later, the windows it hid are
+    // back, with the application activated when `activate`.
+    Completion restoringAfter(quint64 hidden, bool activate, Completion completion);
     void startInteractiveCapture(Completion completion);
     // Asks the permission service; `answer` runs once, also when the service goes away unanswered.
     void requestPermission(PermissionsManager* manager, std::function<void(bool granted)> answer);
-    // The window the user works in, hidden while the overlay is up.
-    static QWidget* currentMainWindow();
 
     mutable std::recursive_mutex m_captureLock;
     bool m_isCapturing = false;

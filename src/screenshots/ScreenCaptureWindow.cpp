@@ -3,6 +3,7 @@
 #include "platform/CompositingManager.h"
 #include "platform/Console.h"
 #include "platform/NumberFormat.h"
+#include "platform/OnScreenTracker.h"
 #include "platform/PixelGrabber.h"
 #include "platform/WindowStackReader.h"
 #include "screenshots/CaptureOverlayView.h"
@@ -275,13 +276,16 @@ void ScreenCaptureWindow::mouseReleaseEvent(QMouseEvent* event)
         m_inputGrab.release();
         hide();
         QTimer::singleShot(kHideDelayMs, this, [this, converted, screen] {
-            print(QStringLiteral("Window hidden, capturing..."));
-            const std::optional<QImage> image = captureScreenRectStatic(converted, screen);
-            print(QStringLiteral("Captured image size: ") + pointSize(image));
-            print(QStringLiteral("Calling completion with image: ") + boolText(image.has_value()));
-            if (Completion completion = std::exchange(m_deferredCompletion, nullptr))
-                completion(image);
-            deleteLater();
+            // The server's word that the overlay has gone, not only our request.
+            platform::OnScreenTracker::shared().whenOffScreen(this, kOffScreenTimeout, [this, converted, screen](bool) {
+                print(QStringLiteral("Window hidden, capturing..."));
+                const std::optional<QImage> image = captureScreenRectStatic(converted, screen);
+                print(QStringLiteral("Captured image size: ") + pointSize(image));
+                print(QStringLiteral("Calling completion with image: ") + boolText(image.has_value()));
+                if (Completion completion = std::exchange(m_deferredCompletion, nullptr))
+                    completion(image);
+                deleteLater();
+            });
         });
         return;
     }

@@ -9,6 +9,7 @@
 #include <QRectF>
 #include <QWidget>
 
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -26,6 +27,10 @@ public:
     static constexpr int kWindowLevel = 1000;
     // A selection must be larger than this many points in both directions.
     static constexpr double kMinimumSelection = 5.0;
+    // How long a capture waits for the X server (and a window manager, for the frames around our
+    // windows) to take the windows it hid off the screen before it reads the pixels all the same.
+    // Both answer within milliseconds; this only bounds a window manager that never does.
+    static constexpr std::chrono::milliseconds kOffScreenTimeout{500};
 
     // Chooses the screen under the pointer and covers it.
     ScreenCaptureWindow();

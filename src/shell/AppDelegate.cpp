@@ -210,6 +210,7 @@ void AppDelegate::createAnchorWindow()
         anchor->addActions({m_settingsAction, m_quitAction});
     anchor->show();
     platform::WindowShape::makeInvisible(anchor);
+    platform::Application::keepDuringCaptures(anchor);
     m_anchorWindow = anchor;
 }
 
@@ -341,6 +342,12 @@ void AppDelegate::startCapture(void (ScreenCapture::*capture)(std::function<void
     }
     platform::Console::printLine(closingLine);
     closePreviewWindow();
+    // The recording's veil and setup bar float above our other windows, the preview among them:
+    // the screenshot ends that selection as its cancel button would.
+    if (m_recordingSelectionWindow || m_recordingSetupWindowController) {
+        DebugLogger::shared().log(QStringLiteral("AppDelegate: Ending the recording area selection for the screenshot"));
+        cancelRecording();
+    }
     ScreenCapture& screenshots = screenCapture();
     screenshots.permissionsManager = &permissionsManager();
     QPointer<AppDelegate> self(this);

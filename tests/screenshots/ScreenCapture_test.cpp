@@ -1,7 +1,8 @@
 // The capture flow on the offscreen platform: permission handling, the busy flag, the overlay's
-// mouse and key handling (events sent to the real window), the single completion and the main
-// window hidden and restored. The capture chain is replaced; its pixels are tested under X.
+// mouse and key handling (events sent to the real window), the single completion and our windows
+// hidden and restored. The capture chain is replaced; its pixels are tested under X.
 #include "app/PermissionsManager.h"
+#include "platform/Application.h"
 #include "platform/ScreenAccess.h"
 #include "platform/ScreenGeometry.h"
 #include "screenshots/CaptureOverlayView.h"
@@ -10,6 +11,7 @@
 #include "support/TestSupport.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -58,6 +60,8 @@ protected:
         platform::ScreenAccess::setProbeForTesting([this] { return probe(); });
         ScreenCaptureWindow::CaptureMethods methods;
         methods.direct = [this](const QRect& rect, const std::optional<ScreenInfo>& screen) {
+            if (requestedHook)
+                requestedHook();
             requested.append(rect);
             requestedScreen = screen;
             QImage image(rect.size(), QImage::Format_RGB32);
@@ -97,6 +101,7 @@ protected:
     std::unique_ptr<PermissionsManager> permissions = std::make_unique<PermissionsManager>();
     ScreenCapture capture;
     QList<QRect> requested;
+    std::function<void()> requestedHook; // runs as the pixels are read
     std::optional<ScreenInfo> requestedScreen;
     int calls = 0;
     std::optional<QImage> result;
@@ -279,9 +284,9 @@ TEST_F(ScreenCaptureFlow, CompletionRunsOnceWhateverFollows)
     EXPECT_FALSE(capture.isCapturing());
 }
 
-TEST_F(ScreenCaptureFlow, MainWindowIsHiddenDuringTheCaptureAndComesBackAfter)
+TEST_F(ScreenCaptureFlow, EveryWindowOfOursIsHiddenDuringTheCaptureAndComesBackAfter)
 {
-    // Another window of ours stays up meanwhile; the main window must still end up the active one.
+    // The focused window and another one; the focused one must end up the active one again.
     QWidget tool(nullptr, Qt::Tool);
     tool.setGeometry(500, 100, 200, 100);
     tool.show();
@@ -294,28 +299,28 @@ TEST_F(ScreenCaptureFlow, MainWindowIsHiddenDuringTheCaptureAndComesBackAfter)
     ScreenCaptureWindow* window = startAreaCapture();
     ASSERT_TRUE(window);
     EXPECT_FALSE(mainWindow.isVisible());
+    EXPECT_FALSE(tool.isVisible());
     QElapsedTimer sinceCompletion;
     bool visibleAtCompletion = true;
-    capture.permissionsManager = permissions.get();
     window->captureCompletion = [&, inner = window->captureCompletion](std::optional<QImage> image) {
         inner(std::move(image));
-        visibleAtCompletion = mainWindow.isVisible();
+        visibleAtCompletion = mainWindow.isVisible() || tool.isVisible();
         sinceCompletion.start();
     };
     escape(window);
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(visibleAtCompletion);
-    ASSERT_TRUE(test::waitUntil([&] { return mainWindow.isVisible(); }, 3s));
+    ASSERT_TRUE(test::waitUntil([&] { return mainWindow.isVisible() && tool.isVisible(); }, 3s));
     EXPECT_GE(sinceCompletion.elapsed(), 45);
-    EXPECT_TRUE(tool.isVisible());
+    EXPECT_EQ(mainWindow.geometry(), QRect(100, 100, 300, 200));
+    EXPECT_EQ(tool.geometry(), QRect(500, 100, 200, 100));
     EXPECT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &mainWindow; }, 3s));
     test::spin(100ms);
     EXPECT_EQ(QApplication::activeWindow(), &mainWindow);
 }
 
-TEST_F(ScreenCaptureFlow, ApplicationIsActivatedAfterTheCaptureAlsoWithoutAMainWindow)
+TEST_F(ScreenCaptureFlow, ApplicationIsActivatedAfterTheCaptureAlsoWithoutAFocusedWindow)
 {
-    // A tool window is not a main window: it stays up, and nothing of ours is active at the start.
     QWidget tool(nullptr, Qt::Tool);
     tool.setGeometry(100, 100, 200, 100);
     tool.show();
@@ -324,11 +329,74 @@ TEST_F(ScreenCaptureFlow, ApplicationIsActivatedAfterTheCaptureAlsoWithoutAMainW
 
     ScreenCaptureWindow* window = startAreaCapture();
     ASSERT_TRUE(window);
-    EXPECT_TRUE(tool.isVisible());
+    EXPECT_FALSE(tool.isVisible());
     escape(window);
     EXPECT_EQ(calls, 1);
     // The delayed restore activates the application, which brings our window forward.
     EXPECT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == &tool; }, 3s));
+}
+
+TEST_F(ScreenCaptureFlow, KeptWindowsModalDialogsAndMenusStayUp)
+{
+    QWidget kept;
+    kept.setGeometry(100, 100, 200, 100);
+    platform::Application::keepDuringCaptures(&kept);
+    // Hiding a modal dialog would end it as if cancelled.
+    QDialog modal;
+    modal.setModal(true);
+    modal.setGeometry(400, 100, 200, 100);
+    QWidget popup(nullptr, Qt::Popup);
+    popup.setGeometry(700, 100, 100, 100);
+    QWidget* const stayingUp[] = {&kept, &modal, &popup};
+    for (QWidget* window : stayingUp)
+        window->show();
+
+    capture.captureFullScreen(recorder());
+    ASSERT_EQ(calls, 1);
+    for (QWidget* window : stayingUp)
+        EXPECT_TRUE(window->isVisible()) << window->metaObject()->className();
+    modal.hide(); // blocks the overlay's input otherwise
+    popup.hide();
+}
+
+TEST_F(ScreenCaptureFlow, TheFullScreenIsReadWithOurWindowsHidden)
+{
+    QWidget window;
+    window.setGeometry(100, 100, 300, 200);
+    window.show();
+    bool visibleWhenRead = true;
+    requestedHook = [&] { visibleWhenRead = window.isVisible(); };
+    capture.captureFullScreen(recorder());
+    ASSERT_EQ(calls, 1); // nothing to wait for here, no X server: before the call returns
+    ASSERT_TRUE(result);
+    EXPECT_FALSE(visibleWhenRead);
+    EXPECT_FALSE(window.isVisible()); // until the caller has had the image
+    EXPECT_TRUE(test::waitUntil([&] { return window.isVisible(); }, 3s));
+    EXPECT_EQ(window.geometry(), QRect(100, 100, 300, 200));
+}
+
+TEST_F(ScreenCaptureFlow, AWindowClosedWhileHiddenStaysClosedAndALaterCaptureKeepsTheRestHidden)
+{
+    QWidget closing;
+    closing.setGeometry(100, 100, 200, 100);
+    QWidget staying;
+    staying.setGeometry(400, 100, 200, 100);
+    closing.show();
+    staying.show();
+
+    ScreenCaptureWindow* window = startAreaCapture();
+    ASSERT_TRUE(window);
+    closing.close();
+    escape(window);
+    // A second capture before the first has brought its windows back: they stay hidden through it.
+    window = startAreaCapture();
+    ASSERT_TRUE(window);
+    test::spin(200ms);
+    EXPECT_FALSE(staying.isVisible());
+    escape(window);
+    EXPECT_TRUE(test::waitUntil([&] { return staying.isVisible(); }, 3s));
+    test::spin(100ms);
+    EXPECT_FALSE(closing.isVisible());
 }
 
 TEST_F(ScreenCaptureFlow, OverlayCoversTheScreenUnderThePointerAndPaints)

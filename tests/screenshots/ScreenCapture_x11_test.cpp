@@ -1,6 +1,7 @@
 // The real overlay and the real capture chain on the test X server (one 1920x1080 screen, no
 // window manager, no compositing manager), driven with xdotool.
 #include "app/PermissionsManager.h"
+#include "platform/Application.h"
 #include "platform/CompositingManager.h"
 #include "platform/PixelGrabber.h"
 #include "platform/ScreenAccess.h"
@@ -8,11 +9,13 @@
 #include "screenshots/CaptureOverlayView.h"
 #include "screenshots/ScreenCapture.h"
 #include "screenshots/ScreenCaptureWindow.h"
+#include "support/OpenboxSession.h"
 #include "support/PatternWindow.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
 #include <QProcess>
+#include <QTest>
 
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -130,6 +133,8 @@ protected:
         grabber = platform::PixelGrabber::create();
         ASSERT_TRUE(grabber);
         background = std::make_unique<PatternWindow>(kScreen);
+        // It stands for the screen the user captures, not for a window of ours.
+        platform::Application::keepDuringCaptures(background.get());
         background->show();
         ASSERT_TRUE(test::waitUntil([&] { return grabber->grab(kScreen) == background->pattern(); }, 5s));
         capture.permissionsManager = &permissions;
@@ -266,6 +271,55 @@ TEST_F(ScreenCaptureX11, SecondRequestWhileTheOverlayIsUpIsRefused)
     EXPECT_TRUE(result->convertToFormat(QImage::Format_RGB32) == background->pattern().copy(300, 300, 40, 30));
     test::spin(100ms);
     EXPECT_EQ(secondCalls, 0);
+}
+
+TEST_F(ScreenCaptureX11, OurWindowsComeBackInTheirStackingAndPlacesWithTheFocusedOneActive)
+{
+    for (const bool withWindowManager : {false, true}) {
+        SCOPED_TRACE(withWindowManager ? "under openbox" : "without a window manager");
+        std::optional<test::OpenboxSession> wm;
+        if (withWindowManager) {
+            wm.emplace();
+            ASSERT_TRUE(wm->isRunning());
+        }
+        test::XDisplayFacts x;
+        // Three overlapping windows, the middle one focused.
+        std::vector<std::unique_ptr<QWidget>> windows;
+        for (int i = 0; i < 3; ++i) {
+            windows.push_back(std::make_unique<QWidget>());
+            windows.back()->setGeometry(300 + 150 * i, 200 + 100 * i, 400, 300);
+            windows.back()->show();
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(windows.back().get()));
+        }
+        windows[1]->activateWindow();
+        ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == windows[1].get(); }, 5s));
+        // Which is above which; under a window manager the focused one has come to the top.
+        auto ranks = [&] {
+            QList<int> stacking;
+            for (const auto& window : windows)
+                stacking.append(x.stackingIndex(window.get()));
+            QList<int> rank;
+            for (int index : stacking)
+                rank.append(int(std::count_if(stacking.begin(), stacking.end(), [index](int other) { return other < index; })));
+            return rank;
+        };
+        QList<int> before;
+        ASSERT_TRUE(test::waitUntil([&] { return !(before = ranks()).contains(-1); }, 5s));
+        QList<QRect> places;
+        for (const auto& window : windows)
+            places.append(window->geometry());
+
+        ASSERT_TRUE(startAreaCapture());
+        for (const auto& window : windows)
+            EXPECT_FALSE(window->isVisible());
+        ASSERT_TRUE(test::xdotool({"key", "Escape"}));
+        ASSERT_TRUE(test::waitUntil([&] { return calls > 0; }, 5s));
+        calls = 0;
+        ASSERT_TRUE(test::waitUntil([&] { return QApplication::activeWindow() == windows[1].get(); }, 5s));
+        EXPECT_TRUE(test::waitUntil([&] { return ranks() == before; }, 5s)) << "stacking changed";
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(windows[i]->geometry(), places[i]) << i;
+    }
 }
 
 TEST_F(ScreenCaptureX11, FullScreenCaptureIsTheWholeScreenAtOnce)
