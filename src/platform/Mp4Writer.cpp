@@ -70,6 +70,7 @@ struct Mp4Writer::State {
     AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
     int64_t lastVideoPts = -1;
     int64_t videoFrameTicks = 1; // the nominal frame's duration in 1/600 s
+    int64_t fragmentStart = -1;  // fragmented: the time of the key frame that began the fragment under way
     std::atomic<qint64> videoFrames{0};
 
     // Audio: likewise under audioMutex.
@@ -84,6 +85,7 @@ struct Mp4Writer::State {
     int64_t audioNextPts = 0; // time of the sample after the last one queued
     std::vector<std::vector<float>> planes;
     std::atomic<qint64> audioSamples{0};
+    bool audioMuxed = false; // a packet of the sound has reached the muxer
 
     ~State() { release(); }
 
@@ -136,10 +138,39 @@ struct Mp4Writer::State {
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             std::lock_guard lock(muxMutex);
-            result = av_interleaved_write_frame(format, packet);
+            if (layout == Mp4Writer::Layout::Fragmented) {
+                // Each track's samples wait apart in the fragment anyway: interleaving would only hold
+                // the picture back while the sound comes late, or not at all.
+                result = av_write_frame(format, packet);
+                av_packet_unref(packet);
+            } else {
+                result = av_interleaved_write_frame(format, packet);
+            }
             if (result < 0)
                 return result;
+            if (codec == audio)
+                audioMuxed = true;
         }
+    }
+
+    // Fragmented, before the key frame at `videoPts` (1/600 s) that cuts a fragment: the muxer
+    // writes the first fragment, and the index with it, only once every track has a sample, since
+    // the index's edit lists place each track's first one (and the sound's priming). A sound track
+    // that has none yet starts with silence up to the cut; samples that arrive later for that time
+    // overlap it and are dropped. Called with videoMutex held.
+    int giveEveryTrackASample(int64_t videoPts)
+    {
+        if (!audio)
+            return 0;
+        std::lock_guard lock(audioMutex);
+        if (audioMuxed)
+            return 0;
+        if (!audioStarted) {
+            audioStarted = true;
+            fifoStartPts = audioNextPts = 0;
+        }
+        const int64_t until = av_rescale(videoPts, audio->sample_rate, Mp4Writer::videoTimescale);
+        return until > audioNextPts ? queueAudio(nullptr, static_cast<int>(until - audioNextPts)) : 0;
     }
 
     int encodeAudio(int samples)
@@ -281,7 +312,7 @@ qint64 Mp4Writer::audioSamplesAppended() const
 
 void Mp4Writer::setLayout(Layout layout)
 {
-    if (status() == Status::Idle)
+    if (status() == Status::Idle && !d->video)
         d->layout = layout;
 }
 
@@ -329,6 +360,10 @@ bool Mp4Writer::addVideoTrack(const Mp4VideoSettings& settings, AppError* error)
     // Real time on one core: "veryfast" leaves room for capture and colour conversion.
     av_dict_set(&options, "preset", "veryfast", 0);
     av_dict_set(&options, "profile", "high", 0);
+    // No look-ahead, no B-frames, slices rather than frames on the threads: each frame comes out as
+    // it goes in, so a cut writes every frame before it.
+    if (d->layout == Layout::Fragmented)
+        av_dict_set(&options, "tune", "zerolatency", 0);
     // Four threads keep up with 1080p at 30 fps with room to spare; x264's own choice (1.5 per
     // core) only keeps more frames in flight, which costs memory (about 180 MiB more here) and latency.
     video->thread_count = std::clamp(QThread::idealThreadCount(), 1, 4);
@@ -460,11 +495,10 @@ bool Mp4Writer::startWriting(AppError* error)
     d->ownsFile = true;
     AVDictionary* options = nullptr;
     if (d->layout == Layout::Fragmented) {
-        // A fragment starts at every key frame (one a second at the recorder's key-frame interval)
-        // and reaches the disk at once: what is on disk plays up to its last fragment. The index
-        // waits for the first fragment, so that its edit lists place the video's first frame and
-        // the audio's priming samples as the faststart file does; without them the video would
-        // start two frames (the B-frame delay) late.
+        // A fragment ends at every key frame, which appendVideoFrame asks for every half second,
+        // and reaches the disk at once. The index waits for the first fragment, so that its edit
+        // lists place the video's first frame and the audio's priming samples as the faststart
+        // file does.
         av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
         d->format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
     } else {
@@ -535,6 +569,19 @@ Mp4Writer::AppendResult Mp4Writer::appendVideoFrame(const QImage& frame, double 
     const int sourceStrides[4] = {static_cast<int>(frame.bytesPerLine()), 0, 0, 0};
     sws_scale(d->scaler, sourcePlanes, sourceStrides, 0, frame.height(), d->videoFrame->data, d->videoFrame->linesize);
     d->videoFrame->pts = pts;
+    if (d->layout == Layout::Fragmented) {
+        // The frame that would make the fragment last half a second or more starts the next one:
+        // a key frame, on which the muxer cuts.
+        const bool cut = d->fragmentStart >= 0 && pts - d->fragmentStart >= fragmentDuration;
+        if (cut && (result = d->giveEveryTrackASample(pts)) < 0) {
+            d->fail(avError(result, QStringLiteral("Could not encode audio")));
+            return AppendResult::Failed;
+        }
+        const bool key = cut || d->fragmentStart < 0;
+        if (key)
+            d->fragmentStart = pts;
+        d->videoFrame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    }
     result = avcodec_send_frame(d->video, d->videoFrame);
     if (result >= 0)
         result = d->drain(d->video, d->videoStream, d->videoPacket);

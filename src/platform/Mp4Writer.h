@@ -44,8 +44,9 @@ public:
     // How the file is laid out while it is written.
     enum class Layout {
         Faststart,  // one index for the whole file, written when writing finishes
-        Fragmented, // an empty index up front, then a fragment per key frame: the file plays up to its
-                    // last complete fragment at any moment, also after a crash
+        Fragmented, // an index up front, then a fragment every fragmentDuration, each starting on a key
+                    // frame and written out at once: at any moment the file on disk plays up to less
+                    // than fragmentDuration before the last frame appended, also after a crash
     };
     enum class AppendResult {
         Appended,
@@ -55,6 +56,8 @@ public:
 
     // Video presentation times are counted in 1/600 s.
     static constexpr int videoTimescale = 600;
+    // Fragmented: the length of a fragment in 1/600 s, and so the most of the file a crash can cost.
+    static constexpr int fragmentDuration = videoTimescale / 2;
     static QString errorDomain();
 
     // Width and height of a video for an area of `points`: fractions dropped, then rounded down to even.
@@ -66,7 +69,7 @@ public:
     Mp4Writer(const Mp4Writer&) = delete;
     Mp4Writer& operator=(const Mp4Writer&) = delete;
 
-    // Before startWriting; Faststart when not set.
+    // Before the video track is added (it sets the encoder up for it); Faststart when not set.
     void setLayout(Layout layout);
     bool addVideoTrack(const Mp4VideoSettings& settings, AppError* error = nullptr);
     bool addAudioTrack(const Mp4AudioSettings& settings, AppError* error = nullptr);

@@ -264,7 +264,7 @@ void ScreenRecorder::setupAssetWriter(const Report& completion)
     platform::Mp4VideoSettings video;
     video.size = videoSize(m_recordingArea);
     video.averageBitRate = 5'000'000;
-    // A key frame a second: a fragment a second, so a crash loses at most the last one.
+    // At most a second between key frames; the fragmented layout adds one at every half-second cut.
     video.maxKeyFrameInterval = frameRate;
     video.frameRate = frameRate;
     if (!m_writer->addVideoTrack(video, &writerError)) {

@@ -38,9 +38,9 @@ struct GlobalClick;
 // frames and an optional microphone track. A new recorder is made for every recording.
 //
 // While it records, the file is a fragmented MP4 under an in-progress name beside the finished
-// one (".ScreenRecord_....mp4.part"), playable up to its last second at any moment; a stop copies
-// it into the finished faststart file. A crash leaves the in-progress file, which
-// recoverUnfinishedRecordings() files at the next launch.
+// one (".ScreenRecord_....mp4.part"), playable at any moment up to less than half a second before
+// the last frame captured; a stop copies it into the finished faststart file. A crash leaves the
+// in-progress file, which recoverUnfinishedRecordings() files at the next launch.
 //
 // Threads: everything public runs on the GUI thread. Frames are captured, drawn and encoded on
 // the recorder's own frame thread, driven by a 33 ms timer; microphone samples arrive on the
