@@ -1,6 +1,7 @@
 #include "platform/Mp4Writer.h"
 
 #include "platform/FfmpegError.h"
+#include "platform/OwnFile.h"
 
 #include <QFile>
 #include <QSysInfo>
@@ -779,8 +780,11 @@ BoxHeader readBoxHeader(QFile& file, qint64 at, qint64 end)
 bool Mp4Writer::trimToCompleteBoxes(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
+    return file.open(QIODevice::ReadWrite) && trimToCompleteBoxes(file);
+}
+
+bool Mp4Writer::trimToCompleteBoxes(QFile& file)
+{
     const qint64 end = file.size();
     qint64 at = 0;
     qint64 keep = 0; // the end of the last complete box that may end the file
@@ -793,10 +797,7 @@ bool Mp4Writer::trimToCompleteBoxes(const QString& path)
         if (box.type != "moof")
             keep = at;
     }
-    if (keep == end)
-        return true;
-    file.close();
-    return QFile::resize(path, keep);
+    return keep == end || file.resize(keep);
 }
 
 bool Mp4Writer::hasIndex(const QString& path)
@@ -847,6 +848,7 @@ bool Mp4Writer::remuxToFaststart(const QString& source, const QString& destinati
     AVFormatContext* input = nullptr;
     AVFormatContext* output = nullptr;
     AVPacket* packet = nullptr;
+    bool created = false;
     bool opened = false;
     int result = avformat_open_input(&input, sourceName.constData(), nullptr, nullptr);
     QString step = QStringLiteral("Could not read %1").arg(source);
@@ -879,8 +881,13 @@ bool Mp4Writer::remuxToFaststart(const QString& source, const QString& destinati
         map.push_back(out->index);
     }
     if (result >= 0) {
-        result = avio_open(&output->pb, destinationName.constData(), AVIO_FLAG_WRITE);
-        opened = result >= 0;
+        // Created here first: opening alone would write through a link of that name.
+        result = AVERROR(OwnFile::createNew(destination));
+        created = result == 0;
+        if (created) {
+            result = avio_open(&output->pb, destinationName.constData(), AVIO_FLAG_WRITE);
+            opened = result >= 0;
+        }
     }
     if (result >= 0) {
         AVDictionary* options = nullptr;
@@ -924,7 +931,7 @@ bool Mp4Writer::remuxToFaststart(const QString& source, const QString& destinati
     avformat_free_context(output);
     avformat_close_input(&input);
     if (result < 0) {
-        if (opened)
+        if (created)
             QFile::remove(destination);
         setError(error, avError(result, step));
         return false;

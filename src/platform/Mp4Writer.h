@@ -2,6 +2,7 @@
 
 #include "platform/AppError.h"
 
+#include <QFile>
 #include <QImage>
 #include <QSize>
 #include <QSizeF>
@@ -111,15 +112,16 @@ public:
 
     // Cuts a fragmented MP4 file back to its last complete top-level box, so that a fragment
     // half-written by a crash or a full disk does not trouble players. False when the file cannot
-    // be read or changed.
+    // be read or changed. The second form takes the file open for reading and writing.
     static bool trimToCompleteBoxes(const QString& path);
+    static bool trimToCompleteBoxes(QFile& file);
     // Whether the file has an index (a top-level moov box).
     static bool hasIndex(const QString& path);
     // The number of video frames a file holds (-1 when it cannot be read).
     static qint64 countVideoFrames(const QString& path);
     // Copies the streams of `source` into a new faststart MP4 at `destination` (the index before
-    // the media data), without re-encoding. Gives up, removing `destination`, on a write failure or
-    // as soon as `abort` is set.
+    // the media data), without re-encoding. Refuses a destination whose name is taken (a link
+    // included). Gives up, removing what it wrote, on a write failure or as soon as `abort` is set.
     static bool remuxToFaststart(const QString& source, const QString& destination,
                                  const std::atomic<bool>* abort = nullptr, AppError* error = nullptr);
 

@@ -99,20 +99,23 @@ public:
             Fragmented, // the copy could not be written (or there was no time): kept as it is, under the normal name
             TooShort,   // fewer than the minimum frames: removed
             Failed,     // unreadable: left where it is
+            NotOurs,    // a link, a file with another name too, another user's: left as it is
         };
         Outcome outcome = Outcome::Failed;
-        QString path;        // the finished file, for Finished and Fragmented
+        QString path;        // the finished file, for Finished and Fragmented; the one left alone, for NotOurs
         qint64 frames = 0;   // video frames in it
-        std::optional<platform::AppError> error; // why the copy was not written
+        std::optional<platform::AppError> error; // why the copy was not written; for NotOurs, what it is
     };
     // Blocking, any thread. Files the in-progress `partial` under `finished`: trims a half-written
     // last fragment, removes a file of fewer than minimumFrameCount frames (`knownFrames`, when
     // known, saves counting), else copies it into a faststart file and removes it; where the copy
     // cannot be written, or `quick` is or becomes set, the fragmented file itself takes the name.
+    // Only our own regular file is touched (platform::OwnFile).
     static FiledRecording fileRecording(const QString& partial, const QString& finished, qint64 knownFrames = -1,
                                         const std::atomic<bool>* quick = nullptr);
     // Files every in-progress file of `directory` left by a recorder that never finished (a crash,
-    // a kill, a power loss), and removes left-over halves of copies. Blocking.
+    // a kill, a power loss), and removes left-over halves of copies. Blocking. Names that are not
+    // our own files are reported, not touched.
     static QList<FiledRecording> recoverUnfinishedRecordings(const QString& directory = recordingsDirectory());
 
     explicit ScreenRecorder(QObject* parent = nullptr);

@@ -69,6 +69,7 @@ void recoverUnfinishedRecordings(QObject* context)
             QStringList kept;
             for (const ScreenRecorder::FiledRecording& f : filed) {
                 using Outcome = ScreenRecorder::FiledRecording::Outcome;
+                const QString reason = f.error ? f.error->localizedDescription : QString();
                 switch (f.outcome) {
                 case Outcome::Finished:
                 case Outcome::Fragmented:
@@ -82,8 +83,11 @@ void recoverUnfinishedRecordings(QObject* context)
                     break;
                 case Outcome::Failed:
                     DebugLogger::shared().logErrorMessage(QStringLiteral("Could not recover the unfinished recording ") + f.path
-                                                          + QStringLiteral(": ")
-                                                          + (f.error ? f.error->localizedDescription : QString()));
+                                                          + QStringLiteral(": ") + reason);
+                    break;
+                case Outcome::NotOurs:
+                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Left alone ") + f.path
+                                              + QStringLiteral(", not a recording of ours: ") + reason);
                     break;
                 }
             }

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
 
@@ -593,4 +594,37 @@ TEST(Mp4Writer, AFragmentedFileOnDiskLagsTheLastFrameByLessThanHalfASecond)
             EXPECT_NEAR(start + double(onset - samples.begin()) / rate, c.soundFrom, 0.01) << file.toStdString();
         }
     }
+}
+
+// A copy's name already taken by a link to a document, or by a file: the copy is refused and what
+// the name leads to keeps its bytes.
+TEST(Mp4Writer, ACopyIsNeverWrittenThroughANameThatIsTaken)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("source.mp4");
+    auto writer = startedWriter(source, QSize(64, 64), false);
+    ASSERT_TRUE(writer);
+    for (int i = 0; i < 10; ++i)
+        writer->appendVideoFrame(quadrantFrame(QSize(64, 64), i), i / 30.0);
+    ASSERT_TRUE(writer->finishWriting());
+
+    const QByteArray text(5000, 'd');
+    const QString document = dir.filePath("document.txt");
+    ASSERT_TRUE(test::writeFile(document, text));
+    const QString link = dir.filePath("link.mp4");
+    ASSERT_TRUE(QFile::link(document, link));
+    const QString file = dir.filePath("file.mp4");
+    ASSERT_TRUE(test::writeFile(file, text));
+    for (const QString& destination : {link, file}) {
+        platform::AppError error;
+        EXPECT_FALSE(Mp4Writer::remuxToFaststart(source, destination, nullptr, &error)) << destination.toStdString();
+        EXPECT_TRUE(error.localizedDescription.contains("exists")) << error.localizedDescription.toStdString();
+        EXPECT_TRUE(QFileInfo(destination).isSymLink() || QFileInfo::exists(destination)) << "not removed";
+    }
+    QFile read(document);
+    ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+    EXPECT_EQ(read.readAll(), text);
+    QFile other(file);
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), text);
 }
