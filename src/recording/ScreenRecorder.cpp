@@ -457,7 +457,8 @@ void ScreenRecorder::finishInBackground(std::shared_ptr<platform::Mp4Writer> wri
 }
 
 ScreenRecorder::FiledRecording ScreenRecorder::fileRecording(const QString& partial, const QString& finished,
-                                                             qint64 knownFrames, const std::atomic<bool>* quick)
+                                                             qint64 knownFrames, const std::atomic<bool>* quick,
+                                                             qint64 minimumFrames)
 {
     FiledRecording result;
     platform::OwnFile own;
@@ -484,7 +485,7 @@ ScreenRecorder::FiledRecording ScreenRecorder::fileRecording(const QString& part
         result.error = AppError{platform::Mp4Writer::errorDomain(), -EINVAL, QStringLiteral("Unreadable: ") + partial};
         return result;
     }
-    if (result.frames < minimumFrameCount) {
+    if (result.frames < std::max<qint64>(minimumFrames, 1)) {
         QFile::remove(partial);
         result.outcome = FiledRecording::Outcome::TooShort;
         return result;
@@ -539,7 +540,7 @@ QList<ScreenRecorder::FiledRecording> ScreenRecorder::recoverUnfinishedRecording
         for (int n = 2; platform::OwnFile::nameTaken(finished); ++n)
             finished = dir.filePath(name.mid(1, name.size() - 1 - int(qstrlen(".mp4.part"))) + QStringLiteral("_")
                                     + QString::number(n) + QStringLiteral(".mp4"));
-        FiledRecording filed = fileRecording(partial, finished);
+        FiledRecording filed = fileRecording(partial, finished, -1, nullptr, 1);
         if (filed.path.isEmpty())
             filed.path = partial;
         results.append(filed);

@@ -97,7 +97,7 @@ public:
         enum class Outcome {
             Finished,   // copied into the faststart file under the normal name
             Fragmented, // the copy could not be written (or there was no time): kept as it is, under the normal name
-            TooShort,   // fewer than the minimum frames: removed
+            TooShort,   // fewer frames than asked for: removed
             Failed,     // unreadable: left where it is
             NotOurs,    // a link, a file with another name too, another user's: left as it is
         };
@@ -107,15 +107,17 @@ public:
         std::optional<platform::AppError> error; // why the copy was not written; for NotOurs, what it is
     };
     // Blocking, any thread. Files the in-progress `partial` under `finished`: trims a half-written
-    // last fragment, removes a file of fewer than minimumFrameCount frames (`knownFrames`, when
+    // last fragment, removes a file of fewer than `minimumFrames` frames (`knownFrames`, when
     // known, saves counting), else copies it into a faststart file and removes it; where the copy
     // cannot be written, or `quick` is or becomes set, the fragmented file itself takes the name.
     // Only our own regular file is touched (platform::OwnFile).
     static FiledRecording fileRecording(const QString& partial, const QString& finished, qint64 knownFrames = -1,
-                                        const std::atomic<bool>* quick = nullptr);
+                                        const std::atomic<bool>* quick = nullptr,
+                                        qint64 minimumFrames = minimumFrameCount);
     // Files every in-progress file of `directory` left by a recorder that never finished (a crash,
-    // a kill, a power loss), and removes left-over halves of copies. Blocking. Names that are not
-    // our own files are reported, not touched.
+    // a kill, a power loss), and removes left-over halves of copies. Blocking. A crash keeps
+    // whatever of it plays, however short: the minimum length is for a recording the user stops.
+    // Names that are not our own files are reported, not touched.
     static QList<FiledRecording> recoverUnfinishedRecordings(const QString& directory = recordingsDirectory());
 
     explicit ScreenRecorder(QObject* parent = nullptr);

@@ -61,7 +61,7 @@ QString boolText(bool value)
 }
 
 // Recordings cut off by a crash, a kill or a power loss are filed off the GUI thread (copying a
-// long one takes a while); the user hears of the ones kept.
+// long one takes a while); the user hears of the ones kept, however short.
 void recoverUnfinishedRecordings(QObject* context)
 {
     QtConcurrent::run([] { return ScreenRecorder::recoverUnfinishedRecordings(); })

@@ -1,9 +1,11 @@
 // A recording cut off by a crash, found at launch: filed under its normal name, logged, and the
 // user told with a toast.
 #include "app/DebugLogger.h"
+#include "app/Localization.h"
 #include "shell/DelegateFixture.h"
 #include "app/ToastManager.h"
 #include "platform/Mp4Writer.h"
+#include "recording/MediaFileProbe.h"
 #include "recording/ScreenRecorder.h"
 #include "support/DebugLogText.h"
 #include "support/TestSupport.h"
@@ -181,4 +183,26 @@ TEST_F(RecordingRecovery, LinksAndOtherUsersFilesAreLeftAlone)
     EXPECT_EQ(platform::Mp4Writer::countVideoFrames(ours), 90) << "whole fragments of half a second";
     EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(ours)));
     EXPECT_TRUE(QString::fromStdString(toastText()).endsWith(": ScreenRecord_2026-03-01_10-00-03.mp4")) << toastText();
+}
+
+// A crash in the first seconds leaves fewer frames than a stopped recording must have: still
+// kept, and the user told, as long as a frame of it plays.
+TEST_F(RecordingRecovery, AShortRecordingCutOffByACrashIsKeptAndNamed)
+{
+    const QDir folder(ScreenRecorder::recordingsDirectory());
+    ASSERT_TRUE(folder.mkpath("."));
+    const QString shortOne = folder.filePath("ScreenRecord_2026-03-02_09-00-00.mp4");
+    leaveUnfinished(shortOne, 20); // its first half second reached the disk
+
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(waitForNewLog("AppDelegate: Recovered an unfinished recording: " + shortOne + " (15 frames)"))
+        << newLog().toStdString();
+    const media::Output checked = media::runTool(
+        "/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", shortOne});
+    EXPECT_TRUE(checked.ok && checked.err.isEmpty()) << checked.err.toStdString();
+    EXPECT_EQ(checked.out.trimmed(), "15");
+    EXPECT_EQ(toastText(), (L::text("Прерванная запись восстановлена: ", "Interrupted recording recovered: ")
+                            + "ScreenRecord_2026-03-02_09-00-00.mp4")
+                               .toStdString());
 }
