@@ -115,9 +115,10 @@ public:
                                         const std::atomic<bool>* quick = nullptr,
                                         qint64 minimumFrames = minimumFrameCount);
     // Files every in-progress file of `directory` left by a recorder that never finished (a crash,
-    // a kill, a power loss), and removes left-over halves of copies. Blocking. A crash keeps
-    // whatever of it plays, however short: the minimum length is for a recording the user stops.
-    // Names that are not our own files are reported, not touched.
+    // a kill, a power loss), and removes left-over halves of copies. Blocking. Only for the copy of
+    // the program that holds the single-instance lock: another copy's in-progress file is its
+    // running recording. A crash keeps whatever of it plays, however short: the minimum length is
+    // for a recording the user stops. Names that are not our own files are reported, not touched.
     static QList<FiledRecording> recoverUnfinishedRecordings(const QString& directory = recordingsDirectory());
 
     explicit ScreenRecorder(QObject* parent = nullptr);

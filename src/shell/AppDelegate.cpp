@@ -157,8 +157,11 @@ void AppDelegate::applicationDidFinishLaunching()
         && !m_instanceLock->listenForReopen(this, [this] { applicationShouldHandleReopen(hasVisibleWindows()); }))
         logger.logErrorMessage(QStringLiteral("Reopen from a second start unavailable: ") + m_instanceLock->errorText());
 
-    // Only the one instance: another's in-progress file is its running recording.
-    recoverUnfinishedRecordings(this);
+    // Only the copy that holds the lock: another's in-progress file is its running recording.
+    if (m_instanceLock->isHeld())
+        recoverUnfinishedRecordings(this);
+    else
+        logger.log(QStringLiteral("Unfinished recordings are left to the copy that holds the single-instance lock"));
 
     application.setActivationPolicy(platform::ActivationPolicy::regular);
     setupMainMenu();
