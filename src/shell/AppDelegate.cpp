@@ -93,9 +93,15 @@ void recoverUnfinishedRecordings(QObject* context)
             }
             if (kept.isEmpty())
                 return;
-            const QString text = L::text(QStringLiteral("Прерванная запись восстановлена: "),
-                                         QStringLiteral("Interrupted recording recovered: "))
-                + kept.join(QStringLiteral(", "));
+            // A few names and the count of the rest: a launch may find hundreds.
+            constexpr int named = 3;
+            QString text = kept.size() == 1 ? L::text(QStringLiteral("Прерванная запись восстановлена: "),
+                                                      QStringLiteral("Interrupted recording recovered: "))
+                                            : L::text(QStringLiteral("Прерванные записи восстановлены: "),
+                                                      QStringLiteral("Interrupted recordings recovered: "));
+            text += kept.mid(0, named).join(QStringLiteral(", "));
+            if (kept.size() > named)
+                text += L::text(QStringLiteral(" и ещё %1"), QStringLiteral(" and %1 more")).arg(kept.size() - named);
             ToastManager::shared().show(text, QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
             // At launch no window of ours may be open to show the toast.
             platform::DesktopNotifications::post(QStringLiteral("Kestrova"), text);

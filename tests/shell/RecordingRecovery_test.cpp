@@ -206,3 +206,27 @@ TEST_F(RecordingRecovery, AShortRecordingCutOffByACrashIsKeptAndNamed)
                             + "ScreenRecord_2026-03-02_09-00-00.mp4")
                                .toStdString());
 }
+
+// Two hundred leftovers: the message names three and counts the rest.
+TEST_F(RecordingRecovery, ManyRecoveredRecordingsAreCountedNotAllNamed)
+{
+    const QDir folder(ScreenRecorder::recordingsDirectory());
+    ASSERT_TRUE(folder.mkpath("."));
+    const QString first = folder.filePath("ScreenRecord_2026-03-03_00-00-00.mp4");
+    leaveUnfinished(first, 100);
+    for (int i = 1; i < 200; ++i) {
+        const QString name = QString("ScreenRecord_2026-03-03_00-%1-%2.mp4").arg(i / 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0'));
+        ASSERT_TRUE(QFile::copy(ScreenRecorder::inProgressPath(first), ScreenRecorder::inProgressPath(folder.filePath(name))));
+    }
+
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    // The toast comes with the last of the lines.
+    ASSERT_TRUE(test::waitUntil([&] { return newLog().count("AppDelegate: Recovered an unfinished recording: ") == 200; }, 60s))
+        << newLog().toStdString();
+    EXPECT_EQ(toastText(), (L::text("Прерванные записи восстановлены: ", "Interrupted recordings recovered: ")
+                            + "ScreenRecord_2026-03-03_00-00-00.mp4, ScreenRecord_2026-03-03_00-00-01.mp4, "
+                              "ScreenRecord_2026-03-03_00-00-02.mp4"
+                            + L::text(" и ещё 197", " and 197 more"))
+                               .toStdString());
+}
