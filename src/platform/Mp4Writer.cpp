@@ -571,9 +571,11 @@ Mp4Writer::AppendResult Mp4Writer::appendVideoFrame(const QImage& frame, double 
     sws_scale(d->scaler, sourcePlanes, sourceStrides, 0, frame.height(), d->videoFrame->data, d->videoFrame->linesize);
     d->videoFrame->pts = pts;
     if (d->layout == Layout::Fragmented) {
-        // The frame that would make the fragment last half a second or more starts the next one:
-        // a key frame, on which the muxer cuts.
-        const bool cut = d->fragmentStart >= 0 && pts - d->fragmentStart >= fragmentDuration;
+        // A kill loses the fragment under way and the frame being captured: the frame that would
+        // bring the two to half a second starts the next fragment, as a key frame, on which the
+        // muxer cuts. At 30 frames a second, fragments of 14 frames.
+        const int64_t period = d->lastVideoPts >= 0 ? pts - d->lastVideoPts : d->videoFrameTicks;
+        const bool cut = d->fragmentStart >= 0 && pts - d->fragmentStart + period >= fragmentDuration;
         if (cut && (result = d->giveEveryTrackASample(pts)) < 0) {
             d->fail(avError(result, QStringLiteral("Could not encode audio")));
             return AppendResult::Failed;

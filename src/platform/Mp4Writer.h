@@ -45,9 +45,9 @@ public:
     // How the file is laid out while it is written.
     enum class Layout {
         Faststart,  // one index for the whole file, written when writing finishes
-        Fragmented, // an index up front, then a fragment every fragmentDuration, each starting on a key
-                    // frame and written out at once: at any moment the file on disk plays up to less
-                    // than fragmentDuration before the last frame appended, also after a crash
+        Fragmented, // an index up front, then fragments of less than fragmentDuration, each starting on
+                    // a key frame and written out at once: at any moment the file on disk plays up to
+                    // less than fragmentDuration before the next frame due, also after a crash
     };
     enum class AppendResult {
         Appended,
@@ -57,7 +57,8 @@ public:
 
     // Video presentation times are counted in 1/600 s.
     static constexpr int videoTimescale = 600;
-    // Fragmented: the length of a fragment in 1/600 s, and so the most of the file a crash can cost.
+    // Fragmented: the most of the file a crash can cost, in 1/600 s; a fragment and the frame after it
+    // take less.
     static constexpr int fragmentDuration = videoTimescale / 2;
     static QString errorDomain();
 

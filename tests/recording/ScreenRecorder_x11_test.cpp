@@ -736,7 +736,7 @@ TEST(ScreenRecorderX11, RecoveryTrimsCutOffFragmentsAndDropsWhatCannotPlay)
     test::spin(200ms);
     QTemporaryDir folder;
     // Recordings in fragments, 100, 20 and 10 frames, left unfinished as a kill leaves them: only
-    // the fragments of half a second that were complete are on disk.
+    // the fragments that were complete are on disk.
     const auto recordFragments = [&](const QString& name, int frames) {
         const QString partial = ScreenRecorder::inProgressPath(folder.filePath(name));
         auto writer = platform::Mp4Writer::create(partial);
@@ -775,9 +775,9 @@ TEST(ScreenRecorderX11, RecoveryTrimsCutOffFragmentsAndDropsWhatCannotPlay)
     ASSERT_EQ(filed.size(), 3);
     using Outcome = ScreenRecorder::FiledRecording::Outcome;
     EXPECT_EQ(filed[0].outcome, Outcome::Finished);
-    EXPECT_EQ(filed[0].frames, 90) << "six whole fragments; the seventh, half-written, is cut off";
+    EXPECT_EQ(filed[0].frames, 98) << "seven whole fragments of 14 frames; the eighth, half-written, is cut off";
     EXPECT_EQ(filed[1].outcome, Outcome::Finished);
-    EXPECT_EQ(filed[1].frames, 15);
+    EXPECT_EQ(filed[1].frames, 14);
     for (int i : {0, 1}) {
         EXPECT_EQ(media::runTool("/usr/bin/ffprobe", {"-v", "error", filed[i].path}).err, QByteArray()) << i;
         EXPECT_EQ(qint64(media::videoFrames(filed[i].path).size()), filed[i].frames) << i;

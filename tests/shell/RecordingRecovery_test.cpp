@@ -180,7 +180,7 @@ TEST_F(RecordingRecovery, LinksAndOtherUsersFilesAreLeftAlone)
             << newLog().toStdString();
         EXPECT_FALSE(QFile::exists(folder.filePath("ScreenRecord_2026-03-01_10-00-05.mp4")));
     }
-    EXPECT_EQ(platform::Mp4Writer::countVideoFrames(ours), 90) << "whole fragments of half a second";
+    EXPECT_EQ(platform::Mp4Writer::countVideoFrames(ours), 98) << "seven whole fragments of 14 frames";
     EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(ours)));
     EXPECT_TRUE(QString::fromStdString(toastText()).endsWith(": ScreenRecord_2026-03-01_10-00-03.mp4")) << toastText();
 }
@@ -192,16 +192,16 @@ TEST_F(RecordingRecovery, AShortRecordingCutOffByACrashIsKeptAndNamed)
     const QDir folder(ScreenRecorder::recordingsDirectory());
     ASSERT_TRUE(folder.mkpath("."));
     const QString shortOne = folder.filePath("ScreenRecord_2026-03-02_09-00-00.mp4");
-    leaveUnfinished(shortOne, 20); // its first half second reached the disk
+    leaveUnfinished(shortOne, 20); // its first fragment reached the disk
 
     delegate = std::make_unique<AppDelegate>();
     delegate->applicationDidFinishLaunching();
-    ASSERT_TRUE(waitForNewLog("AppDelegate: Recovered an unfinished recording: " + shortOne + " (15 frames)"))
+    ASSERT_TRUE(waitForNewLog("AppDelegate: Recovered an unfinished recording: " + shortOne + " (14 frames)"))
         << newLog().toStdString();
     const media::Output checked = media::runTool(
         "/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", shortOne});
     EXPECT_TRUE(checked.ok && checked.err.isEmpty()) << checked.err.toStdString();
-    EXPECT_EQ(checked.out.trimmed(), "15");
+    EXPECT_EQ(checked.out.trimmed(), "14");
     EXPECT_EQ(toastText(), (L::text("Прерванная запись восстановлена: ", "Interrupted recording recovered: ")
                             + "ScreenRecord_2026-03-02_09-00-00.mp4")
                                .toStdString());
