@@ -24,6 +24,7 @@
 #include "screenshots/ScreenCapture.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotPreviewWindowController.h"
+#include "uploads/MainQueue.h"
 
 #include <QAction>
 #include <QApplication>
@@ -38,7 +39,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
-#include <QtConcurrent/QtConcurrentRun>
+
+#include <thread>
 
 namespace {
 
@@ -60,12 +62,28 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-// Recordings cut off by a crash, a kill or a power loss are filed off the GUI thread (copying a
-// long one takes a while); the user hears of the ones kept, however short.
+// Recordings cut off by a crash, a kill or a power loss are filed on a thread of their own
+// (copying a long one takes a while); the user hears of the ones kept, however short. The thread
+// is its own, and the list comes back through MainQueue: a thread checker follows both, not Qt's
+// pool and queue.
 void recoverUnfinishedRecordings(QObject* context)
 {
-    QtConcurrent::run([] { return ScreenRecorder::recoverUnfinishedRecordings(); })
-        .then(context, [](const QList<ScreenRecorder::FiledRecording>& filed) {
+    // Joined at exit: a quit does not cut a copy off half-way.
+    static struct Recovery {
+        std::thread thread;
+        ~Recovery()
+        {
+            if (thread.joinable())
+                thread.join();
+        }
+    } recovery;
+    if (recovery.thread.joinable())
+        recovery.thread.join(); // an earlier launch's, in tests
+    MainQueue::prepare();
+    recovery.thread = std::thread([context = QPointer<QObject>(context)] {
+        MainQueue::post([context, filed = ScreenRecorder::recoverUnfinishedRecordings()] {
+            if (!context)
+                return;
             QStringList kept;
             for (const ScreenRecorder::FiledRecording& f : filed) {
                 using Outcome = ScreenRecorder::FiledRecording::Outcome;
@@ -106,6 +124,7 @@ void recoverUnfinishedRecordings(QObject* context)
             // At launch no window of ours may be open to show the toast.
             platform::DesktopNotifications::post(QStringLiteral("Kestrova"), text);
         });
+    });
 }
 
 } // namespace
