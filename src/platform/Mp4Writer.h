@@ -2,7 +2,6 @@
 
 #include "platform/AppError.h"
 
-#include <QFile>
 #include <QImage>
 #include <QSize>
 #include <QSizeF>
@@ -12,6 +11,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+class QFile;
 
 namespace platform {
 
