@@ -70,18 +70,8 @@ Kill killOnce(const QString& binary, double recordFor)
 {
     Kill kill;
     QTemporaryDir home;
-    for (const char* sub : {"state", "config", "run"})
-        QDir().mkpath(home.path() + '/' + sub);
-    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", home.path());
-    env.insert("XDG_STATE_HOME", home.path() + "/state");
-    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    env.insert("XDG_RUNTIME_DIR", home.path() + "/run");
-    env.remove("KESTROVA_DEBUG_SETUP");
-    env.insert("KESTROVA_DEBUG_AUTO", "1");
     QProcess process;
-    process.setProcessEnvironment(env);
+    process.setProcessEnvironment(micquit::hookSession(home.path()));
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.start(binary, {});
     const auto logHas = [&](const QString& text) { return logOf(home.path()).contains(text); };
