@@ -54,13 +54,15 @@ std::vector<float> sine(int frames, double frequency, int channels, qint64 first
     return samples;
 }
 
-std::shared_ptr<Mp4Writer> startedWriter(const QString& path, const QSize& size, bool audio)
+std::shared_ptr<Mp4Writer> startedWriter(const QString& path, const QSize& size, bool audio,
+                                         Mp4Writer::Layout layout = Mp4Writer::Layout::Faststart)
 {
     platform::AppError error;
     auto writer = Mp4Writer::create(path, &error);
     EXPECT_TRUE(writer) << error.localizedDescription.toStdString();
     if (!writer)
         return nullptr;
+    writer->setLayout(layout);
     platform::Mp4VideoSettings video;
     video.size = size;
     EXPECT_TRUE(writer->addVideoTrack(video, &error)) << error.localizedDescription.toStdString();
@@ -528,17 +530,8 @@ TEST(Mp4Writer, AFragmentedFileOnDiskLagsTheLastFrameByLessThanHalfASecond)
         QTemporaryDir dir;
         const QString path = dir.filePath("recording.mp4.part");
         const QSize size(320, 240);
-        platform::AppError error;
-        auto writer = Mp4Writer::create(path, &error);
+        auto writer = startedWriter(path, size, c.soundTrack, Mp4Writer::Layout::Fragmented);
         ASSERT_TRUE(writer);
-        writer->setLayout(Mp4Writer::Layout::Fragmented);
-        platform::Mp4VideoSettings video;
-        video.size = size;
-        ASSERT_TRUE(writer->addVideoTrack(video, &error)) << error.localizedDescription.toStdString();
-        if (c.soundTrack) {
-            ASSERT_TRUE(writer->addAudioTrack({}, &error)) << error.localizedDescription.toStdString();
-        }
-        ASSERT_TRUE(writer->startWriting(&error)) << error.localizedDescription.toStdString();
 
         const int frames = 3 * c.framesPerSecond;
         // A frame timer's ticks are a few milliseconds late or early.
@@ -585,6 +578,7 @@ TEST(Mp4Writer, AFragmentedFileOnDiskLagsTheLastFrameByLessThanHalfASecond)
         // The sound starts where its first samples were timed, silence or not before it, in the
         // fragments and in their faststart copy.
         const QString copy = dir.filePath("recording.mp4");
+        platform::AppError error;
         ASSERT_TRUE(Mp4Writer::remuxToFaststart(path, copy, nullptr, &error)) << error.localizedDescription.toStdString();
         for (const QString& file : {path, copy}) {
             const double start = media::number(media::stream(media::probe(file), "audio"), "start_time");
