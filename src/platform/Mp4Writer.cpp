@@ -1,6 +1,7 @@
 #include "platform/Mp4Writer.h"
 
 #include "platform/FfmpegError.h"
+#include "platform/OwnFile.h"
 
 #include <QFile>
 #include <QSysInfo>
@@ -70,6 +71,7 @@ struct Mp4Writer::State {
     AVPixelFormat scalerFormat = AV_PIX_FMT_NONE;
     int64_t lastVideoPts = -1;
     int64_t videoFrameTicks = 1; // the nominal frame's duration in 1/600 s
+    int64_t fragmentStart = -1;  // fragmented: the time of the key frame that began the fragment under way
     std::atomic<qint64> videoFrames{0};
 
     // Audio: likewise under audioMutex.
@@ -84,6 +86,7 @@ struct Mp4Writer::State {
     int64_t audioNextPts = 0; // time of the sample after the last one queued
     std::vector<std::vector<float>> planes;
     std::atomic<qint64> audioSamples{0};
+    bool audioMuxed = false; // a packet of the sound has reached the muxer
 
     ~State() { release(); }
 
@@ -136,10 +139,39 @@ struct Mp4Writer::State {
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             std::lock_guard lock(muxMutex);
-            result = av_interleaved_write_frame(format, packet);
+            if (layout == Mp4Writer::Layout::Fragmented) {
+                // Each track's samples wait apart in the fragment anyway: interleaving would only hold
+                // the picture back while the sound comes late, or not at all.
+                result = av_write_frame(format, packet);
+                av_packet_unref(packet);
+            } else {
+                result = av_interleaved_write_frame(format, packet);
+            }
             if (result < 0)
                 return result;
+            if (codec == audio)
+                audioMuxed = true;
         }
+    }
+
+    // Fragmented, before the key frame at `videoPts` (1/600 s) that cuts a fragment: the muxer
+    // writes the first fragment, and the index with it, only once every track has a sample, since
+    // the index's edit lists place each track's first one (and the sound's priming). A sound track
+    // that has none yet starts with silence up to the cut; samples that arrive later for that time
+    // overlap it and are dropped. Called with videoMutex held.
+    int giveEveryTrackASample(int64_t videoPts)
+    {
+        if (!audio)
+            return 0;
+        std::lock_guard lock(audioMutex);
+        if (audioMuxed)
+            return 0;
+        if (!audioStarted) {
+            audioStarted = true;
+            fifoStartPts = audioNextPts = 0;
+        }
+        const int64_t until = av_rescale(videoPts, audio->sample_rate, Mp4Writer::videoTimescale);
+        return until > audioNextPts ? queueAudio(nullptr, static_cast<int>(until - audioNextPts)) : 0;
     }
 
     int encodeAudio(int samples)
@@ -281,7 +313,7 @@ qint64 Mp4Writer::audioSamplesAppended() const
 
 void Mp4Writer::setLayout(Layout layout)
 {
-    if (status() == Status::Idle)
+    if (status() == Status::Idle && !d->video)
         d->layout = layout;
 }
 
@@ -329,6 +361,10 @@ bool Mp4Writer::addVideoTrack(const Mp4VideoSettings& settings, AppError* error)
     // Real time on one core: "veryfast" leaves room for capture and colour conversion.
     av_dict_set(&options, "preset", "veryfast", 0);
     av_dict_set(&options, "profile", "high", 0);
+    // No look-ahead, no B-frames, slices rather than frames on the threads: each frame comes out as
+    // it goes in, so a cut writes every frame before it.
+    if (d->layout == Layout::Fragmented)
+        av_dict_set(&options, "tune", "zerolatency", 0);
     // Four threads keep up with 1080p at 30 fps with room to spare; x264's own choice (1.5 per
     // core) only keeps more frames in flight, which costs memory (about 180 MiB more here) and latency.
     video->thread_count = std::clamp(QThread::idealThreadCount(), 1, 4);
@@ -460,11 +496,10 @@ bool Mp4Writer::startWriting(AppError* error)
     d->ownsFile = true;
     AVDictionary* options = nullptr;
     if (d->layout == Layout::Fragmented) {
-        // A fragment starts at every key frame (one a second at the recorder's key-frame interval)
-        // and reaches the disk at once: what is on disk plays up to its last fragment. The index
-        // waits for the first fragment, so that its edit lists place the video's first frame and
-        // the audio's priming samples as the faststart file does; without them the video would
-        // start two frames (the B-frame delay) late.
+        // A fragment ends at every key frame, which appendVideoFrame asks for every half second,
+        // and reaches the disk at once. The index waits for the first fragment, so that its edit
+        // lists place the video's first frame and the audio's priming samples as the faststart
+        // file does.
         av_dict_set(&options, "movflags", "+frag_keyframe+empty_moov+delay_moov+default_base_moof", 0);
         d->format->flags |= AVFMT_FLAG_FLUSH_PACKETS;
     } else {
@@ -535,6 +570,21 @@ Mp4Writer::AppendResult Mp4Writer::appendVideoFrame(const QImage& frame, double 
     const int sourceStrides[4] = {static_cast<int>(frame.bytesPerLine()), 0, 0, 0};
     sws_scale(d->scaler, sourcePlanes, sourceStrides, 0, frame.height(), d->videoFrame->data, d->videoFrame->linesize);
     d->videoFrame->pts = pts;
+    if (d->layout == Layout::Fragmented) {
+        // A kill loses the fragment under way and the frame being captured: the frame that would
+        // bring the two to half a second starts the next fragment, as a key frame, on which the
+        // muxer cuts. At 30 frames a second, fragments of 14 frames.
+        const int64_t period = d->lastVideoPts >= 0 ? pts - d->lastVideoPts : d->videoFrameTicks;
+        const bool cut = d->fragmentStart >= 0 && pts - d->fragmentStart + period >= fragmentDuration;
+        if (cut && (result = d->giveEveryTrackASample(pts)) < 0) {
+            d->fail(avError(result, QStringLiteral("Could not encode audio")));
+            return AppendResult::Failed;
+        }
+        const bool key = cut || d->fragmentStart < 0;
+        if (key)
+            d->fragmentStart = pts;
+        d->videoFrame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    }
     result = avcodec_send_frame(d->video, d->videoFrame);
     if (result >= 0)
         result = d->drain(d->video, d->videoStream, d->videoPacket);
@@ -732,8 +782,11 @@ BoxHeader readBoxHeader(QFile& file, qint64 at, qint64 end)
 bool Mp4Writer::trimToCompleteBoxes(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
+    return file.open(QIODevice::ReadWrite) && trimToCompleteBoxes(file);
+}
+
+bool Mp4Writer::trimToCompleteBoxes(QFile& file)
+{
     const qint64 end = file.size();
     qint64 at = 0;
     qint64 keep = 0; // the end of the last complete box that may end the file
@@ -746,10 +799,7 @@ bool Mp4Writer::trimToCompleteBoxes(const QString& path)
         if (box.type != "moof")
             keep = at;
     }
-    if (keep == end)
-        return true;
-    file.close();
-    return QFile::resize(path, keep);
+    return keep == end || file.resize(keep);
 }
 
 bool Mp4Writer::hasIndex(const QString& path)
@@ -800,6 +850,7 @@ bool Mp4Writer::remuxToFaststart(const QString& source, const QString& destinati
     AVFormatContext* input = nullptr;
     AVFormatContext* output = nullptr;
     AVPacket* packet = nullptr;
+    bool created = false;
     bool opened = false;
     int result = avformat_open_input(&input, sourceName.constData(), nullptr, nullptr);
     QString step = QStringLiteral("Could not read %1").arg(source);
@@ -832,8 +883,13 @@ bool Mp4Writer::remuxToFaststart(const QString& source, const QString& destinati
         map.push_back(out->index);
     }
     if (result >= 0) {
-        result = avio_open(&output->pb, destinationName.constData(), AVIO_FLAG_WRITE);
-        opened = result >= 0;
+        // Created here first: opening alone would write through a link of that name.
+        result = AVERROR(OwnFile::createNew(destination));
+        created = result == 0;
+        if (created) {
+            result = avio_open(&output->pb, destinationName.constData(), AVIO_FLAG_WRITE);
+            opened = result >= 0;
+        }
     }
     if (result >= 0) {
         AVDictionary* options = nullptr;
@@ -877,7 +933,7 @@ bool Mp4Writer::remuxToFaststart(const QString& source, const QString& destinati
     avformat_free_context(output);
     avformat_close_input(&input);
     if (result < 0) {
-        if (opened)
+        if (created)
             QFile::remove(destination);
         setError(error, avError(result, step));
         return false;

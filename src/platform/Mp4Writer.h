@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+class QFile;
+
 namespace platform {
 
 struct Mp4VideoSettings {
@@ -44,8 +46,9 @@ public:
     // How the file is laid out while it is written.
     enum class Layout {
         Faststart,  // one index for the whole file, written when writing finishes
-        Fragmented, // an empty index up front, then a fragment per key frame: the file plays up to its
-                    // last complete fragment at any moment, also after a crash
+        Fragmented, // an index up front, then fragments of less than fragmentDuration, each starting on
+                    // a key frame and written out at once: at any moment the file on disk plays up to
+                    // less than fragmentDuration before the next frame due, also after a crash
     };
     enum class AppendResult {
         Appended,
@@ -55,6 +58,9 @@ public:
 
     // Video presentation times are counted in 1/600 s.
     static constexpr int videoTimescale = 600;
+    // Fragmented: the most of the file a crash can cost, in 1/600 s; a fragment and the frame after it
+    // take less.
+    static constexpr int fragmentDuration = videoTimescale / 2;
     static QString errorDomain();
 
     // Width and height of a video for an area of `points`: fractions dropped, then rounded down to even.
@@ -66,7 +72,7 @@ public:
     Mp4Writer(const Mp4Writer&) = delete;
     Mp4Writer& operator=(const Mp4Writer&) = delete;
 
-    // Before startWriting; Faststart when not set.
+    // Before the video track is added (it sets the encoder up for it); Faststart when not set.
     void setLayout(Layout layout);
     bool addVideoTrack(const Mp4VideoSettings& settings, AppError* error = nullptr);
     bool addAudioTrack(const Mp4AudioSettings& settings, AppError* error = nullptr);
@@ -108,15 +114,16 @@ public:
 
     // Cuts a fragmented MP4 file back to its last complete top-level box, so that a fragment
     // half-written by a crash or a full disk does not trouble players. False when the file cannot
-    // be read or changed.
+    // be read or changed. The second form takes the file open for reading and writing.
     static bool trimToCompleteBoxes(const QString& path);
+    static bool trimToCompleteBoxes(QFile& file);
     // Whether the file has an index (a top-level moov box).
     static bool hasIndex(const QString& path);
     // The number of video frames a file holds (-1 when it cannot be read).
     static qint64 countVideoFrames(const QString& path);
     // Copies the streams of `source` into a new faststart MP4 at `destination` (the index before
-    // the media data), without re-encoding. Gives up, removing `destination`, on a write failure or
-    // as soon as `abort` is set.
+    // the media data), without re-encoding. Refuses a destination whose name is taken (a link
+    // included). Gives up, removing what it wrote, on a write failure or as soon as `abort` is set.
     static bool remuxToFaststart(const QString& source, const QString& destination,
                                  const std::atomic<bool>* abort = nullptr, AppError* error = nullptr);
 

@@ -7,6 +7,7 @@
 #include "platform/MicrophoneSource.h"
 #include "platform/Mp4Writer.h"
 #include "platform/NumberFormat.h"
+#include "platform/OwnFile.h"
 #include "platform/PixelGrabber.h"
 #include "platform/ScreenGeometry.h"
 #include "platform/SystemColors.h"
@@ -264,7 +265,7 @@ void ScreenRecorder::setupAssetWriter(const Report& completion)
     platform::Mp4VideoSettings video;
     video.size = videoSize(m_recordingArea);
     video.averageBitRate = 5'000'000;
-    // A key frame a second: a fragment a second, so a crash loses at most the last one.
+    // At most a second between key frames; the fragmented layout adds one at every half-second cut.
     video.maxKeyFrameInterval = frameRate;
     video.frameRate = frameRate;
     if (!m_writer->addVideoTrack(video, &writerError)) {
@@ -456,16 +457,26 @@ void ScreenRecorder::finishInBackground(std::shared_ptr<platform::Mp4Writer> wri
 }
 
 ScreenRecorder::FiledRecording ScreenRecorder::fileRecording(const QString& partial, const QString& finished,
-                                                             qint64 knownFrames, const std::atomic<bool>* quick)
+                                                             qint64 knownFrames, const std::atomic<bool>* quick,
+                                                             qint64 minimumFrames)
 {
     FiledRecording result;
-    if (!QFile::exists(partial)) {
-        result.error = AppError{QStringLiteral("FileSystem"), -ENOENT, QStringLiteral("The file is gone: ") + partial};
+    platform::OwnFile own;
+    QString whyNot;
+    if (!own.open(partial, &whyNot)) {
+        if (!platform::OwnFile::nameTaken(partial)) {
+            result.error = AppError{QStringLiteral("FileSystem"), -ENOENT, QStringLiteral("The file is gone: ") + partial};
+        } else {
+            result.outcome = FiledRecording::Outcome::NotOurs;
+            result.path = partial;
+            result.error = AppError{QStringLiteral("FileSystem"), -EPERM, whyNot};
+        }
         return result;
     }
     // A fragment cut off by a crash or a full disk: the complete ones before it still play.
     if (knownFrames < 0)
-        platform::Mp4Writer::trimToCompleteBoxes(partial);
+        platform::Mp4Writer::trimToCompleteBoxes(own.file());
+    own.file().close();
     result.frames = knownFrames >= 0 ? knownFrames : platform::Mp4Writer::countVideoFrames(partial);
     // Cut off before its first fragment (and index) was written: no frame of it can be read.
     if (result.frames < 0 && !platform::Mp4Writer::hasIndex(partial))
@@ -474,7 +485,7 @@ ScreenRecorder::FiledRecording ScreenRecorder::fileRecording(const QString& part
         result.error = AppError{platform::Mp4Writer::errorDomain(), -EINVAL, QStringLiteral("Unreadable: ") + partial};
         return result;
     }
-    if (result.frames < minimumFrameCount) {
+    if (result.frames < std::max<qint64>(minimumFrames, 1)) {
         QFile::remove(partial);
         result.outcome = FiledRecording::Outcome::TooShort;
         return result;
@@ -482,14 +493,17 @@ ScreenRecorder::FiledRecording ScreenRecorder::fileRecording(const QString& part
     const QFileInfo info(finished);
     const QString copy = info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".faststart");
     AppError copyError;
-    if (!(quick && quick->load()) && platform::Mp4Writer::remuxToFaststart(partial, copy, quick, &copyError)
-        && std::rename(QFile::encodeName(copy).constData(), QFile::encodeName(finished).constData()) == 0) {
-        QFile::remove(partial);
-        result.outcome = FiledRecording::Outcome::Finished;
-        result.path = finished;
-        return result;
+    if (!(quick && quick->load()) && platform::Mp4Writer::remuxToFaststart(partial, copy, quick, &copyError)) {
+        if (std::rename(QFile::encodeName(copy).constData(), QFile::encodeName(finished).constData()) == 0) {
+            QFile::remove(partial);
+            result.outcome = FiledRecording::Outcome::Finished;
+            result.path = finished;
+            return result;
+        }
+        const int code = errno;
+        copyError = AppError{QStringLiteral("FileSystem"), -code, QString::fromLocal8Bit(std::strerror(code))};
+        QFile::remove(copy);
     }
-    QFile::remove(copy);
     if (!(quick && quick->load()))
         result.error = copyError;
     // Renaming within the folder takes no space: the fragmented file plays as it is.
@@ -507,16 +521,26 @@ QList<ScreenRecorder::FiledRecording> ScreenRecorder::recoverUnfinishedRecording
     QList<FiledRecording> results;
     const QDir dir(directory);
     const QDir::Filters filters = QDir::Files | QDir::Hidden;
-    for (const QString& name : dir.entryList({QStringLiteral(".ScreenRecord_*.mp4.faststart")}, filters))
-        QFile::remove(dir.filePath(name)); // half a copy: its source is still there
+    for (const QString& name : dir.entryList({QStringLiteral(".ScreenRecord_*.mp4.faststart")}, filters, QDir::Name)) {
+        const QString path = dir.filePath(name);
+        if (const std::optional<QString> whyNot = platform::OwnFile::whyNotOwn(path)) {
+            FiledRecording left;
+            left.outcome = FiledRecording::Outcome::NotOurs;
+            left.path = path;
+            left.error = AppError{QStringLiteral("FileSystem"), -EPERM, *whyNot};
+            results.append(left);
+            continue;
+        }
+        QFile::remove(path); // half a copy: its source is still there
+    }
     for (const QString& name : dir.entryList({QStringLiteral(".ScreenRecord_*.mp4.part")}, filters, QDir::Name)) {
         const QString partial = dir.filePath(name);
         QString finished = dir.filePath(name.mid(1, name.size() - 1 - int(qstrlen(".part"))));
-        // A finished file of that name (a recording started within the same second) stays.
-        for (int n = 2; QFile::exists(finished); ++n)
+        // A file of that name (a recording started within the same second), or a link, stays.
+        for (int n = 2; platform::OwnFile::nameTaken(finished); ++n)
             finished = dir.filePath(name.mid(1, name.size() - 1 - int(qstrlen(".mp4.part"))) + QStringLiteral("_")
                                     + QString::number(n) + QStringLiteral(".mp4"));
-        FiledRecording filed = fileRecording(partial, finished);
+        FiledRecording filed = fileRecording(partial, finished, -1, nullptr, 1);
         if (filed.path.isEmpty())
             filed.path = partial;
         results.append(filed);

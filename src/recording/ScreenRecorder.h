@@ -38,9 +38,9 @@ struct GlobalClick;
 // frames and an optional microphone track. A new recorder is made for every recording.
 //
 // While it records, the file is a fragmented MP4 under an in-progress name beside the finished
-// one (".ScreenRecord_....mp4.part"), playable up to its last second at any moment; a stop copies
-// it into the finished faststart file. A crash leaves the in-progress file, which
-// recoverUnfinishedRecordings() files at the next launch.
+// one (".ScreenRecord_....mp4.part"), playable at any moment up to less than half a second before
+// the last frame captured; a stop copies it into the finished faststart file. A crash leaves the
+// in-progress file, which recoverUnfinishedRecordings() files at the next launch.
 //
 // Threads: everything public runs on the GUI thread. Frames are captured, drawn and encoded on
 // the recorder's own frame thread, driven by a 33 ms timer; microphone samples arrive on the
@@ -97,22 +97,28 @@ public:
         enum class Outcome {
             Finished,   // copied into the faststart file under the normal name
             Fragmented, // the copy could not be written (or there was no time): kept as it is, under the normal name
-            TooShort,   // fewer than the minimum frames: removed
+            TooShort,   // fewer frames than asked for: removed
             Failed,     // unreadable: left where it is
+            NotOurs,    // a link, a file with another name too, another user's: left as it is
         };
         Outcome outcome = Outcome::Failed;
-        QString path;        // the finished file, for Finished and Fragmented
+        QString path;        // the finished file, for Finished and Fragmented; the one left alone, for NotOurs
         qint64 frames = 0;   // video frames in it
-        std::optional<platform::AppError> error; // why the copy was not written
+        std::optional<platform::AppError> error; // why the copy was not written; for NotOurs, what it is
     };
     // Blocking, any thread. Files the in-progress `partial` under `finished`: trims a half-written
-    // last fragment, removes a file of fewer than minimumFrameCount frames (`knownFrames`, when
+    // last fragment, removes a file of fewer than `minimumFrames` frames (`knownFrames`, when
     // known, saves counting), else copies it into a faststart file and removes it; where the copy
     // cannot be written, or `quick` is or becomes set, the fragmented file itself takes the name.
+    // Only our own regular file is touched (platform::OwnFile).
     static FiledRecording fileRecording(const QString& partial, const QString& finished, qint64 knownFrames = -1,
-                                        const std::atomic<bool>* quick = nullptr);
+                                        const std::atomic<bool>* quick = nullptr,
+                                        qint64 minimumFrames = minimumFrameCount);
     // Files every in-progress file of `directory` left by a recorder that never finished (a crash,
-    // a kill, a power loss), and removes left-over halves of copies. Blocking.
+    // a kill, a power loss), and removes left-over halves of copies. Blocking. Only for the copy of
+    // the program that holds the single-instance lock: another copy's in-progress file is its
+    // running recording. A crash keeps whatever of it plays, however short: the minimum length is
+    // for a recording the user stops. Names that are not our own files are reported, not touched.
     static QList<FiledRecording> recoverUnfinishedRecordings(const QString& directory = recordingsDirectory());
 
     explicit ScreenRecorder(QObject* parent = nullptr);

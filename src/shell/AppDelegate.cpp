@@ -25,6 +25,7 @@
 #include "screenshots/ScreenCapture.h"
 #include "screenshots/ScreenshotHistoryManager.h"
 #include "screenshots/ScreenshotPreviewWindowController.h"
+#include "uploads/MainQueue.h"
 
 #include <QAction>
 #include <QApplication>
@@ -39,7 +40,8 @@
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
-#include <QtConcurrent/QtConcurrentRun>
+
+#include <thread>
 
 namespace {
 
@@ -61,15 +63,32 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
-// Recordings cut off by a crash, a kill or a power loss are filed off the GUI thread (copying a
-// long one takes a while); the user hears of the ones kept.
+// Recordings cut off by a crash, a kill or a power loss are filed on a thread of their own
+// (copying a long one takes a while); the user hears of the ones kept, however short. The thread
+// is its own, and the list comes back through MainQueue: a thread checker follows both, not Qt's
+// pool and queue.
 void recoverUnfinishedRecordings(QObject* context)
 {
-    QtConcurrent::run([] { return ScreenRecorder::recoverUnfinishedRecordings(); })
-        .then(context, [](const QList<ScreenRecorder::FiledRecording>& filed) {
+    // Joined at exit: a quit does not cut a copy off half-way.
+    static struct Recovery {
+        std::thread thread;
+        ~Recovery()
+        {
+            if (thread.joinable())
+                thread.join();
+        }
+    } recovery;
+    if (recovery.thread.joinable())
+        recovery.thread.join(); // an earlier launch's, in tests
+    MainQueue::prepare();
+    recovery.thread = std::thread([context = QPointer<QObject>(context)] {
+        MainQueue::post([context, filed = ScreenRecorder::recoverUnfinishedRecordings()] {
+            if (!context)
+                return;
             QStringList kept;
             for (const ScreenRecorder::FiledRecording& f : filed) {
                 using Outcome = ScreenRecorder::FiledRecording::Outcome;
+                const QString reason = f.error ? f.error->localizedDescription : QString();
                 switch (f.outcome) {
                 case Outcome::Finished:
                 case Outcome::Fragmented:
@@ -83,20 +102,30 @@ void recoverUnfinishedRecordings(QObject* context)
                     break;
                 case Outcome::Failed:
                     DebugLogger::shared().logErrorMessage(QStringLiteral("Could not recover the unfinished recording ") + f.path
-                                                          + QStringLiteral(": ")
-                                                          + (f.error ? f.error->localizedDescription : QString()));
+                                                          + QStringLiteral(": ") + reason);
+                    break;
+                case Outcome::NotOurs:
+                    DebugLogger::shared().log(QStringLiteral("AppDelegate: Left alone ") + f.path
+                                              + QStringLiteral(", not a recording of ours: ") + reason);
                     break;
                 }
             }
             if (kept.isEmpty())
                 return;
-            const QString text = L::text(QStringLiteral("Прерванная запись восстановлена: "),
-                                         QStringLiteral("Interrupted recording recovered: "))
-                + kept.join(QStringLiteral(", "));
+            // A few names and the count of the rest: a launch may find hundreds.
+            constexpr int named = 3;
+            QString text = kept.size() == 1 ? L::text(QStringLiteral("Прерванная запись восстановлена: "),
+                                                      QStringLiteral("Interrupted recording recovered: "))
+                                            : L::text(QStringLiteral("Прерванные записи восстановлены: "),
+                                                      QStringLiteral("Interrupted recordings recovered: "));
+            text += kept.mid(0, named).join(QStringLiteral(", "));
+            if (kept.size() > named)
+                text += L::text(QStringLiteral(" и ещё %1"), QStringLiteral(" and %1 more")).arg(kept.size() - named);
             ToastManager::shared().show(text, QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
             // At launch no window of ours may be open to show the toast.
             platform::DesktopNotifications::post(QStringLiteral("Kestrova"), text);
         });
+    });
 }
 
 } // namespace
@@ -154,10 +183,14 @@ void AppDelegate::applicationDidFinishLaunching()
         && !m_instanceLock->listenForReopen(this, [this] { applicationShouldHandleReopen(hasVisibleWindows()); }))
         logger.logErrorMessage(QStringLiteral("Reopen from a second start unavailable: ") + m_instanceLock->errorText());
 
-    // Only the one instance: another's in-progress file is its running recording.
-    recoverUnfinishedRecordings(this);
-    if (m_instanceLock->isHeld())
+    // Only the copy that holds the lock: another's in-progress file is its running recording, and
+    // its upload folders are in use.
+    if (m_instanceLock->isHeld()) {
+        recoverUnfinishedRecordings(this);
         TemporaryUploadFiles::removeStale();
+    } else {
+        logger.log(QStringLiteral("Unfinished recordings are left to the copy that holds the single-instance lock"));
+    }
 
     application.setActivationPolicy(platform::ActivationPolicy::regular);
     setupMainMenu();

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QTemporaryDir>
 
@@ -53,13 +54,15 @@ std::vector<float> sine(int frames, double frequency, int channels, qint64 first
     return samples;
 }
 
-std::shared_ptr<Mp4Writer> startedWriter(const QString& path, const QSize& size, bool audio)
+std::shared_ptr<Mp4Writer> startedWriter(const QString& path, const QSize& size, bool audio,
+                                         Mp4Writer::Layout layout = Mp4Writer::Layout::Faststart)
 {
     platform::AppError error;
     auto writer = Mp4Writer::create(path, &error);
     EXPECT_TRUE(writer) << error.localizedDescription.toStdString();
     if (!writer)
         return nullptr;
+    writer->setLayout(layout);
     platform::Mp4VideoSettings video;
     video.size = size;
     EXPECT_TRUE(writer->addVideoTrack(video, &error)) << error.localizedDescription.toStdString();
@@ -337,19 +340,21 @@ TEST(Mp4Writer, PictureAndSoundStayInStep)
         QImage bright(size, QImage::Format_RGB32);
         bright.fill(Qt::white);
         const double flash = 1.0;
-        for (int i = 0; i < 60; ++i) {
-            const double t = i / 30.0;
-            writer->appendVideoFrame(t >= flash && t < flash + 0.1 ? bright : dark, t);
-        }
         const qint64 clickSample = qint64(flash * rate);
-        for (qint64 at = qint64(0.25 * rate); at < 2 * rate; at += 1024) {
-            if (at > qint64(0.6 * rate) && at < qint64(0.8 * rate))
-                continue; // lost upstream
-            std::vector<float> block(2048, 0.0f);
-            for (int i = 0; i < 1024; ++i)
-                if (at + i >= clickSample && at + i < clickSample + 220)
-                    block[size_t(i) * 2] = block[size_t(i) * 2 + 1] = 0.9f;
-            writer->appendAudioSamples(block.data(), 1024, double(at) / rate);
+        // Each frame, then the sound captured until the next one, as a recording hands them on.
+        qint64 at = qint64(0.25 * rate);
+        for (int f = 0; f < 60; ++f) {
+            const double t = f / 30.0;
+            writer->appendVideoFrame(t >= flash && t < flash + 0.1 ? bright : dark, t);
+            for (; at < std::min<qint64>(2 * rate, qint64((t + 1.0 / 30) * rate)); at += 1024) {
+                if (at > qint64(0.6 * rate) && at < qint64(0.8 * rate))
+                    continue; // lost upstream
+                std::vector<float> block(2048, 0.0f);
+                for (int i = 0; i < 1024; ++i)
+                    if (at + i >= clickSample && at + i < clickSample + 220)
+                        block[size_t(i) * 2] = block[size_t(i) * 2 + 1] = 0.9f;
+                writer->appendAudioSamples(block.data(), 1024, double(at) / rate);
+            }
         }
         ASSERT_TRUE(writer->finishWriting());
         QString path = written;
@@ -410,7 +415,7 @@ TEST(Mp4Writer, FragmentedFilesCopyIntoFaststartOnesUnchanged)
     ASSERT_TRUE(writer->finishWriting());
     QStringList boxes = media::topLevelBoxes(fragmented);
     EXPECT_EQ(boxes.value(1), "moov") << boxes.join(' ').toStdString();
-    EXPECT_GE(boxes.count("moof"), 3) << "a fragment a key frame, one a second";
+    EXPECT_GE(boxes.count("moof"), 6) << "a fragment every half second";
     EXPECT_EQ(Mp4Writer::countVideoFrames(fragmented), frames);
 
     const QString faststart = dir.filePath("recording.mp4");
@@ -444,4 +449,176 @@ TEST(Mp4Writer, FragmentedFilesCopyIntoFaststartOnesUnchanged)
     EXPECT_FALSE(Mp4Writer::remuxToFaststart(fragmented, dir.filePath("given-up.mp4"), &abort, &error));
     EXPECT_FALSE(QFile::exists(dir.filePath("given-up.mp4")));
     EXPECT_EQ(Mp4Writer::countVideoFrames(dir.filePath("missing.mp4")), -1);
+}
+
+namespace {
+
+// The video frames a player finds in the file as it is on disk at this moment, read as recovery
+// reads what a kill left: a copy, cut back to its last complete box.
+qint64 framesOnDisk(const QString& path, const QString& scratch)
+{
+    QFile::remove(scratch);
+    if (!QFile::copy(path, scratch))
+        return 0;
+    Mp4Writer::trimToCompleteBoxes(scratch);
+    return Mp4Writer::hasIndex(scratch) ? std::max<qint64>(0, Mp4Writer::countVideoFrames(scratch)) : 0;
+}
+
+// Whether the first video sample of every fragment's media data is a key frame, and how many
+// fragments there are.
+struct FragmentStarts {
+    int fragments = 0;
+    int startingOnAKeyFrame = 0;
+};
+
+FragmentStarts fragmentStarts(const QString& path)
+{
+    QFile file(path);
+    std::vector<std::pair<qint64, qint64>> mdats; // [from, to) of each mdat's payload
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    for (qint64 at = 0; at + 8 <= file.size();) {
+        file.seek(at);
+        const QByteArray header = file.read(8);
+        const qint64 size = (qint64(uchar(header[0])) << 24) | (qint64(uchar(header[1])) << 16)
+            | (qint64(uchar(header[2])) << 8) | qint64(uchar(header[3]));
+        if (size < 8)
+            break;
+        if (header.mid(4, 4) == "mdat")
+            mdats.emplace_back(at + 8, at + size);
+        at += size;
+    }
+    const media::Output packets = media::runTool(
+        "/usr/bin/ffprobe", {"-v", "error", "-select_streams", "v:0", "-show_entries", "packet=pos,flags", "-of", "json", path});
+    FragmentStarts result;
+    const QJsonArray list = QJsonDocument::fromJson(packets.out).object().value("packets").toArray();
+    for (const auto& [from, to] : mdats) {
+        for (const QJsonValue& v : list) {
+            const qint64 pos = v.toObject().value("pos").toString().toLongLong();
+            if (pos < from || pos >= to)
+                continue;
+            ++result.fragments;
+            result.startingOnAKeyFrame += v.toObject().value("flags").toString().startsWith('K');
+            break;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+// What a kill leaves of a recording is what reached the disk: at every frame appended, the file
+// as it is holds every frame but those of the last half second, and each fragment starts on a key
+// frame. The encoder's look-ahead and B-frames would hold frames back, and so would the muxer's
+// interleaving while it waits for sound that comes late or not at all.
+TEST(Mp4Writer, AFragmentedFileOnDiskLagsTheLastFrameByLessThanHalfASecond)
+{
+    const struct {
+        const char* what;
+        int framesPerSecond;
+        bool soundTrack;
+        double soundFrom; // seconds; never when past the end
+    } cases[] = {
+        {"picture only", 30, false, 0},
+        {"sound in step", 30, true, 0},
+        {"sound from 1.2 s on", 30, true, 1.2},
+        {"a sound track that never gets a sample", 30, true, 99},
+        {"a slow capture, 20 frames a second", 20, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("recording.mp4.part");
+        const QSize size(320, 240);
+        auto writer = startedWriter(path, size, c.soundTrack, Mp4Writer::Layout::Fragmented);
+        ASSERT_TRUE(writer);
+
+        const int frames = 3 * c.framesPerSecond;
+        // A frame timer's ticks are a few milliseconds late or early.
+        std::vector<double> times;
+        for (int i = 0; i < frames; ++i)
+            times.push_back(double(i) / c.framesPerSecond + (i % 3) * 0.004);
+        double worstLag = 0;
+        qint64 nextSample = 0;
+        for (int i = 0; i < frames; ++i) {
+            const double t = times[size_t(i)];
+            ASSERT_EQ(writer->appendVideoFrame(quadrantFrame(size, i), t), Mp4Writer::AppendResult::Appended) << i;
+            const qint64 until = qint64((double(i + 1) / c.framesPerSecond) * rate);
+            if (c.soundTrack && t >= c.soundFrom) {
+                nextSample = std::max(nextSample, qint64(c.soundFrom * rate));
+                const auto block = sine(int(until - nextSample), 440, 2, nextSample);
+                writer->appendAudioSamples(block.data(), int(until - nextSample), double(nextSample) / rate);
+                nextSample = until;
+            }
+            // From the last frame appended back to the first one a kill would lose.
+            const qint64 kept = framesOnDisk(path, dir.filePath("snapshot.mp4"));
+            ASSERT_LE(kept, i + 1);
+            if (kept <= i) {
+                worstLag = std::max(worstLag, t - times[size_t(kept)]);
+            }
+        }
+        EXPECT_LT(worstLag, 0.5);
+        EXPECT_GT(worstLag, 0.3) << "fragments of about half a second, not one a frame";
+        ASSERT_TRUE(writer->finishWriting());
+
+        const FragmentStarts starts = fragmentStarts(path);
+        EXPECT_GE(starts.fragments, 6);
+        EXPECT_EQ(starts.startingOnAKeyFrame, starts.fragments);
+        const media::Output checked = media::runTool(
+        "/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path});
+        EXPECT_TRUE(checked.ok && checked.err.isEmpty()) << checked.err.toStdString();
+        EXPECT_EQ(checked.out.trimmed().toInt(), frames);
+        // Each frame at its own time, also where a fragment ends.
+        const auto shown = media::videoFrames(path);
+        ASSERT_EQ(int(shown.size()), frames);
+        for (int i = 0; i < frames; ++i)
+            EXPECT_NEAR(shown[size_t(i)].time - shown[0].time, times[size_t(i)] - times[0], 0.002) << i;
+        if (!c.soundTrack || c.soundFrom > 3)
+            continue;
+        // The sound starts where its first samples were timed, silence or not before it, in the
+        // fragments and in their faststart copy.
+        const QString copy = dir.filePath("recording.mp4");
+        platform::AppError error;
+        ASSERT_TRUE(Mp4Writer::remuxToFaststart(path, copy, nullptr, &error)) << error.localizedDescription.toStdString();
+        for (const QString& file : {path, copy}) {
+            const double start = media::number(media::stream(media::probe(file), "audio"), "start_time");
+            const auto samples = media::decodeAudio(file);
+            const auto onset = std::find_if(samples.begin(), samples.end(), [](float v) { return std::abs(v) > 0.1f; });
+            ASSERT_NE(onset, samples.end());
+            EXPECT_NEAR(start + double(onset - samples.begin()) / rate, c.soundFrom, 0.01) << file.toStdString();
+        }
+    }
+}
+
+// A copy's name already taken by a link to a document, or by a file: the copy is refused and what
+// the name leads to keeps its bytes.
+TEST(Mp4Writer, ACopyIsNeverWrittenThroughANameThatIsTaken)
+{
+    QTemporaryDir dir;
+    const QString source = dir.filePath("source.mp4");
+    auto writer = startedWriter(source, QSize(64, 64), false);
+    ASSERT_TRUE(writer);
+    for (int i = 0; i < 10; ++i)
+        writer->appendVideoFrame(quadrantFrame(QSize(64, 64), i), i / 30.0);
+    ASSERT_TRUE(writer->finishWriting());
+
+    const QByteArray text(5000, 'd');
+    const QString document = dir.filePath("document.txt");
+    ASSERT_TRUE(test::writeFile(document, text));
+    const QString link = dir.filePath("link.mp4");
+    ASSERT_TRUE(QFile::link(document, link));
+    const QString file = dir.filePath("file.mp4");
+    ASSERT_TRUE(test::writeFile(file, text));
+    for (const QString& destination : {link, file}) {
+        platform::AppError error;
+        EXPECT_FALSE(Mp4Writer::remuxToFaststart(source, destination, nullptr, &error)) << destination.toStdString();
+        EXPECT_TRUE(error.localizedDescription.contains("exists")) << error.localizedDescription.toStdString();
+        EXPECT_TRUE(QFileInfo(destination).isSymLink() || QFileInfo::exists(destination)) << "not removed";
+    }
+    QFile read(document);
+    ASSERT_TRUE(read.open(QIODevice::ReadOnly));
+    EXPECT_EQ(read.readAll(), text);
+    QFile other(file);
+    ASSERT_TRUE(other.open(QIODevice::ReadOnly));
+    EXPECT_EQ(other.readAll(), text);
 }

@@ -1,11 +1,17 @@
 // The built program on the test X server: a hot key from the settings file reaches the delegate.
 #include "platform/FileWriteCounter.h"
+#include "recording/MediaFileProbe.h"
+#include "recording/RecordingControlsView.h"
+#include "recording/RecordingControlsWindow.h"
 #include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
 #include "support/TrayHost.h"
 
+#include <QToolButton>
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <xcb/xcb.h>
@@ -270,4 +276,84 @@ TEST(KestrovaProcessX11, ASaveOfTheSettingsWindowWritesTheFileOnceAndSaysSoWhenI
 
     test::stop(*process);
     EXPECT_EQ(process->exitCode(), 0);
+}
+
+namespace {
+
+// The centre of the stop button of the controls window that `session`'s copy placed and logged.
+std::optional<QPoint> stopButton(const test::Session& session)
+{
+    QString frame;
+    static const QRegularExpression placed(R"(Setting controls window frame to \((.*)\)$)");
+    for (const QString& line : session.logLines())
+        if (const auto match = placed.match(line); match.hasMatch())
+            frame = match.captured(1);
+    const QStringList numbers = frame.split(", ");
+    if (numbers.size() != 4)
+        return std::nullopt;
+    RecordingControlsWindow layout([] {});
+    layout.setAttribute(Qt::WA_DontShowOnScreen);
+    layout.show();
+    test::spin(50ms);
+    QToolButton* stop = layout.controlsView()->stopButton();
+    return QPoint(int(numbers[0].toDouble()), int(numbers[1].toDouble())) + stop->mapTo(&layout, stop->rect().center());
+}
+
+} // namespace
+
+// A second copy, allowed by KESTROVA_ALLOW_MULTIPLE=1, started while the first one records: the
+// in-progress file it finds is the first copy's running recording, not what a crash left. It
+// leaves the file alone, and the first copy's recording goes on and finishes as usual.
+TEST(KestrovaProcessX11, ASecondCopyLeavesTheRunningRecordingAlone)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::TrayHost tray;
+    test::Session session;
+    // The development hook selects an area; Return on the setup panel starts the recording.
+    auto first = session.start({{"KESTROVA_DEBUG_AUTO", "1"}});
+    ASSERT_TRUE(session.waitForLog("RecordingSetupWindowController: window made key and front")) << session.logText().toStdString();
+    ASSERT_TRUE(test::waitUntil([] {
+        return test::run("/usr/bin/xdotool", {"getwindowfocus", "getwindowgeometry"}, 5s).output.contains("Geometry: 320x48");
+    }, 5s)) << "the setup panel has the keyboard";
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Return"}));
+    ASSERT_TRUE(session.waitForLog("ScreenRecorder: FIRST frame captured successfully!")) << session.logText().toStdString();
+
+    auto second = session.start({{"KESTROVA_ALLOW_MULTIPLE", "1"}});
+    ASSERT_TRUE(session.waitForLog(launched, 2)) << session.logText().toStdString();
+    // The recording looks for its file before the line of every 30th frame: two such lines after
+    // the second launch have seen a file filed away from under it.
+    const auto lastFrame = [&] {
+        static const QRegularExpression line(R"(ScreenRecorder: Frame (\d+) captured successfully)");
+        int last = 0;
+        for (auto it = line.globalMatch(session.logText()); it.hasNext();)
+            last = std::max(last, it.next().captured(1).toInt());
+        return last;
+    };
+    const QString failed = "ScreenRecorder: ERROR - Writing the file failed, stopping";
+    const int seen = (lastFrame() / 30 + 2) * 30;
+    ASSERT_TRUE(test::waitUntil([&] { return lastFrame() >= seen || session.logText().contains(failed); }, 10s))
+        << session.logText().toStdString();
+    EXPECT_FALSE(session.logText().contains(failed)) << session.logText().toStdString();
+    EXPECT_FALSE(session.logText().contains("AppDelegate: Recovered an unfinished recording: "));
+    EXPECT_EQ(session.count("applicationDidFinishLaunching: Unfinished recordings are left to the copy that holds the single-instance lock"), 1);
+
+    const std::optional<QPoint> stop = stopButton(session);
+    ASSERT_TRUE(stop) << session.logText().toStdString();
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", QString::number(stop->x()), QString::number(stop->y()), "click", "1"}));
+    ASSERT_TRUE(session.waitForLog("AppDelegate: Video preview window setup complete")) << session.logText().toStdString();
+    QString path;
+    static const QRegularExpression completed("Recording completed successfully: (.*)$");
+    for (const QString& line : session.logLines())
+        if (const auto match = completed.match(line); match.hasMatch())
+            path = match.captured(1);
+    ASSERT_FALSE(path.isEmpty()) << session.logText().toStdString();
+    const media::Output checked = media::runTool(
+        "/usr/bin/ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", path});
+    EXPECT_TRUE(checked.ok && checked.err.isEmpty()) << checked.err.toStdString();
+    EXPECT_GE(checked.out.trimmed().toInt(), seen);
+    EXPECT_FALSE(QFile::exists(QFileInfo(path).path() + "/." + QFileInfo(path).fileName() + ".part"));
+    test::stop(*second);
+    test::stop(*first);
+    EXPECT_EQ(first->exitCode(), 0);
 }

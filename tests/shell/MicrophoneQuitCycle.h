@@ -55,6 +55,26 @@ inline QByteArray xdotool(const QStringList& arguments)
     return process.readAllStandardOutput();
 }
 
+// The environment of a private session in `home`, whose folders it makes, with the development
+// hook that selects an area a second after launch.
+inline QProcessEnvironment hookSession(const QString& home)
+{
+    for (const char* sub : {"state", "config", "run"})
+        QDir().mkpath(home + '/' + sub);
+    QFile::setPermissions(home + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The sound server's socket lies in the runtime folder that the program's own one replaces.
+    if (!env.contains("PULSE_SERVER") && env.contains("XDG_RUNTIME_DIR"))
+        env.insert("PULSE_SERVER", "unix:" + env.value("XDG_RUNTIME_DIR") + "/pulse/native");
+    env.insert("HOME", home);
+    env.insert("XDG_STATE_HOME", home + "/state");
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("XDG_RUNTIME_DIR", home + "/run");
+    env.remove("KESTROVA_DEBUG_SETUP");
+    env.insert("KESTROVA_DEBUG_AUTO", "1");
+    return env;
+}
+
 // Where `button` lies in a window of `size` laid out like `window`.
 inline QPoint buttonCentre(QWidget& window, QToolButton* button)
 {
@@ -71,19 +91,7 @@ inline CycleResult runCycle(const QString& binary, std::chrono::milliseconds qui
     using namespace std::chrono_literals;
     CycleResult result;
     QTemporaryDir home;
-    for (const char* sub : {"state", "config", "run"})
-        QDir().mkpath(home.path() + '/' + sub);
-    QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // The sound server's socket lies in the runtime folder that the program's own one replaces.
-    if (!env.contains("PULSE_SERVER") && env.contains("XDG_RUNTIME_DIR"))
-        env.insert("PULSE_SERVER", "unix:" + env.value("XDG_RUNTIME_DIR") + "/pulse/native");
-    env.insert("HOME", home.path());
-    env.insert("XDG_STATE_HOME", home.path() + "/state");
-    env.insert("XDG_CONFIG_HOME", home.path() + "/config");
-    env.insert("XDG_RUNTIME_DIR", home.path() + "/run");
-    env.remove("KESTROVA_DEBUG_SETUP");
-    env.insert("KESTROVA_DEBUG_AUTO", "1");
+    const QProcessEnvironment env = hookSession(home.path());
     const QString logPath = home.path() + "/state/Kestrova/kestrova.log";
     const auto logHas = [&](const QString& text) {
         QFile log(logPath);
