@@ -2,6 +2,7 @@
 
 #include "app/DebugLogger.h"
 #include "platform/Console.h"
+#include "platform/FileWriteFailure.h"
 #include "platform/GlobalClickSource.h"
 #include "platform/MediaClock.h"
 #include "platform/MicrophoneSource.h"
@@ -12,6 +13,7 @@
 #include "platform/ScreenGeometry.h"
 #include "platform/SystemColors.h"
 #include "platform/XdgPaths.h"
+#include "recording/RecordingWindowPlacement.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -86,22 +88,9 @@ AppError ScreenRecorder::error(ErrorCode code)
 
 AppError ScreenRecorder::writeFailure(const AppError& cause, const std::optional<QString>& keptFile)
 {
-    QString reason;
-    switch (-cause.code) {
-    case ENOSPC:
-    case EDQUOT:
-        reason = QStringLiteral("на диске закончилось место");
-        break;
-    case ENOENT:
-        reason = QStringLiteral("папка записей удалена");
-        break;
-    case EIO:
-        reason = QStringLiteral("ошибка ввода-вывода");
-        break;
-    default:
-        reason = cause.localizedDescription;
-        break;
-    }
+    const QString reason = -cause.code == ENOENT
+        ? QStringLiteral("папка записей удалена")
+        : platform::FileWriteFailure::reason(-cause.code).value_or(cause.localizedDescription);
     AppError result = error(WriteFailed);
     result.localizedDescription = QStringLiteral("Запись остановлена: ") + reason + QLatin1Char('.');
     if (keptFile)
@@ -613,15 +602,10 @@ void ScreenRecorder::cleanup()
 void ScreenRecorder::startDisplayLink()
 {
     const QSize video = videoSize(m_recordingArea);
-    const QRectF shown(m_recordingArea.topLeft(), QSizeF(video));
     const std::optional<platform::ScreenInfo> primary = platform::ScreenGeometry::primaryScreen();
-    if (primary) {
-        m_captureRect = platform::ScreenGeometry::screenPointsToRootPixels(shown, *primary);
-        m_visibleRect = m_captureRect.intersected(primary->nativeGeometry);
-    } else {
-        m_captureRect = platform::ScreenGeometry::roundOutward(shown);
-        m_visibleRect = m_captureRect;
-    }
+    // The frame window is placed around these same pixels.
+    m_captureRect = RecordingWindowPlacement::recordedPixels(m_recordingArea, primary);
+    m_visibleRect = primary ? m_captureRect.intersected(primary->nativeGeometry) : m_captureRect;
     m_frameBuffer = m_captureRect.isEmpty() ? QImage() : QImage(m_captureRect.size(), QImage::Format_RGB32);
     if (!m_frameBuffer.isNull())
         m_frameBuffer.fill(Qt::black);
