@@ -548,9 +548,11 @@ Mp4Writer::AppendResult Mp4Writer::appendVideoFrame(const QImage& frame, double 
         // Not sws_getCachedContext: it rebuilds a context whose flags changed during set-up, which
         // costs a full set-up per frame and may come back at the same address with default colours.
         sws_freeContext(d->scaler);
-        const bool scaling = frame.width() != d->video->width || frame.height() != d->video->height;
+        // Chroma from every pixel, not from pairs of them: the pairs run one pixel past each row of
+        // an odd width, into the next row and, after the last, past the frame's memory. Area
+        // filtering keeps a frame of the video's size as it is and averages each 2 x 2 block exactly.
         d->scaler = sws_getContext(frame.width(), frame.height(), source, d->video->width, d->video->height,
-                                   AV_PIX_FMT_YUV420P, scaling ? SWS_AREA : SWS_BILINEAR, nullptr, nullptr, nullptr);
+                                   AV_PIX_FMT_YUV420P, SWS_AREA | SWS_FULL_CHR_H_INP, nullptr, nullptr, nullptr);
         if (!d->scaler) {
             d->fail(makeError(AVERROR(EINVAL), QStringLiteral("Could not convert the frame")));
             return AppendResult::Failed;

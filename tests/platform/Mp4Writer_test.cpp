@@ -182,6 +182,71 @@ TEST(Mp4Writer, ScalesFramesToTheVideoSize)
     EXPECT_LE(media::colourDistance(decoded[5].pixel(120, 90), quadrantColour(0, 3)), 8);
 }
 
+// A grab a little larger than the video, as the recorder makes of an area with odd or fractional
+// sides. The frame is a view into a buffer that goes on past it, in another colour for each of two
+// encodings: what follows the frame must not reach the video (the two decode alike), nor may a
+// row's first pixels reach the end of the row before (the right edge keeps its colour).
+TEST(Mp4Writer, AnOddSizedFrameIsConvertedFromItsOwnPixelsOnly)
+{
+    const QRgb body = qRgb(40, 160, 200);
+    const QRgb leftColumn = qRgb(255, 0, 0);
+    const struct {
+        QSize frame;
+        QSize video;
+    } cases[] = {
+        {{301, 201}, {300, 200}},
+        {{301, 200}, {300, 200}},
+        {{300, 201}, {300, 200}},
+        {{603, 403}, {300, 200}},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        const int w = c.frame.width();
+        const int h = c.frame.height();
+        SCOPED_TRACE(testing::Message() << w << "x" << h << " to " << c.video.width() << "x" << c.video.height());
+        std::vector<QImage> firstFrames;
+        for (const QRgb after : {qRgb(255, 0, 255), qRgb(0, 255, 0)}) {
+            std::vector<QRgb> memory(size_t(w) * (h + 1), after);
+            for (int y = 0; y < h; ++y) {
+                std::fill_n(memory.begin() + qsizetype(y) * w, w, body);
+                memory[size_t(y) * w] = leftColumn;
+            }
+            const QImage frame(reinterpret_cast<const uchar*>(memory.data()), w, h, w * 4, QImage::Format_RGB32);
+            const QString path = dir.filePath(QStringLiteral("edge-%1x%2-%3.mp4").arg(w).arg(h).arg(qRed(after)));
+            auto writer = startedWriter(path, c.video, false);
+            ASSERT_TRUE(writer);
+            ASSERT_EQ(writer->appendVideoFrame(frame, 0), Mp4Writer::AppendResult::Appended);
+            ASSERT_TRUE(writer->finishWriting());
+            const auto decoded = media::decodeFrames(path, c.video);
+            ASSERT_EQ(decoded.size(), 1u);
+            firstFrames.push_back(decoded.front());
+        }
+        const QImage& first = firstFrames.front();
+        int differing = 0;
+        QPoint where;
+        for (int y = 0; y < first.height(); ++y)
+            for (int x = 0; x < first.width(); ++x)
+                if (first.pixel(x, y) != firstFrames.back().pixel(x, y)) {
+                    ++differing;
+                    where = QPoint(x, y);
+                }
+        EXPECT_EQ(differing, 0) << "pixels that depend on the memory after the frame, e.g. at " << where.x() << ","
+                                << where.y();
+        // The right two columns lie well away from the red one on the left.
+        int off = 0;
+        QRgb worst = body;
+        for (int y = 0; y < first.height(); ++y)
+            for (int x = first.width() - 2; x < first.width(); ++x)
+                if (media::colourDistance(first.pixel(x, y), body) > 8) {
+                    ++off;
+                    worst = first.pixel(x, y);
+                    where = QPoint(x, y);
+                }
+        EXPECT_EQ(off, 0) << "pixels of the right edge off its colour, e.g. at " << where.x() << "," << where.y() << ": "
+                          << qRed(worst) << "," << qGreen(worst) << "," << qBlue(worst);
+    }
+}
+
 TEST(Mp4Writer, PresentationTimesOnlyGrow)
 {
     QTemporaryDir dir;
