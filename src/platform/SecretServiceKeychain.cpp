@@ -10,6 +10,7 @@
 #include <libsecret/secret.h>
 #define signals Q_SIGNALS
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -138,6 +139,7 @@ struct Call {
     std::mutex mutex;
     std::condition_variable finished;
     bool done = false;
+    bool writes = false; // changes an item: worth finishing at quit
     KeychainLookup result;
     QEventLoop* waiter = nullptr; // the GUI thread's nested loop, while it waits
     GCancellable* cancellable = g_cancellable_new();
@@ -147,13 +149,24 @@ struct Call {
     ~Call() { g_object_unref(cancellable); }
 };
 
+using Clock = std::chrono::steady_clock;
+
+// How long the calls of the shutdown (the settings window saving what was typed, a write still
+// out) may take, counted from the start of the quit, before the rest are given up.
+constexpr std::chrono::milliseconds quitBudget{1000};
+// Then, for the given-up calls to return: cancelled D-Bus calls return at once. Both together stay
+// well inside the 2 s a termination may take.
+constexpr std::chrono::milliseconds cancelWait{500};
+
 // The calls still running. A thread inside libsecret when the process exits can crash it (libgcrypt's
-// memory goes away under it), so quitting cancels them and waits a little for them to end.
+// memory goes away under it), so the end of the quit cancels them and waits a little for them to end.
 struct InFlight {
     std::mutex mutex;
     std::condition_variable ended;
     std::vector<std::shared_ptr<Call>> calls;
-    bool quitting = false;
+    bool quitting = false; // the application is shutting down: calls still run, up to quitDeadline
+    bool givenUp = false;  // the shutdown is over: every call fails at once
+    Clock::time_point quitDeadline;
 };
 
 InFlight& inFlight()
@@ -164,33 +177,54 @@ InFlight& inFlight()
 
 const QString quittingText = QStringLiteral("the keychain request was given up as the application quits");
 
-void endCallsForQuit()
+// The application starts to quit (aboutToQuit): the calls of its shutdown still run, within the budget.
+void beginQuit()
 {
     InFlight& f = inFlight();
-    std::unique_lock lock(f.mutex);
+    std::lock_guard lock(f.mutex);
+    if (f.quitting)
+        return;
     f.quitting = true;
-    for (const auto& call : f.calls)
-        g_cancellable_cancel(call->cancellable);
-    // Cancelled D-Bus calls return at once; this stays well inside the 2 s a termination may take.
-    f.ended.wait_for(lock, std::chrono::milliseconds(1000), [&] { return f.calls.empty(); });
+    f.quitDeadline = Clock::now() + quitBudget;
 }
 
-// Runs `work` (under the libsecret lock) on a thread of its own and waits at most the bound for it.
-KeychainLookup runBounded(std::function<KeychainLookup(GCancellable*)> work)
+// The application object goes (after every aboutToQuit handler): writes still out get the rest of
+// the budget, then everything left is cancelled.
+void endCallsForQuit()
+{
+    beginQuit();
+    InFlight& f = inFlight();
+    std::unique_lock lock(f.mutex);
+    f.ended.wait_until(lock, f.quitDeadline, [&] {
+        return std::none_of(f.calls.begin(), f.calls.end(), [](const auto& call) { return call->writes; });
+    });
+    f.givenUp = true;
+    for (const auto& call : f.calls)
+        g_cancellable_cancel(call->cancellable);
+    f.ended.wait_for(lock, cancelWait, [&] { return f.calls.empty(); });
+}
+
+// Runs `work` (under the libsecret lock) on a thread of its own and waits at most the bound for it;
+// during the quit no longer than the quit's budget.
+KeychainLookup runBounded(bool writes, std::function<KeychainLookup(GCancellable*)> work)
 {
     static std::once_flag quitHook;
     std::call_once(quitHook, [] {
         if (QCoreApplication* app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { endCallsForQuit(); });
+            QObject::connect(app, &QCoreApplication::aboutToQuit, [] { beginQuit(); });
+        // Called as the application object is destroyed, after aboutToQuit and its handlers,
+        // whatever order those were connected in.
+        qAddPostRoutine(endCallsForQuit);
     });
     if (unresponsive.load())
         return {KeychainStatus::Error, {}, QStringLiteral("the Secret Service did not answer an earlier request")};
-    const qint64 boundMs = waitBoundMs.load();
+    const Clock::time_point boundEnd = Clock::now() + std::chrono::milliseconds(waitBoundMs.load());
     auto call = std::make_shared<Call>();
+    call->writes = writes;
     {
         InFlight& f = inFlight();
         std::lock_guard lock(f.mutex);
-        if (f.quitting)
+        if (f.givenUp)
             return {KeychainStatus::Error, {}, quittingText};
         f.calls.push_back(call);
     }
@@ -219,11 +253,19 @@ KeychainLookup runBounded(std::function<KeychainLookup(GCancellable*)> work)
             QMetaObject::invokeMethod(call->waiter, "quit", Qt::QueuedConnection);
     }).detach();
 
-    enum class End { finished, timedOut, quitting } end = End::finished;
+    // The end of the wait: the bound, or the quit's deadline once the quit has begun.
+    auto waitEnd = [boundEnd](bool* byQuit) {
+        InFlight& f = inFlight();
+        std::lock_guard lock(f.mutex);
+        *byQuit = f.quitting && f.quitDeadline < boundEnd;
+        return *byQuit ? f.quitDeadline : boundEnd;
+    };
+    bool byQuit = false;
+    Clock::time_point end = waitEnd(&byQuit);
     QCoreApplication* app = QCoreApplication::instance();
-    if (app && QThread::currentThread() == app->thread()) {
+    if (!byQuit && app && QThread::currentThread() == app->thread()) {
         // The GUI thread keeps serving its events (tray, hot keys, the termination signal) meanwhile.
-        // QCoreApplication::exit ends this loop too.
+        // QCoreApplication::exit ends this loop too; the wait then goes on as during the quit.
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
@@ -242,28 +284,34 @@ KeychainLookup runBounded(std::function<KeychainLookup(GCancellable*)> work)
             }
         }
         if (wait) {
-            timer.start(static_cast<int>(boundMs));
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+            timer.start(static_cast<int>(std::max<qint64>(left.count(), 0)));
             loop.exec();
         }
-        std::lock_guard lock(call->mutex);
-        call->waiter = nullptr;
-        if (!call->done)
-            end = timedOut ? End::timedOut : End::quitting;
-    } else {
-        std::unique_lock lock(call->mutex);
-        if (!call->finished.wait_for(lock, std::chrono::milliseconds(boundMs), [&] { return call->done; }))
-            end = End::timedOut;
+        bool done;
+        {
+            std::lock_guard lock(call->mutex);
+            call->waiter = nullptr;
+            done = call->done;
+        }
+        // Ended by neither the answer nor the bound: the application is quitting (aboutToQuit
+        // comes only once the main loop has returned).
+        if (!done && !timedOut)
+            beginQuit();
+        end = waitEnd(&byQuit);
     }
-
-    if (end == End::finished) {
-        std::lock_guard lock(call->mutex);
-        return call->result;
+    {
+        // Elsewhere, and during the quit also on the GUI thread: no events are served any more.
+        std::unique_lock lock(call->mutex);
+        call->finished.wait_until(lock, end, [&] { return call->done; });
+        if (call->done)
+            return call->result;
     }
     g_cancellable_cancel(call->cancellable);
-    if (end == End::quitting)
+    if (byQuit)
         return {KeychainStatus::Error, {}, quittingText};
     unresponsive.store(true);
-    return {KeychainStatus::Error, {}, QStringLiteral("the Secret Service did not answer within ") + boundText(boundMs)};
+    return {KeychainStatus::Error, {}, QStringLiteral("the Secret Service did not answer within ") + boundText(waitBoundMs.load())};
 }
 
 } // namespace
@@ -281,7 +329,7 @@ void SecretServiceKeychain::setWaitBoundForTesting(std::chrono::milliseconds bou
 KeychainLookup SecretServiceKeychain::lookup(const QString& service, const QString& account)
 {
     const bool mayUnlock = !noUnlock.load();
-    KeychainLookup result = runBounded([service, account, mayUnlock](GCancellable* cancellable) {
+    KeychainLookup result = runBounded(false, [service, account, mayUnlock](GCancellable* cancellable) {
         KeychainLookup found;
         Attributes attrs(service, account);
         SecretItem* item = findItem(attrs, mayUnlock, cancellable, &found.status, &found.errorText);
@@ -309,7 +357,7 @@ KeychainStatus SecretServiceKeychain::update(const QString& service, const QStri
                                              QString* errorText)
 {
     const bool mayUnlock = !noUnlock.load();
-    const KeychainLookup result = runBounded([service, account, data, mayUnlock](GCancellable* cancellable) {
+    const KeychainLookup result = runBounded(true, [service, account, data, mayUnlock](GCancellable* cancellable) {
         KeychainLookup outcome;
         Attributes attrs(service, account);
         SecretItem* item = findItem(attrs, mayUnlock, cancellable, &outcome.status, &outcome.errorText);
@@ -333,7 +381,7 @@ KeychainStatus SecretServiceKeychain::add(const QString& service, const QString&
                                           const QString& label, const QString& description, QString* errorText)
 {
     const bool mayUnlock = !noUnlock.load();
-    const KeychainLookup result = runBounded([service, account, data, label, description,
+    const KeychainLookup result = runBounded(true, [service, account, data, label, description,
                                               mayUnlock](GCancellable* cancellable) {
         QString error;
         // Storing into a locked (or missing) default collection would prompt.

@@ -14,7 +14,10 @@ namespace platform {
 // nested event loop (the tray, hot keys and quitting keep working), elsewhere on a condition
 // variable. A call that runs out of time is cancelled and fails; after one, the service counts as
 // unresponsive for the rest of the process and every later call fails at once. Once a read has
-// failed (a declined unlock prompt among others), later calls no longer ask to unlock.
+// failed (a declined unlock prompt among others), later calls no longer ask to unlock. When the
+// application quits, the calls of its shutdown (saving what the settings window holds) and writes
+// still out get one second from the start of the quit; as the application object goes, whatever
+// is left is cancelled.
 class SecretServiceKeychain : public KeychainBackend {
 public:
     KeychainLookup lookup(const QString& service, const QString& account) override;
