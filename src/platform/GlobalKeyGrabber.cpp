@@ -7,6 +7,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -29,6 +30,14 @@ constexpr quint8 xkbMapNotify = 1;
 // closely without a release seen in between is such a repeat; a longer gap means the release went
 // elsewhere (a keyboard grab of one of our windows, say) and the press is a new one.
 constexpr quint32 repeatWindowMs = 1000;
+
+// Qt's own connection; none off X11.
+xcb_connection_t* qtConnection()
+{
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
 
 } // namespace
 
@@ -55,20 +64,25 @@ GlobalKeyGrabber::~GlobalKeyGrabber()
 
 bool GlobalKeyGrabber::isAvailable()
 {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app)
-        return false;
-    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 && x11->connection();
+    return qtConnection() != nullptr;
+}
+
+quint32 GlobalKeyGrabber::firstGroupKeysym(quint32 keycode)
+{
+    xcb_connection_t* c = qtConnection();
+    if (!c || keycode < 8 || keycode > 255)
+        return 0;
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
+    if (!symbols)
+        return 0;
+    const xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols, static_cast<xcb_keycode_t>(keycode), 0);
+    xcb_key_symbols_free(symbols);
+    return keysym;
 }
 
 xcb_connection_t* GlobalKeyGrabber::connection() const
 {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app)
-        return nullptr;
-    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
+    return qtConnection();
 }
 
 QList<quint32> GlobalKeyGrabber::roots() const
@@ -232,19 +246,42 @@ void GlobalKeyGrabber::scheduleRegrab()
 
 void GlobalKeyGrabber::regrabAll()
 {
-    const QList<Grab> old = m_grabs;
-    for (const Grab& g : old)
-        ungrabKeys(g.keycodes, g.modifiers);
-    m_grabs.clear();
-    m_keys.clear();
-    for (const Grab& g : old) {
+    // Most of these notifications move no key of ours: the server sends one whenever the keys
+    // start coming from another keyboard device, and the press that caused it is often still on
+    // its way. A grab is changed only where its key codes moved, the new codes grabbed before the
+    // old ones are let go, so that the combination is never ungrabbed in between.
+    QList<Grab> kept;
+    QList<std::pair<quint32, int>> failed;
+    for (const Grab& g : std::as_const(m_grabs)) {
         const QList<quint8> codes = keycodesFor(g.keysym);
-        const int status = codes.isEmpty() ? badValue : grabKeys(codes, g.modifiers);
-        if (status == success)
-            m_grabs.append(Grab{g.id, g.keysym, g.modifiers, codes});
-        else
-            emit regrabFailed(g.id, status);
+        if (codes == g.keycodes) {
+            kept.append(g);
+            continue;
+        }
+        QList<quint8> added;
+        QList<quint8> gone;
+        for (quint8 code : codes)
+            if (!g.keycodes.contains(code))
+                added.append(code);
+        for (quint8 code : g.keycodes)
+            if (!codes.contains(code))
+                gone.append(code);
+        const int status = codes.isEmpty() ? badValue : grabKeys(added, g.modifiers);
+        if (status == success) {
+            ungrabKeys(gone, g.modifiers);
+            kept.append(Grab{g.id, g.keysym, g.modifiers, codes});
+        } else {
+            ungrabKeys(g.keycodes, g.modifiers);
+            failed.append({g.id, status});
+        }
     }
+    m_grabs = kept;
+    // Press tracking only for the key codes still grabbed.
+    m_keys.removeIf([this](const QHash<quint8, KeyTrack>::iterator& it) {
+        return std::none_of(m_grabs.cbegin(), m_grabs.cend(), [&](const Grab& g) { return g.keycodes.contains(it.key()); });
+    });
+    for (const auto& [id, status] : failed)
+        emit regrabFailed(id, status);
 }
 
 bool GlobalKeyGrabber::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*)

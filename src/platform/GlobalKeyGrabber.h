@@ -12,8 +12,8 @@ namespace platform {
 // System-wide key combinations on X11: passive grabs on the root windows through Qt's own xcb
 // connection, whose events are read in a native event filter. Each combination is grabbed with
 // every CapsLock/NumLock variant, and matched with those two bits masked off, so the locks never
-// disable a hot key. After a keyboard mapping change every grab is taken again for the keys' new
-// key codes. GUI thread only.
+// disable a hot key. After a keyboard mapping change a grab whose key moved follows it to its new
+// key codes; grabs whose keys stayed are left alone. GUI thread only.
 class GlobalKeyGrabber : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
@@ -38,6 +38,9 @@ public:
 
     // True when the application runs on X11 (Qt's xcb platform).
     static bool isAvailable();
+    // The keysym on the first level of the first group of the X key code `keycode`: what the key
+    // is, not what it types now. 0 without X11 or for a code outside the keymap.
+    static quint32 firstGroupKeysym(quint32 keycode);
 
     // Starts and stops reading X events. Grabs stay until ungrabbed.
     void install();
