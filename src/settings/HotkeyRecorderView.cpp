@@ -2,22 +2,19 @@
 
 #include "app/HotKeyManager.h"
 #include "app/Localization.h"
+#include "platform/GlobalKeyGrabber.h"
 #include "platform/SystemColors.h"
 #include "settings/KeyEventHandlerView.h"
 #include "settings/SettingsStyle.h"
 
-#include <QCoreApplication>
-#include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <xcb/xcb.h>
-#include <xcb/xcb_keysyms.h>
 
 namespace {
 
@@ -42,29 +39,6 @@ constexpr quint32 xkReturn = 0xff0d;
 constexpr quint32 xkTab = 0xff09;
 constexpr quint32 xkEscape = 0xff1b;
 constexpr quint32 xkF1 = 0xffbe;
-
-xcb_connection_t* x11Connection()
-{
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    if (!app)
-        return nullptr;
-    auto* x11 = app->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->connection() : nullptr;
-}
-
-// The symbol on the key's first level of the first group: what the key is, not what it types now.
-quint32 firstGroupKeysym(quint32 keycode)
-{
-    xcb_connection_t* connection = x11Connection();
-    if (!connection || keycode < 8 || keycode > 255)
-        return 0;
-    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(connection);
-    if (!symbols)
-        return 0;
-    const xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols, static_cast<xcb_keycode_t>(keycode), 0);
-    xcb_key_symbols_free(symbols);
-    return keysym;
-}
 
 // The keysym a Qt key stands for, for events that carry no X key code (synthesised ones).
 quint32 keysymForQtKey(const QKeyEvent& event)
@@ -91,6 +65,13 @@ quint32 keysymForQtKey(const QKeyEvent& event)
     default:
         return 0;
     }
+}
+
+// The one row that listens: a second one starting takes over from it.
+QPointer<HotkeyRecorderView>& listeningRow()
+{
+    static QPointer<HotkeyRecorderView> row;
+    return row;
 }
 
 QString warningText()
@@ -169,6 +150,11 @@ HotkeyRecorderView::HotkeyRecorderView(Binding hotkey, const QString& label, std
 
 HotkeyRecorderView::~HotkeyRecorderView()
 {
+    // The catcher goes with the field, later: it must not call back into this row.
+    if (m_keyCatcher) {
+        m_keyCatcher->onKeyEvent = nullptr;
+        m_keyCatcher->onFocusLost = nullptr;
+    }
     // Otherwise the global hot keys would stay off until some later restore().
     if (m_isRecording)
         HotKeyManager::shared().restore();
@@ -184,12 +170,46 @@ void HotkeyRecorderView::toggleRecording()
     refresh();
 }
 
+void HotkeyRecorderView::endListening()
+{
+    if (!m_isRecording)
+        return;
+    m_isRecording = false;
+    stopListening();
+    refresh();
+}
+
+void HotkeyRecorderView::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    endListening();
+}
+
+void HotkeyRecorderView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        endListening();
+}
+
 void HotkeyRecorderView::startListening()
 {
+    // Another row listening hands over: it stops as by a click, but the hot keys stay off. Left
+    // to its focus loss, it would switch them back on under this row.
+    if (HotkeyRecorderView* other = listeningRow(); other && other != this) {
+        other->m_isRecording = false;
+        other->m_conflictWarning.reset();
+        other->dropKeyCatcher();
+        other->refresh();
+    }
+    listeningRow() = this;
     // temporarilyDisable() does nothing when the hot keys are already off.
     HotKeyManager::shared().temporarilyDisable();
     auto* catcher = new KeyEventHandlerView(m_field);
     catcher->onKeyEvent = [this](const QKeyEvent& event) { handleKeyEvent(event); };
+    // A focus taken by a popup (the tray menu) or another window never comes back by itself: the
+    // field would look as if it listened, receive nothing and leave every hot key off.
+    catcher->onFocusLost = [this] { endListening(); };
     catcher->show();
     m_keyCatcher = catcher;
     // Once the catcher is part of the shown window.
@@ -203,8 +223,18 @@ void HotkeyRecorderView::stopListening()
 {
     HotKeyManager::shared().restore();
     m_conflictWarning.reset();
-    if (m_keyCatcher)
+    dropKeyCatcher();
+}
+
+void HotkeyRecorderView::dropKeyCatcher()
+{
+    if (listeningRow() == this)
+        listeningRow() = nullptr;
+    if (m_keyCatcher) {
+        // It may be handling the event that led here.
+        m_keyCatcher->onFocusLost = nullptr;
         m_keyCatcher->deleteLater();
+    }
     m_keyCatcher = nullptr;
 }
 
@@ -246,9 +276,7 @@ void HotkeyRecorderView::handleKeyEvent(const QKeyEvent& event)
         m_conflictWarning.reset();
     m_hotkey.set(combination);
     m_isRecording = false;
-    if (m_keyCatcher)
-        m_keyCatcher->deleteLater();
-    m_keyCatcher = nullptr;
+    dropKeyCatcher();
     HotKeyManager::shared().restore();
     refresh();
     if (m_onChanged)
@@ -293,15 +321,34 @@ void HotkeyRecorderView::refresh()
 
 const QStringList& HotkeyRecorderView::systemHotkeys()
 {
+    // Common to Linux desktops (GNOME, KDE Plasma, Xfce, Cinnamon, MATE) and their programs, in the
+    // combination format, so only what the field can record: Delete, Print and the arrows have
+    // no name there. "cmd" is Super. No default hot key of ours is among them (there is none).
     static const QStringList list{
-        QStringLiteral("cmd+shift+3"), QStringLiteral("cmd+shift+4"), QStringLiteral("cmd+shift+5"),
-        QStringLiteral("cmd+shift+6"), QStringLiteral("cmd+space"),   QStringLiteral("cmd+tab"),
-        QStringLiteral("cmd+q"),       QStringLiteral("cmd+w"),       QStringLiteral("cmd+h"),
-        QStringLiteral("cmd+m"),       QStringLiteral("cmd+c"),       QStringLiteral("cmd+v"),
-        QStringLiteral("cmd+x"),       QStringLiteral("cmd+z"),       QStringLiteral("cmd+a"),
-        QStringLiteral("cmd+s"),       QStringLiteral("cmd+o"),       QStringLiteral("cmd+n"),
-        QStringLiteral("cmd+p"),       QStringLiteral("ctrl+space"),  QStringLiteral("cmd+ctrl+q"),
-        QStringLiteral("cmd+ctrl+f"),
+        // Clipboard and editing in every program; a terminal's copy and paste.
+        QStringLiteral("ctrl+c"), QStringLiteral("ctrl+v"), QStringLiteral("ctrl+x"), QStringLiteral("ctrl+z"),
+        QStringLiteral("ctrl+shift+z"), QStringLiteral("ctrl+y"), QStringLiteral("ctrl+a"), QStringLiteral("ctrl+s"),
+        QStringLiteral("ctrl+o"), QStringLiteral("ctrl+n"), QStringLiteral("ctrl+p"), QStringLiteral("ctrl+f"),
+        QStringLiteral("ctrl+q"), QStringLiteral("ctrl+w"), QStringLiteral("ctrl+t"), QStringLiteral("ctrl+shift+c"),
+        QStringLiteral("ctrl+shift+v"),
+        // Windows: switching, closing, the window menu, the run dialog, moving and resizing.
+        QStringLiteral("alt+tab"), QStringLiteral("alt+shift+tab"), QStringLiteral("alt+esc"), QStringLiteral("alt+f1"),
+        QStringLiteral("alt+f2"), QStringLiteral("alt+f4"), QStringLiteral("alt+f7"), QStringLiteral("alt+f8"),
+        QStringLiteral("alt+f10"), QStringLiteral("alt+space"),
+        // The session: a terminal, the lock, the desktop, the screencast, the consoles.
+        QStringLiteral("ctrl+alt+t"), QStringLiteral("ctrl+alt+l"), QStringLiteral("ctrl+alt+d"),
+        QStringLiteral("ctrl+alt+shift+r"), QStringLiteral("ctrl+alt+f1"), QStringLiteral("ctrl+alt+f2"),
+        QStringLiteral("ctrl+alt+f3"), QStringLiteral("ctrl+alt+f4"), QStringLiteral("ctrl+alt+f5"),
+        QStringLiteral("ctrl+alt+f6"), QStringLiteral("ctrl+alt+f7"), QStringLiteral("ctrl+alt+f8"),
+        QStringLiteral("ctrl+alt+f9"), QStringLiteral("ctrl+alt+f10"), QStringLiteral("ctrl+alt+f11"),
+        QStringLiteral("ctrl+alt+f12"), QStringLiteral("ctrl+esc"),
+        // Input method and keyboard layout.
+        QStringLiteral("ctrl+space"), QStringLiteral("cmd+space"),
+        // Super: overview, applications, lock, desktop, files, notifications, the launcher's entries.
+        QStringLiteral("cmd+tab"), QStringLiteral("cmd+a"), QStringLiteral("cmd+s"), QStringLiteral("cmd+l"),
+        QStringLiteral("cmd+d"), QStringLiteral("cmd+e"), QStringLiteral("cmd+h"), QStringLiteral("cmd+m"),
+        QStringLiteral("cmd+v"), QStringLiteral("cmd+1"), QStringLiteral("cmd+2"), QStringLiteral("cmd+3"),
+        QStringLiteral("cmd+4"),
     };
     return list;
 }
@@ -316,7 +363,7 @@ std::optional<QString> HotkeyRecorderView::keyCodeToString(quint16 keyCode)
 
 std::optional<quint16> HotkeyRecorderView::keyCode(const QKeyEvent& event)
 {
-    quint32 keysym = firstGroupKeysym(event.nativeScanCode());
+    quint32 keysym = platform::GlobalKeyGrabber::firstGroupKeysym(event.nativeScanCode());
     if (keysym == 0)
         keysym = keysymForQtKey(event);
     if (keysym == 0)

@@ -38,7 +38,9 @@ public:
     bool isRecording() const { return m_isRecording; }
     const std::optional<QString>& conflictWarning() const { return m_conflictWarning; }
 
-    // The field's click: starts or ends listening.
+    // The field's click: starts or ends listening. Listening also ends, as by a second click, when
+    // the field loses the keyboard focus (a popup menu, another window or widget takes it), when the
+    // row is hidden (a capture hides the window) and when another row starts listening.
     void toggleRecording();
     // The clear button: no hot key. The global hot keys are not touched.
     void clear();
@@ -47,7 +49,7 @@ public:
     // Redraws from the bound setting.
     void refresh();
 
-    // Well-known system shortcuts: recorded, but marked with a warning.
+    // Well-known shortcuts of Linux desktops and their programs: recorded, but marked with a warning.
     static const QStringList& systemHotkeys();
     // The key name of a key code of the combination format; none for codes without a name.
     static std::optional<QString> keyCodeToString(quint16 keyCode);
@@ -61,9 +63,16 @@ public:
     // The catcher that reads keys while listening, or nullptr.
     KeyEventHandlerView* keyCatcher() const { return m_keyCatcher; }
 
+protected:
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
     void startListening();
     void stopListening();
+    // Ends listening without a combination; nothing when not listening.
+    void endListening();
+    void dropKeyCatcher();
 
     Binding m_hotkey;
     QString m_label;

@@ -27,6 +27,10 @@ bool KeyEventHandlerView::event(QEvent* event)
     case QEvent::KeyRelease:
         event->accept();
         return true;
+    case QEvent::FocusOut:
+        if (onFocusLost)
+            onFocusLost();
+        return QWidget::event(event);
     default:
         return QWidget::event(event);
     }

@@ -92,9 +92,13 @@ YandexSignInSheet* SettingsView::yandexSheet() const
 void SettingsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    // A window coming back from being minimised is no new appearance: unsaved edits stay.
-    if (!event->spontaneous())
-        m_model->appear();
+    // Only the first showing loads the settings: a window shown again after a capture hid it, or
+    // coming back from being minimised, keeps its unsaved edits. Each opening from the menu after
+    // a close builds a new view, which loads afresh.
+    if (event->spontaneous() || m_appeared)
+        return;
+    m_appeared = true;
+    m_model->appear();
 }
 
 QWidget* SettingsView::makeSidebar()

@@ -66,4 +66,5 @@ private:
     QPointer<QWidget> m_section;
     QPointer<QWidget> m_loginWindow;
     QPointer<YandexSignInSheet> m_yandexSheet;
+    bool m_appeared = false;
 };

@@ -11,11 +11,15 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using namespace std::chrono_literals;
@@ -93,13 +97,13 @@ TEST_F(HotkeyRecorderTest, KeyPressesWhileListening)
     const Case cases[] = {
         {"A alone", Qt::Key_A, Qt::NoModifier, nullptr, false},
         {"Shift-A", Qt::Key_A, Qt::ShiftModifier, "shift+a", false},
-        {"Control-Command-Q, Command first", Qt::Key_Q, Qt::ControlModifier | cmd, "cmd+ctrl+q", true},
-        {"Command-Shift-4", Qt::Key_4, cmd | Qt::ShiftModifier, "cmd+shift+4", true},
+        {"Control-Command-Q, Command first", Qt::Key_Q, Qt::ControlModifier | cmd, "cmd+ctrl+q", false},
+        {"Command-Shift-4", Qt::Key_4, cmd | Qt::ShiftModifier, "cmd+shift+4", false},
         {"Command-Escape", Qt::Key_Escape, cmd, "cmd+esc", false},
         {"Escape alone", Qt::Key_Escape, Qt::NoModifier, nullptr, false},
         {"all four and F12", Qt::Key_F12, cmd | Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier,
          "cmd+ctrl+alt+shift+f12", false},
-        {"Control-Option-F5", Qt::Key_F5, Qt::ControlModifier | Qt::AltModifier, "ctrl+alt+f5", false},
+        {"Control-Option-F5", Qt::Key_F5, Qt::ControlModifier | Qt::AltModifier, "ctrl+alt+f5", true},
         {"Command-Tab", Qt::Key_Tab, cmd, "cmd+tab", true},
         {"Shift-Tab", Qt::Key_Backtab, Qt::ShiftModifier, "shift+tab", false},
         {"Command-Return", Qt::Key_Return, cmd, "cmd+enter", false},
@@ -144,6 +148,83 @@ TEST_F(HotkeyRecorderTest, KeyPressesWhileListening)
     }
 }
 
+TEST_F(HotkeyRecorderTest, CombinationsOfLinuxDesktopsAreMarked)
+{
+    const Qt::KeyboardModifiers super = Qt::MetaModifier;
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    const Qt::KeyboardModifiers alt = Qt::AltModifier;
+    const Qt::KeyboardModifiers shift = Qt::ShiftModifier;
+    struct Case {
+        const char* what;
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        bool warning;
+    };
+    const Case cases[] = {
+        // Clipboard and editing in every program.
+        {"Ctrl+C", Qt::Key_C, ctrl, true},
+        {"Ctrl+V", Qt::Key_V, ctrl, true},
+        {"Ctrl+X", Qt::Key_X, ctrl, true},
+        {"Ctrl+Z", Qt::Key_Z, ctrl, true},
+        {"Ctrl+Shift+Z", Qt::Key_Z, ctrl | shift, true},
+        {"Ctrl+Y", Qt::Key_Y, ctrl, true},
+        {"Ctrl+A", Qt::Key_A, ctrl, true},
+        {"Ctrl+S", Qt::Key_S, ctrl, true},
+        {"Ctrl+F", Qt::Key_F, ctrl, true},
+        {"Ctrl+Q", Qt::Key_Q, ctrl, true},
+        {"Ctrl+W", Qt::Key_W, ctrl, true},
+        {"Ctrl+Shift+C, a terminal's copy", Qt::Key_C, ctrl | shift, true},
+        {"Ctrl+Shift+V, a terminal's paste", Qt::Key_V, ctrl | shift, true},
+        // The window manager and the desktop.
+        {"Alt+Tab", Qt::Key_Tab, alt, true},
+        {"Alt+Shift+Tab", Qt::Key_Backtab, alt | shift, true},
+        {"Alt+F4", Qt::Key_F4, alt, true},
+        {"Alt+F2", Qt::Key_F2, alt, true},
+        {"Alt+Space", Qt::Key_Space, alt, true},
+        {"Ctrl+Alt+T", Qt::Key_T, ctrl | alt, true},
+        {"Ctrl+Alt+L", Qt::Key_L, ctrl | alt, true},
+        {"Ctrl+Alt+F1, a console", Qt::Key_F1, ctrl | alt, true},
+        {"Ctrl+Alt+F12", Qt::Key_F12, ctrl | alt, true},
+        {"Ctrl+Alt+Shift+R, the desktop's screencast", Qt::Key_R, ctrl | alt | shift, true},
+        {"Ctrl+Space, the input method", Qt::Key_Space, ctrl, true},
+        {"Super+Space, the keyboard layout", Qt::Key_Space, super, true},
+        {"Super+Tab", Qt::Key_Tab, super, true},
+        {"Super+L", Qt::Key_L, super, true},
+        {"Super+D", Qt::Key_D, super, true},
+        {"Super+E", Qt::Key_E, super, true},
+        {"Super+A", Qt::Key_A, super, true},
+        // Free on Linux desktops, the other platform's shortcuts among them.
+        {"Super+Shift+4", Qt::Key_4, super | shift, false},
+        {"Super+Q", Qt::Key_Q, super, false},
+        {"Super+Ctrl+Q", Qt::Key_Q, super | ctrl, false},
+        {"Ctrl+Alt+K", Qt::Key_K, ctrl | alt, false},
+        {"Ctrl+Shift+4", Qt::Key_4, ctrl | shift, false},
+        {"Alt+Shift+S", Qt::Key_S, alt | shift, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Row row;
+        row.view->toggleRecording();
+        row.press(c.key, c.modifiers);
+        ASSERT_FALSE(row.view->isRecording());
+        EXPECT_EQ(row.view->conflictWarning().has_value(), c.warning) << row.value.toStdString();
+    }
+    // Every entry is a combination the field can record, written as it writes them.
+    for (const QString& entry : HotkeyRecorderView::systemHotkeys()) {
+        SCOPED_TRACE(entry.toStdString());
+        const auto parsed = HotKeyManager::parseHotkeyString(entry);
+        ASSERT_TRUE(parsed);
+        QStringList parts;
+        for (const auto& [mask, name] : {std::pair{HotKeyManager::cmdKey, "cmd"}, std::pair{HotKeyManager::controlKey, "ctrl"},
+                                         std::pair{HotKeyManager::optionKey, "alt"}, std::pair{HotKeyManager::shiftKey, "shift"}})
+            if (parsed->second & mask)
+                parts << QString::fromLatin1(name);
+        EXPECT_FALSE(parts.isEmpty());
+        parts << *HotkeyRecorderView::keyCodeToString(static_cast<quint16>(parsed->first));
+        EXPECT_EQ(parts.join('+'), entry);
+    }
+}
+
 TEST_F(HotkeyRecorderTest, FieldFacesAndWarningLanguage)
 {
     Row row;
@@ -152,8 +233,8 @@ TEST_F(HotkeyRecorderTest, FieldFacesAndWarningLanguage)
     row.view->toggleRecording();
     EXPECT_EQ(row.fieldText(), "Нажмите комбинацию...");
     EXPECT_FALSE(row.clearShown());
-    row.press(Qt::Key_4, Qt::MetaModifier | Qt::ShiftModifier);
-    EXPECT_EQ(row.fieldText(), "Super+Shift+4");
+    row.press(Qt::Key_T, Qt::ControlModifier | Qt::AltModifier);
+    EXPECT_EQ(row.fieldText(), "Ctrl+Alt+T");
     EXPECT_EQ(row.view->conflictWarning(), "Конфликт с системным хоткеем");
     EXPECT_EQ(row.view->findChild<QLabel*>("conflictWarning")->text(), "Конфликт с системным хоткеем");
     EXPECT_FALSE(row.view->findChild<QWidget*>("conflictWarningRow")->isHidden());
@@ -164,7 +245,7 @@ TEST_F(HotkeyRecorderTest, FieldFacesAndWarningLanguage)
     row.view->toggleRecording();
     EXPECT_FALSE(row.view->conflictWarning());
     EXPECT_TRUE(row.view->findChild<QWidget*>("conflictWarningRow")->isHidden());
-    EXPECT_EQ(row.value, "cmd+shift+4"); // unchanged by the click
+    EXPECT_EQ(row.value, "ctrl+alt+t"); // unchanged by the click
 
     // English: other texts, the same stored string.
     L::setLanguageForTesting(AppLanguage::en);
@@ -172,8 +253,8 @@ TEST_F(HotkeyRecorderTest, FieldFacesAndWarningLanguage)
     EXPECT_EQ(english.fieldText(), "Assign");
     english.view->toggleRecording();
     EXPECT_EQ(english.fieldText(), "Press key combination...");
-    english.press(Qt::Key_Q, Qt::MetaModifier);
-    EXPECT_EQ(english.value, "cmd+q");
+    english.press(Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(english.value, "ctrl+q");
     EXPECT_EQ(english.view->conflictWarning(), "Conflicts with system hotkey");
     L::setLanguageForTesting(AppLanguage::ru);
 }
@@ -191,16 +272,21 @@ TEST_F(HotkeyRecorderTest, ListeningSwitchesTheGlobalHotKeysOffAndBackOn)
     EXPECT_TRUE(manager.isTemporarilyDisabled());
     EXPECT_TRUE(manager.registeredIDs().isEmpty());
     ASSERT_TRUE(first.view->keyCatcher());
-    // A second row listening as well: the hot keys are off already, nothing more happens.
+    // A second row takes over: the first stops listening, the hot keys stay off all along.
     second.view->toggleRecording();
+    EXPECT_FALSE(first.view->isRecording());
+    EXPECT_TRUE(second.view->isRecording());
+    EXPECT_TRUE(manager.isTemporarilyDisabled());
     EXPECT_EQ(console.lines().count("HotKeyManager: Temporarily disabled all hotkeys"), 1);
+    EXPECT_FALSE(console.lines().contains("HotKeyManager: Restored all hotkeys"));
 
     // Ending by a click restores; the remembered combinations stay the manager's.
-    first.view->toggleRecording();
+    second.view->toggleRecording();
     EXPECT_FALSE(manager.isTemporarilyDisabled());
     EXPECT_EQ(manager.currentHotkeys().value("area"), "cmd+shift+1");
     test::spin(10ms);
     EXPECT_FALSE(first.view->keyCatcher());
+    EXPECT_FALSE(second.view->keyCatcher());
 
     // Clearing calls back but leaves the global hot keys as they are.
     manager.temporarilyDisable();
@@ -215,7 +301,6 @@ TEST_F(HotkeyRecorderTest, ListeningSwitchesTheGlobalHotKeysOffAndBackOn)
     manager.restore();
 
     // A row that goes away while listening switches them back on.
-    second.view->toggleRecording();
     second.view->toggleRecording();
     ASSERT_TRUE(manager.isTemporarilyDisabled());
     second.view.reset();
@@ -241,4 +326,47 @@ TEST_F(HotkeyRecorderTest, TheFieldClickTogglesAndTheCatcherTakesEveryKey)
     field->click();
     EXPECT_FALSE(row.view->isRecording());
     EXPECT_EQ(row.value, "ctrl+tab");
+}
+
+TEST_F(HotkeyRecorderTest, ListeningEndsWhenTheFieldLosesTheFocusOrTheRowIsHidden)
+{
+    HotKeyManager& manager = HotKeyManager::shared();
+    struct Case {
+        const char* name;
+        std::function<void(QWidget& window, QLineEdit& other, std::unique_ptr<QMenu>& popup)> act;
+    };
+    const Case cases[] = {
+        {"another widget takes the focus", [](QWidget&, QLineEdit& other, std::unique_ptr<QMenu>&) { other.setFocus(); }},
+        {"a popup menu opens", [](QWidget& window, QLineEdit&, std::unique_ptr<QMenu>& popup) {
+             popup = std::make_unique<QMenu>();
+             popup->addAction(QStringLiteral("Выбранная область"));
+             popup->popup(window.geometry().center());
+         }},
+        {"the window is hidden", [](QWidget& window, QLineEdit&, std::unique_ptr<QMenu>&) { window.hide(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        QString value;
+        auto* recorder = new HotkeyRecorderView(
+            HotkeyRecorderView::Binding{[&value] { return value; }, [&value](const QString& v) { value = v; }},
+            QStringLiteral("Захват области:"), [] {});
+        layout->addWidget(recorder);
+        auto* other = new QLineEdit;
+        layout->addWidget(other);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(test::waitUntil([&] { return window.isActiveWindow(); }, 2s));
+
+        recorder->toggleRecording();
+        ASSERT_TRUE(test::waitUntil([&] { return recorder->keyCatcher() && recorder->keyCatcher()->hasFocus(); }, 2s));
+        ASSERT_TRUE(manager.isTemporarilyDisabled());
+        std::unique_ptr<QMenu> popup;
+        c.act(window, *other, popup);
+        EXPECT_TRUE(test::waitUntil([&] { return !recorder->isRecording(); }, 2s));
+        EXPECT_FALSE(manager.isTemporarilyDisabled());
+        EXPECT_NE(recorder->findChild<QLabel*>("hotkeyText")->text(), "Нажмите комбинацию...");
+        EXPECT_EQ(value, "");
+    }
 }

@@ -3,6 +3,8 @@
 
 #include "app/AppState.h"
 #include "platform/Application.h"
+#include "settings/SettingsView.h"
+#include "settings/SettingsViewModel.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -94,4 +96,33 @@ TEST_F(SettingsHost, TheWindowGoesWithItsController)
     }
     EXPECT_TRUE(window.isNull());
     EXPECT_EQ(settingsWindows(), 0);
+}
+
+TEST_F(SettingsHost, AWindowHiddenAndShownAgainKeepsItsEditsAndANewOneLoads)
+{
+    SettingsWindowController host(&appState);
+    host.showSettings();
+    auto model = [&host] { return host.window()->findChild<SettingsView*>()->model(); };
+    model()->edit([](ServerSettings& s) {
+        s.ftpHost = "ftp.example.org";
+        s.screenshotHotkey = "ctrl+alt+j";
+    });
+    // As a capture does: hidden while the screen is grabbed, then shown again.
+    host.window()->hide();
+    host.window()->show();
+    EXPECT_EQ(model()->settings().ftpHost, "ftp.example.org");
+    EXPECT_EQ(model()->settings().screenshotHotkey, "ctrl+alt+j");
+    EXPECT_EQ(appState.serverSettings().ftpHost, ""); // still unsaved
+    // Chosen from the menu while it is open: the same window, the same edits.
+    host.showSettings();
+    EXPECT_EQ(model()->settings().ftpHost, "ftp.example.org");
+
+    // Opened anew after a close: loaded from the settings as they stand.
+    host.window()->close();
+    flushDeletes();
+    ServerSettings stored = appState.serverSettings();
+    stored.ftpHost = "sftp.example.net";
+    appState.setServerSettings(stored);
+    host.showSettings();
+    EXPECT_EQ(model()->settings().ftpHost, "sftp.example.net");
 }
