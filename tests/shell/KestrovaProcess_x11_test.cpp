@@ -3,18 +3,24 @@
 #include "recording/MediaFileProbe.h"
 #include "recording/RecordingControlsView.h"
 #include "recording/RecordingControlsWindow.h"
+#include "shell/PrivateXServer.h"
+#include "shell/SettingsWindowLayout.h"
 #include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
 #include "support/TrayHost.h"
 
-#include <QToolButton>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
+#include <QSettings>
+#include <QToolButton>
 
 #include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+#include <xcb/xtest.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -356,4 +362,357 @@ TEST(KestrovaProcessX11, ASecondCopyLeavesTheRunningRecordingAlone)
     test::stop(*second);
     test::stop(*first);
     EXPECT_EQ(first->exitCode(), 0);
+}
+
+namespace {
+
+// Presses a combination on `display` through XTest the way a hand does: the modifiers first, then
+// the key. The key goes down only once the program has given up its grab of the combination, if
+// it does that within `wait`: another client can then take the combination for a moment.
+bool pressWhenTheGrabLapses(const QString& display, xcb_keysym_t key, quint16 modifiers, std::chrono::milliseconds wait)
+{
+    xcb_connection_t* c = xcb_connect(display.toLatin1().constData(), nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
+    auto keycode = [&](xcb_keysym_t keysym) {
+        xcb_keycode_t* codes = xcb_key_symbols_get_keycode(symbols, keysym);
+        const xcb_keycode_t code = codes ? codes[0] : 0;
+        std::free(codes);
+        return code;
+    };
+    QList<xcb_keycode_t> held;
+    if (modifiers & XCB_MOD_MASK_CONTROL)
+        held.append(keycode(0xffe3 /* Control_L */));
+    if (modifiers & XCB_MOD_MASK_1)
+        held.append(keycode(0xffe9 /* Alt_L */));
+    const xcb_keycode_t code = keycode(key);
+    xcb_key_symbols_free(symbols);
+    auto fake = [&](quint8 type, xcb_keycode_t detail) {
+        xcb_test_fake_input(c, type, detail, XCB_CURRENT_TIME, root, 0, 0, 0);
+        xcb_flush(c);
+    };
+    for (xcb_keycode_t modifier : held)
+        fake(XCB_KEY_PRESS, modifier);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        xcb_generic_error_t* error = xcb_request_check(
+            c, xcb_grab_key_checked(c, 0, root, modifiers, code, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        const bool taken = error == nullptr;
+        std::free(error);
+        if (taken) {
+            xcb_ungrab_key(c, code, root, modifiers);
+            break;
+        }
+    }
+    fake(XCB_KEY_PRESS, code);
+    fake(XCB_KEY_RELEASE, code);
+    for (auto it = held.crbegin(); it != held.crend(); ++it)
+        fake(XCB_KEY_RELEASE, *it);
+    // A round trip: every fake key has reached the server before the connection goes.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_disconnect(c);
+    return code != 0 && !held.contains(0);
+}
+
+} // namespace
+
+// The first press after a start on a fresh desktop. The server's first fake key also tells every
+// client that the keyboard changed, while the rest of the combination is still to come. Over a
+// slow link the program hears of it late and answers late, as on a loaded machine.
+TEST(KestrovaProcessX11, TheFirstPressOfTheRecordingHotKeyStartsARecordingOnEveryStart)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    for (int start = 1; start <= 5; ++start) {
+        SCOPED_TRACE(start);
+        test::PrivateXServer desktop(20ms);
+        ASSERT_TRUE(desktop.running());
+        test::Session session;
+        ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf",
+                                    "[General]\nscreenshotHotkey=ctrl+alt+k\nscreenRecordingHotkey=ctrl+alt+r\n"));
+        // Qt's shared-memory images pass a file descriptor, which cannot travel over TCP.
+        auto process = session.start({{"DISPLAY", desktop.slowDisplay()}, {"QT_XCB_NO_MITSHM", "1"}});
+        test::ProcessConsole console(*process);
+        ASSERT_TRUE(console.waitFor("Successfully registered screenRecording hotkey: ctrl+alt+r", 30s)) << console.text().toStdString();
+        ASSERT_TRUE(session.waitForLog(launched, 1, 30s)) << session.logText().toStdString();
+        ASSERT_TRUE(pressWhenTheGrabLapses(desktop.display(), 'r', XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1, 3s));
+        EXPECT_TRUE(session.waitForLog("startScreenRecording: Starting screen recording - checking permissions first", 1, 5s))
+            << session.logText().toStdString();
+        test::stop(*process);
+    }
+}
+
+namespace {
+
+const QString overlayShown = "ScreenCaptureWindow: Setting up overlay for frame: ";
+
+// Console lines so far that begin with `start`.
+int consoleLines(test::ProcessConsole& console, const QString& start)
+{
+    console.waitForStart("\n", 0ms); // reads what has arrived; no line begins with a line feed
+    int n = 0;
+    for (const QString& line : console.text().split('\n'))
+        n += line.startsWith(start);
+    return n;
+}
+
+// The program's settings window as the user drives it: pointer clicks at the places the window
+// puts its controls, text typed through XTest.
+class SettingsWindowOfTheProgram {
+public:
+    SettingsWindowOfTheProgram(const QProcess& process, const test::SettingsWindowLayout& layout)
+        : m_process(process)
+        , m_layout(layout)
+    {
+    }
+    // Waits for the window to be on the screen.
+    bool shown(std::chrono::milliseconds timeout = 5s)
+    {
+        QStringList found;
+        if (!test::waitUntil([&] { return !(found = visibleWindows(m_process, "Настройки")).isEmpty(); }, timeout))
+            return false;
+        m_window = found.first().toUInt();
+        QByteArray shell;
+        if (!test::xdotool({"getwindowgeometry", "--shell", found.first()}, &shell))
+            return false;
+        for (const QByteArray& line : shell.split('\n')) {
+            if (line.startsWith("X="))
+                m_topLeft.setX(line.mid(2).toInt());
+            if (line.startsWith("Y="))
+                m_topLeft.setY(line.mid(2).toInt());
+        }
+        return true;
+    }
+    bool hidden(std::chrono::milliseconds timeout = 5s)
+    {
+        return test::waitUntil([&] { return visibleWindows(m_process, "Настройки").isEmpty(); }, timeout);
+    }
+    quint32 window() const { return m_window; }
+    bool click(QPoint inWindow)
+    {
+        const QPoint at = m_topLeft + inWindow;
+        // Qt drops a press on a window the pointer has not been seen entering yet.
+        return test::xdotoolBlocking({"mousemove", QString::number(at.x()), QString::number(at.y()), "sleep", "0.3", "click", "1"});
+    }
+    bool openSection(SettingsSection section)
+    {
+        const bool clicked = click(m_layout.row(section));
+        test::spin(300ms);
+        return clicked;
+    }
+    bool typeInto(const QString& field, const QString& text)
+    {
+        const auto at = m_layout.field(field);
+        if (!at || !click(*at))
+            return false;
+        test::spin(200ms);
+        return test::xdotoolBlocking({"type", "--delay", "15", text});
+    }
+    bool clickRecorder(int index)
+    {
+        const bool clicked = click(m_layout.recorder(index));
+        test::spin(300ms);
+        return clicked;
+    }
+
+private:
+    const QProcess& m_process;
+    const test::SettingsWindowLayout& m_layout;
+    QPoint m_topLeft;
+    quint32 m_window = 0;
+};
+
+// The settings file of a session, read afresh.
+QString storedSetting(const test::Session& session, const QString& key)
+{
+    return QSettings(session.home() + "/config/Kestrova/Kestrova.conf", QSettings::IniFormat).value(key).toString();
+}
+
+// An area capture by its hot key, cancelled with Escape; the settings window comes back.
+void captureAndCancel(test::ProcessConsole& console, SettingsWindowOfTheProgram& settings)
+{
+    const int before = consoleLines(console, overlayShown);
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+k"}));
+    ASSERT_TRUE(test::waitUntil([&] { return consoleLines(console, overlayShown) > before; }, 5s)) << console.text().toStdString();
+    EXPECT_TRUE(settings.hidden()) << "the capture hides the settings window";
+    test::spin(300ms);
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Escape"}));
+    ASSERT_TRUE(settings.shown()) << "the settings window comes back after the capture";
+    test::spin(300ms);
+}
+
+} // namespace
+
+TEST(KestrovaProcessX11, WhatIsTypedInTheSettingsWindowOutlivesACapture)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    const test::SettingsWindowLayout layout;
+    test::Session session;
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf",
+                                "[General]\nuploadProvider=ssh\nscreenshotHotkey=ctrl+alt+k\n"));
+    // Without a tray the settings window opens by itself.
+    auto process = session.start();
+    test::ProcessConsole console(*process);
+    ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
+    SettingsWindowOfTheProgram settings(*process, layout);
+    ASSERT_TRUE(settings.shown(10s)) << session.logText().toStdString();
+
+    ASSERT_TRUE(settings.openSection(SettingsSection::upload));
+    ASSERT_TRUE(settings.typeInto("hostField", "ftp.example.org"));
+    ASSERT_NO_FATAL_FAILURE(captureAndCancel(console, settings));
+
+    // A combination recorded and not yet saved, then a capture.
+    ASSERT_TRUE(settings.openSection(SettingsSection::hotkeys)); // saves the upload section
+    EXPECT_EQ(storedSetting(session, "ftpHost"), "ftp.example.org");
+    ASSERT_TRUE(settings.clickRecorder(2));
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+j"}));
+    test::spin(300ms);
+    EXPECT_EQ(storedSetting(session, "screenRecordingHotkey"), "");
+    ASSERT_NO_FATAL_FAILURE(captureAndCancel(console, settings));
+
+    // Closing keeps what the window holds.
+    ASSERT_TRUE(askToClose(settings.window()));
+    ASSERT_TRUE(settings.hidden());
+    EXPECT_TRUE(test::waitUntil([&] { return storedSetting(session, "screenRecordingHotkey") == "ctrl+alt+j"; }, 3s))
+        << storedSetting(session, "screenRecordingHotkey").toStdString();
+    EXPECT_EQ(storedSetting(session, "ftpHost"), "ftp.example.org");
+    test::stop(*process);
+    EXPECT_EQ(process->exitCode(), 0);
+}
+
+namespace {
+
+// trayer's panel, which holds the icon it embeds.
+QString trayPanel()
+{
+    const auto found = test::run("/usr/bin/xdotool", {"search", "--name", "^panel$"}, 5s);
+    return found.exitCode == 0 ? QString::fromUtf8(found.output).split('\n', Qt::SkipEmptyParts).value(0) : QString();
+}
+
+// A click on the tray icon opens the menu; the keys then choose an item in it.
+void chooseFromTrayMenu(const QProcess& process, const QStringList& keys)
+{
+    const QString panel = trayPanel();
+    ASSERT_FALSE(panel.isEmpty()) << "no tray panel";
+    const int before = visibleWindows(process).size();
+    ASSERT_TRUE(test::xdotoolBlocking({"mousemove", "--window", panel, "12", "12"}));
+    test::spin(300ms); // Qt drops a press on a window the pointer has not been seen entering yet
+    ASSERT_TRUE(test::xdotoolBlocking({"click", "1"}));
+    ASSERT_TRUE(test::waitUntil([&] { return visibleWindows(process).size() > before; }, 5s)) << "the tray menu opens";
+    test::spin(200ms);
+    for (const QString& key : keys) {
+        ASSERT_TRUE(test::xdotoolBlocking({"key", key}));
+        test::spin(100ms);
+    }
+}
+
+const QStringList settingsItem{"Down", "Down", "Down", "Down", "Return"};
+const QStringList areaCaptureItem{"Down", "Right", "Return"};
+
+} // namespace
+
+TEST(KestrovaProcessX11, ACaptureFromTheTrayMenuEndsListeningForAHotKeyAndTheHotKeysWorkAgain)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    const test::SettingsWindowLayout layout;
+    test::TrayHost tray;
+    ASSERT_TRUE(tray.running());
+    test::Session session;
+    ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf", "[General]\nscreenshotHotkey=ctrl+alt+k\n"));
+    auto process = session.start();
+    test::ProcessConsole console(*process);
+    ASSERT_TRUE(console.waitFor("Successfully registered area hotkey: ctrl+alt+k")) << console.text().toStdString();
+    ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+    test::spin(500ms);
+
+    ASSERT_NO_FATAL_FAILURE(chooseFromTrayMenu(*process, settingsItem));
+    SettingsWindowOfTheProgram settings(*process, layout);
+    ASSERT_TRUE(settings.shown());
+    ASSERT_TRUE(settings.openSection(SettingsSection::hotkeys));
+    ASSERT_TRUE(settings.clickRecorder(0));
+    ASSERT_TRUE(console.waitFor("HotKeyManager: Temporarily disabled all hotkeys", 3s)) << "the field listens";
+
+    // The hot keys are off while the field listens: the capture comes from the menu.
+    ASSERT_NO_FATAL_FAILURE(chooseFromTrayMenu(*process, areaCaptureItem));
+    ASSERT_TRUE(test::waitUntil([&] { return consoleLines(console, overlayShown) == 1; }, 5s)) << console.text().toStdString();
+    test::spin(300ms);
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Escape"}));
+    ASSERT_TRUE(settings.shown());
+    test::spin(300ms);
+
+    // Back in the window, right away: the area hot key starts a capture again.
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "ctrl+alt+k"}));
+    EXPECT_TRUE(test::waitUntil([&] { return consoleLines(console, overlayShown) == 2; }, 5s)) << console.text().toStdString();
+    test::spin(300ms);
+    ASSERT_TRUE(test::xdotoolBlocking({"key", "Escape"}));
+    test::stop(*process);
+    EXPECT_EQ(process->exitCode(), 0);
+}
+
+namespace {
+
+const QStringList quitItem{"Down", "Down", "Down", "Down", "Down", "Return"};
+
+// The credentials record in the session's keyring, as another program reads it.
+QJsonObject storedCredentials()
+{
+    const auto found = test::run("/usr/bin/secret-tool", {"lookup", "service", "Kestrova", "account", "kestrova_credentials"}, 10s);
+    return found.exitCode == 0 ? QJsonDocument::fromJson(found.output).object() : QJsonObject();
+}
+
+void clearStoredCredentials()
+{
+    for (const char* account : {"kestrova_credentials", "kestrova_credentials.bak"})
+        test::run("/usr/bin/secret-tool", {"clear", "service", "Kestrova", "account", account}, 10s);
+}
+
+} // namespace
+
+TEST(KestrovaProcessX11, APasswordTypedWithTheSettingsWindowOpenIsInTheKeyringAfterTheProgramQuits)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    if (test::run("/usr/bin/secret-tool", {"search", "service", "Kestrova"}, 10s).exitCode < 0)
+        GTEST_SKIP() << "needs the session's keyring";
+    const test::SettingsWindowLayout layout;
+    test::TrayHost tray;
+    ASSERT_TRUE(tray.running());
+    const struct {
+        const char* name;
+        bool fromTheMenu;
+    } ways[] = {{"Quit from the tray menu", true}, {"SIGTERM at the end of the session", false}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        clearStoredCredentials();
+        test::Session session;
+        ASSERT_TRUE(test::writeFile(session.home() + "/config/Kestrova/Kestrova.conf",
+                                    "[General]\nuploadProvider=ssh\nftpHost=ftp.example.org\nftpUsername=anna\n"));
+        auto process = session.start();
+        ASSERT_TRUE(session.waitForLog(launched)) << session.logText().toStdString();
+        test::spin(500ms);
+        ASSERT_NO_FATAL_FAILURE(chooseFromTrayMenu(*process, settingsItem));
+        SettingsWindowOfTheProgram settings(*process, layout);
+        ASSERT_TRUE(settings.shown());
+        ASSERT_TRUE(settings.openSection(SettingsSection::upload));
+        ASSERT_TRUE(settings.typeInto("passwordField", "s3cret!pw"));
+        test::spin(200ms);
+
+        if (way.fromTheMenu)
+            ASSERT_NO_FATAL_FAILURE(chooseFromTrayMenu(*process, quitItem));
+        else
+            ::kill(static_cast<pid_t>(process->processId()), SIGTERM);
+        ASSERT_TRUE(test::waitUntil([&] { return process->state() == QProcess::NotRunning; }, 10s));
+        EXPECT_EQ(process->exitCode(), 0);
+        EXPECT_EQ(storedSetting(session, "ftpHost"), "ftp.example.org");
+        EXPECT_FALSE(session.logText().contains("given up")) << session.logText().toStdString();
+        EXPECT_EQ(storedCredentials().value("ftpPasswords").toObject().value("anna@ftp.example.org").toString(), "s3cret!pw")
+            << session.logText().toStdString();
+    }
+    clearStoredCredentials();
 }
