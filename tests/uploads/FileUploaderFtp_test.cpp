@@ -338,9 +338,10 @@ TEST_F(FtpUpload, TheStoredFileIsMadeReadableAndARefusalOfThatIsNoFailure)
         const QString refusal = "FTP: the server refused SITE CHMOD 644 " + stored.first()
                                 + "; the file is stored with the permissions the server gave it: curl: (21) ";
         EXPECT_EQ(written.contains(refusal), refused) << written.toStdString();
-        if (!refused)
+        if (!refused) {
             EXPECT_EQ(QFileInfo(ftp.root() + "/web shots/" + stored.first()).permissions() & 0x7077,
                       QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        }
     }
 }
 
