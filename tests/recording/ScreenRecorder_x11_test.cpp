@@ -5,6 +5,7 @@
 #include "recording/MediaFileProbe.h"
 #include "recording/RecordingFrameWindow.h"
 #include "support/PatternWindow.h"
+#include "support/SmallDisk.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -25,8 +26,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#include <sys/mount.h>
 
 using platform::AppError;
 
@@ -797,12 +796,9 @@ TEST(ScreenRecorderX11, AFullDiskStopsTheRecordingAndKeepsWhatWasWritten)
 {
     const QString documents = test::testHome() + "/Documents";
     ASSERT_TRUE(QDir().mkpath(documents));
-    if (::mount("tmpfs", QFile::encodeName(documents).constData(), "tmpfs", 0, "size=2m,mode=0700") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
-    struct Unmount {
-        QString at;
-        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
-    } unmount{documents};
+    const test::SmallDisk small(documents, "2m");
+    if (!small.mounted())
+        GTEST_SKIP() << small.error();
 
     NoiseWindow noise(QRect(0, 0, 480, 360));
     test::spin(200ms);

@@ -6,6 +6,7 @@
 #include "platform/ImageAssets.h"
 #include "platform/UserDefaults.h"
 #include "screenshots/ScreenshotToolbar.h"
+#include "support/SmallDisk.h"
 #include "support/StdoutTap.h"
 #include "video/VideoPlayerView.h"
 #include "video/VideoTestSupport.h"
@@ -21,7 +22,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <sys/mount.h>
 #include <sys/resource.h>
 
 using namespace std::chrono_literals;
@@ -380,12 +380,9 @@ TEST_F(VideoPreviewWindowTest, AFullDiskIsNamedAndTheReplacedFileKeepsItsBytes)
     const QString disk = h.path("disk");
     ASSERT_TRUE(QDir().mkpath(disk));
     // 16 KiB: room for the old file and a few pages of the copy.
-    if (::mount("tmpfs", QFile::encodeName(disk).constData(), "tmpfs", 0, "size=16k,mode=0700") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
-    struct Unmount {
-        QString at;
-        ~Unmount() { ::umount2(QFile::encodeName(at).constData(), MNT_DETACH); }
-    } unmount{disk};
+    const test::SmallDisk small(disk, "16k");
+    if (!small.mounted())
+        GTEST_SKIP() << small.error();
     const QString existing = disk + "/existing.mp4";
     ASSERT_TRUE(test::writeFile(existing, "precious"));
 
