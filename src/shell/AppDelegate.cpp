@@ -63,8 +63,27 @@ QString boolText(bool value)
     return value ? QStringLiteral("true") : QStringLiteral("false");
 }
 
+// The name a recording is filed under, for its in-progress file ".<name>.part" too.
+QString recordingName(const QString& path)
+{
+    QString name = QFileInfo(path).fileName();
+    if (name.startsWith(QLatin1Char('.')) && name.endsWith(QLatin1String(".part")))
+        name = name.mid(1, name.size() - 1 - int(qstrlen(".part")));
+    return name;
+}
+
+// A few names and the count of the rest: a launch may find hundreds.
+QString namedRecordings(const QStringList& names, const QString& one, const QString& many)
+{
+    constexpr int named = 3;
+    QString text = (names.size() == 1 ? one : many) + names.mid(0, named).join(QStringLiteral(", "));
+    if (names.size() > named)
+        text += L::text(QStringLiteral(" и ещё %1"), QStringLiteral(" and %1 more")).arg(names.size() - named);
+    return text;
+}
+
 // Recordings cut off by a crash, a kill or a power loss are filed on a thread of their own
-// (copying a long one takes a while); the user hears of the ones kept, however short. The thread
+// (copying a long one takes a while); the user hears of each, kept however short or lost. The thread
 // is its own, and the list comes back through MainQueue: a thread checker follows both, not Qt's
 // pool and queue.
 void recoverUnfinishedRecordings(QObject* context)
@@ -86,6 +105,7 @@ void recoverUnfinishedRecordings(QObject* context)
             if (!context)
                 return;
             QStringList kept;
+            QStringList lost; // removed with nothing to play, or unreadable and left where it was
             for (const ScreenRecorder::FiledRecording& f : filed) {
                 using Outcome = ScreenRecorder::FiledRecording::Outcome;
                 const QString reason = f.error ? f.error->localizedDescription : QString();
@@ -99,10 +119,12 @@ void recoverUnfinishedRecordings(QObject* context)
                 case Outcome::TooShort:
                     DebugLogger::shared().log(QStringLiteral("AppDelegate: Removed an unfinished recording too short to keep (")
                                               + QString::number(f.frames) + QStringLiteral(" frames)"));
+                    lost.append(recordingName(f.path));
                     break;
                 case Outcome::Failed:
                     DebugLogger::shared().logErrorMessage(QStringLiteral("Could not recover the unfinished recording ") + f.path
                                                           + QStringLiteral(": ") + reason);
+                    lost.append(recordingName(f.path));
                     break;
                 case Outcome::NotOurs:
                     DebugLogger::shared().log(QStringLiteral("AppDelegate: Left alone ") + f.path
@@ -110,18 +132,26 @@ void recoverUnfinishedRecordings(QObject* context)
                     break;
                 }
             }
-            if (kept.isEmpty())
+            if (kept.isEmpty() && lost.isEmpty())
                 return;
-            // A few names and the count of the rest: a launch may find hundreds.
-            constexpr int named = 3;
-            QString text = kept.size() == 1 ? L::text(QStringLiteral("Прерванная запись восстановлена: "),
-                                                      QStringLiteral("Interrupted recording recovered: "))
-                                            : L::text(QStringLiteral("Прерванные записи восстановлены: "),
-                                                      QStringLiteral("Interrupted recordings recovered: "));
-            text += kept.mid(0, named).join(QStringLiteral(", "));
-            if (kept.size() > named)
-                text += L::text(QStringLiteral(" и ещё %1"), QStringLiteral(" and %1 more")).arg(kept.size() - named);
-            ToastManager::shared().show(text, QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
+            QStringList lines;
+            if (!kept.isEmpty())
+                lines.append(namedRecordings(kept,
+                                             L::text(QStringLiteral("Прерванная запись восстановлена: "),
+                                                     QStringLiteral("Interrupted recording recovered: ")),
+                                             L::text(QStringLiteral("Прерванные записи восстановлены: "),
+                                                     QStringLiteral("Interrupted recordings recovered: "))));
+            if (!lost.isEmpty())
+                lines.append(namedRecordings(lost,
+                                             L::text(QStringLiteral("Прерванная запись не восстановлена: "),
+                                                     QStringLiteral("Interrupted recording not recovered: ")),
+                                             L::text(QStringLiteral("Прерванные записи не восстановлены: "),
+                                                     QStringLiteral("Interrupted recordings not recovered: "))));
+            const QString text = lines.join(QLatin1Char('\n'));
+            if (lost.isEmpty())
+                ToastManager::shared().show(text, QStringLiteral("checkmark.circle.fill"), ToastType::success, 5);
+            else
+                ToastManager::shared().show(text, QStringLiteral("exclamationmark.triangle.fill"), ToastType::warning, 5);
             // At launch no window of ours may be open to show the toast.
             platform::DesktopNotifications::post(QStringLiteral("Kestrova"), text);
         });

@@ -89,10 +89,35 @@ TEST_F(RecordingRecovery, TheLaunchFilesWhatACrashLeftAndSaysSo)
     EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(kept)));
     EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(tooShort)));
     EXPECT_FALSE(QFile::exists(tooShort));
+    // The one cut off before its first fragment reached the disk is lost, and the user hears of it.
     ASSERT_TRUE(ToastManager::shared().currentToast());
-    EXPECT_TRUE(ToastManager::shared().currentToast()->message.endsWith(": ScreenRecord_2026-02-03_04-05-06.mp4"))
-        << ToastManager::shared().currentToast()->message.toStdString();
-    EXPECT_EQ(ToastManager::shared().currentToast()->type, ToastType::success);
+    EXPECT_EQ(toastText(), (L::text("Прерванная запись восстановлена: ", "Interrupted recording recovered: ")
+                            + "ScreenRecord_2026-02-03_04-05-06.mp4\n"
+                            + L::text("Прерванная запись не восстановлена: ", "Interrupted recording not recovered: ")
+                            + "ScreenRecord_2026-02-03_04-05-07.mp4")
+                               .toStdString());
+    EXPECT_EQ(ToastManager::shared().currentToast()->type, ToastType::warning);
+}
+
+// A crash in the first half second: nothing of the recording reached the disk. Nothing is kept,
+// but the user is told, as when something is.
+TEST_F(RecordingRecovery, ARecordingWithNoFrameOnTheDiskIsNamedAsLost)
+{
+    const QDir folder(ScreenRecorder::recordingsDirectory());
+    ASSERT_TRUE(folder.mkpath("."));
+    const QString lost = folder.filePath("ScreenRecord_2026-03-04_08-00-00.mp4");
+    leaveUnfinished(lost, 5);
+
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    ASSERT_TRUE(waitForNewLog("AppDelegate: Removed an unfinished recording too short to keep (0 frames)"))
+        << newLog().toStdString();
+    EXPECT_FALSE(QFile::exists(ScreenRecorder::inProgressPath(lost)));
+    const std::string told = (L::text("Прерванная запись не восстановлена: ", "Interrupted recording not recovered: ")
+                              + "ScreenRecord_2026-03-04_08-00-00.mp4")
+                                 .toStdString();
+    EXPECT_TRUE(test::waitUntil([&] { return toastText() == told; }, 5s)) << toastText();
+    EXPECT_EQ(ToastManager::shared().currentToast()->type, ToastType::warning);
 }
 
 namespace {
