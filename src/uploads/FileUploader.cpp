@@ -161,12 +161,9 @@ std::optional<QString> FileUploader::controlCharacterError(const ServerSettings&
         {settings.baseURL, "Base URL содержит недопустимые символы"},
         {fileName, "Имя файла содержит недопустимые символы"},
     };
-    for (const auto& field : fields) {
-        for (const QChar c : field.value) {
-            if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
-                return QString::fromUtf8(field.text);
-        }
-    }
+    for (const auto& field : fields)
+        if (FtpCommand::holdsControlCharacter(field.value))
+            return QString::fromUtf8(field.text);
     return std::nullopt;
 }
 

@@ -4,6 +4,8 @@
 
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // curl stops itself at --max-time; these limits only catch a curl that hangs regardless.
@@ -96,12 +98,17 @@ QByteArray FtpCommand::credentialsConfig(const ServerSettings& settings)
     return "user = " + quotedConfigValue(settings.ftpUsername + QLatin1Char(':') + settings.ftpPassword) + '\n';
 }
 
+bool FtpCommand::holdsControlCharacter(const QString& text)
+{
+    return std::any_of(text.cbegin(), text.cend(),
+                       [](QChar c) { return c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f); });
+}
+
 QByteArray FtpCommand::uploadConfig(const ServerSettings& settings, const QString& fileName)
 {
     QByteArray config = credentialsConfig(settings);
-    for (const QChar c : fileName)
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7f && c.unicode() <= 0x9f))
-            return config;
+    if (holdsControlCharacter(fileName))
+        return config;
     // "-": after the transfer, in the folder the file went to. Without curl's "*" a refusal makes
     // curl end with modeRefusedStatus, which uploadOutcome tells apart from a failed transfer.
     return config + "quote = " + quotedConfigValue(QStringLiteral("-SITE CHMOD 644 ") + fileName) + '\n';

@@ -29,6 +29,9 @@ public:
     static QStringList uploadArguments(const ServerSettings& settings, const QString& localPath, const QString& fileName);
     // The connection test's arguments: a name listing with 10 s to connect, 20 s in all.
     static QStringList testArguments(const ServerSettings& settings);
+    // Whether `text` holds a control character (C0, DEL or C1): a line break in a value that goes
+    // into an FTP command or an sftp batch line would end it and start another.
+    static bool holdsControlCharacter(const QString& text);
     // The config curl reads on its standard input: user = "name:password", quoted for curl.
     static QByteArray credentialsConfig(const ServerSettings& settings);
     // The upload's config: the credentials, then "SITE CHMOD 644 <fileName>" sent after the
