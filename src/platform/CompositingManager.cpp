@@ -1,7 +1,8 @@
 #include "platform/CompositingManager.h"
 
+#include "platform/XcbConnection.h"
+
 #include <QByteArray>
-#include <QGuiApplication>
 
 #include <xcb/xcb.h>
 
@@ -11,14 +12,8 @@ namespace platform {
 
 bool CompositingManager::isRunning()
 {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return false;
-    // Asked on Qt's own connection: opening one here would race with connections that other
-    // threads open (the recorder's grabber), since libXau's XauFileName keeps a static buffer.
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection || xcb_connection_has_error(connection))
+    xcb_connection_t* connection = XcbConnection::qtConnection();
+    if (!connection)
         return false;
     // The screen named by $DISPLAY, as Qt's connection uses it; parsing opens nothing.
     int screenNumber = 0;

@@ -1,7 +1,8 @@
 #include "platform/GlobalKeyGrabber.h"
 
+#include "platform/XcbConnection.h"
+
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QTimer>
 
 #include <xcb/xcb.h>
@@ -31,14 +32,6 @@ constexpr quint8 xkbMapNotify = 1;
 // elsewhere (a keyboard grab of one of our windows, say) and the press is a new one.
 constexpr quint32 repeatWindowMs = 1000;
 
-// Qt's own connection; none off X11.
-xcb_connection_t* qtConnection()
-{
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    return x11 ? x11->connection() : nullptr;
-}
-
 } // namespace
 
 GlobalKeyGrabber::GlobalKeyGrabber(QObject* parent)
@@ -64,12 +57,12 @@ GlobalKeyGrabber::~GlobalKeyGrabber()
 
 bool GlobalKeyGrabber::isAvailable()
 {
-    return qtConnection() != nullptr;
+    return XcbConnection::qtConnection() != nullptr;
 }
 
 quint32 GlobalKeyGrabber::firstGroupKeysym(quint32 keycode)
 {
-    xcb_connection_t* c = qtConnection();
+    xcb_connection_t* c = XcbConnection::qtConnection();
     if (!c || keycode < 8 || keycode > 255)
         return 0;
     xcb_key_symbols_t* symbols = xcb_key_symbols_alloc(c);
@@ -82,7 +75,7 @@ quint32 GlobalKeyGrabber::firstGroupKeysym(quint32 keycode)
 
 xcb_connection_t* GlobalKeyGrabber::connection() const
 {
-    return qtConnection();
+    return XcbConnection::qtConnection();
 }
 
 QList<quint32> GlobalKeyGrabber::roots() const

@@ -1,5 +1,7 @@
 #include "platform/OnScreenTracker.h"
 
+#include "platform/XcbConnection.h"
+
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
@@ -19,16 +21,6 @@ constexpr std::chrono::seconds kForgetAfter{2};
 
 template <typename T>
 using Reply = std::unique_ptr<T, decltype(&std::free)>;
-
-xcb_connection_t* qtConnection()
-{
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return nullptr;
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    return connection && !xcb_connection_has_error(connection) ? connection : nullptr;
-}
 
 // The root's child that holds `window`: the frame a window manager put around it, else the window
 // itself; 0 when it is gone.
@@ -71,7 +63,7 @@ OnScreenTracker& OnScreenTracker::shared()
 
 void OnScreenTracker::watch(quint32 frame)
 {
-    xcb_connection_t* c = qtConnection();
+    xcb_connection_t* c = XcbConnection::qtConnection();
     if (!c)
         return;
     // The frame is the window manager's: this only adds our interest in it, and it may be gone.
@@ -83,7 +75,7 @@ quint32 OnScreenTracker::onScreenWindow(quint32 window)
 {
     if (const auto frame = m_frames.constFind(window); frame != m_frames.constEnd())
         return *frame;
-    xcb_connection_t* c = qtConnection();
+    xcb_connection_t* c = XcbConnection::qtConnection();
     if (!c)
         return 0;
     // Reparented before anyone watched: asked now.
@@ -104,7 +96,7 @@ void OnScreenTracker::windowShown(const QWidget* window)
 void OnScreenTracker::windowHidden(const QWidget* window)
 {
     const quint32 id = nativeId(window);
-    if (!id || !qtConnection())
+    if (!id || !XcbConnection::qtConnection())
         return;
     if (const quint32 shown = onScreenWindow(id))
         m_leaving.append({id, shown, std::chrono::steady_clock::now()});
@@ -130,7 +122,7 @@ void OnScreenTracker::settle()
 {
     const auto now = std::chrono::steady_clock::now();
     forget([now](const Leaving& leaving) { return now - leaving.since > kForgetAfter; });
-    xcb_connection_t* c = qtConnection();
+    xcb_connection_t* c = XcbConnection::qtConnection();
     if (!c || m_leaving.isEmpty())
         return;
     // One round trip for all: the answers come after every request sent before them, our unmaps
@@ -169,7 +161,7 @@ void OnScreenTracker::whenOffScreen(QObject* context, std::chrono::milliseconds 
 
 QList<QWidget*> OnScreenTracker::bottomToTop(const QList<QWidget*>& windows)
 {
-    xcb_connection_t* c = qtConnection();
+    xcb_connection_t* c = XcbConnection::qtConnection();
     if (!c || windows.size() < 2)
         return windows;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
@@ -205,7 +197,7 @@ bool OnScreenTracker::nativeEventFilter(const QByteArray& eventType, void* messa
         if (reparent->event != reparent->window || !isOurTopLevel(reparent->window))
             break;
         m_frames.remove(reparent->window);
-        xcb_connection_t* c = qtConnection();
+        xcb_connection_t* c = XcbConnection::qtConnection();
         const xcb_window_t top = c ? rootChildOf(c, reparent->window) : 0;
         if (top && top != reparent->window && !isOurTopLevel(top)) {
             m_frames.insert(reparent->window, top);

@@ -1,5 +1,7 @@
 #include "platform/ScreenGeometry.h"
 
+#include "platform/XcbConnection.h"
+
 #include <QGuiApplication>
 #include <QScreen>
 
@@ -29,12 +31,8 @@ struct XDisplay {
 // opening another one would race with connections that other threads open (the recorder's grabber).
 XDisplay qtDisplay()
 {
-    if (QGuiApplication::platformName() != QLatin1String("xcb"))
-        return {};
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection || xcb_connection_has_error(connection))
+    xcb_connection_t* connection = XcbConnection::qtConnection();
+    if (!connection)
         return {};
     int screenNumber = 0;
     char* host = nullptr;

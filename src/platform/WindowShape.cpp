@@ -1,6 +1,7 @@
 #include "platform/WindowShape.h"
 
-#include <QGuiApplication>
+#include "platform/XcbConnection.h"
+
 #include <QRegion>
 #include <QWidget>
 
@@ -16,9 +17,7 @@ namespace {
 // Qt's connection when it is X11 and the server has SHAPE; null otherwise.
 xcb_connection_t* shapeConnection()
 {
-    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* c = x11 ? x11->connection() : nullptr;
+    xcb_connection_t* c = XcbConnection::qtConnection();
     if (!c)
         return nullptr;
     const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);

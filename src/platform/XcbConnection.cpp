@@ -1,10 +1,22 @@
 #include "platform/XcbConnection.h"
 
+#include <QGuiApplication>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 namespace platform {
+
+xcb_connection_t* XcbConnection::qtConnection()
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return nullptr;
+    auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 = app ? app->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    return connection && !xcb_connection_has_error(connection) ? connection : nullptr;
+}
 
 XcbConnection::~XcbConnection()
 {

@@ -19,6 +19,11 @@ struct XcbConnection {
     QRect rootGeometry; // the root window in root pixels
     uint8_t rootDepth = 0;
 
+    // Qt's own connection when the application runs on xcb and the connection is sound, else null.
+    // Asked on it rather than on a new one: opening connections races with those other threads
+    // open (the recorder's grabber), since libXau's XauFileName keeps a static buffer.
+    static xcb_connection_t* qtConnection();
+
     XcbConnection() = default;
     ~XcbConnection();
     XcbConnection(const XcbConnection&) = delete;
