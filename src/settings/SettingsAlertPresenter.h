@@ -16,6 +16,7 @@ public:
     };
 
     virtual ~SettingsAlertPresenter() = default;
-    // Shows `alert` over `window` and returns at once; `onDismiss` runs once, when the user closes it.
+    // Shows `alert` over `window` (on its own when null) and returns at once; `onDismiss` runs once,
+    // when the user closes it.
     virtual void present(QWidget* window, const Alert& alert, std::function<void()> onDismiss) = 0;
 };

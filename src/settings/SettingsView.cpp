@@ -22,6 +22,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -59,16 +60,7 @@ SettingsView::SettingsView(AppState& appState, QWidget* parent, AuthManager* aut
     });
     connect(m_model, &SettingsViewModel::showingTestResultChanged, this, &SettingsView::presentTestResult);
     connect(m_model, &SettingsViewModel::showYandexOAuthSheetChanged, this, &SettingsView::updateYandexSheet);
-    // One alert at a time: saves that fail while it is open (a provider change saves twice) add none.
-    connect(m_model, &SettingsViewModel::saveFailed, this, [this, open = std::make_shared<bool>(false)](const QString& message) {
-        if (*open || !m_alertPresenter)
-            return;
-        *open = true;
-        m_alertPresenter->present(window(),
-                                  {L::text(QStringLiteral("Настройки не сохранены"), QStringLiteral("Settings not saved")), message,
-                                   QStringLiteral("OK")},
-                                  [open] { *open = false; });
-    });
+    connect(m_model, &SettingsViewModel::saveFailed, this, &SettingsView::presentSaveFailure);
     updateSidebar();
     showSelectedSection();
 }
@@ -95,10 +87,56 @@ void SettingsView::showEvent(QShowEvent* event)
     // Only the first showing loads the settings: a window shown again after a capture hid it, or
     // coming back from being minimised, keeps its unsaved edits. Each opening from the menu after
     // a close builds a new view, which loads afresh.
+    m_closing = false;
     if (event->spontaneous() || m_appeared)
         return;
     m_appeared = true;
+    window()->installEventFilter(this);
+    if (QWindow* handle = window()->windowHandle())
+        handle->installEventFilter(this);
+    m_showing = true;
     m_model->appear();
+    m_showing = false;
+}
+
+bool SettingsView::eventFilter(QObject* watched, QEvent* event)
+{
+    // Seen before the window's controller saves what it holds at the close.
+    if (watched == window() && event->type() == QEvent::Close)
+        m_closing = true;
+    // The window is on the screen, in front: an alert of its first showing goes above it now.
+    if (watched == window()->windowHandle() && event->type() == QEvent::Expose && m_pendingSaveAlert
+        && window()->windowHandle()->isExposed()) {
+        const SettingsAlertPresenter::Alert alert = *std::exchange(m_pendingSaveAlert, std::nullopt);
+        QTimer::singleShot(0, this, [this, alert] {
+            m_alertPresenter->present(window(), alert, [open = m_saveAlertOpen] { *open = false; });
+        });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void SettingsView::presentSaveFailure(const QString& message)
+{
+    // One alert at a time: saves that fail while it is open (a provider change saves twice) add none.
+    if (*m_saveAlertOpen || !m_alertPresenter)
+        return;
+    *m_saveAlertOpen = true;
+    const SettingsAlertPresenter::Alert alert{L::text(QStringLiteral("Настройки не сохранены"), QStringLiteral("Settings not saved")),
+                                              message, QStringLiteral("OK")};
+    const auto dismissed = [open = m_saveAlertOpen] { *open = false; };
+    if (m_showing) {
+        // The save of the first showing comes before the window is mapped and raised, which
+        // would cover an alert opened now: it waits until the window is on the screen.
+        m_pendingSaveAlert = alert;
+        return;
+    }
+    if (m_closing) {
+        // The window is going, and the view with it: the alert stands on its own, once the close
+        // is over.
+        QTimer::singleShot(0, qApp, [presenter = m_alertPresenter, alert, dismissed] { presenter->present(nullptr, alert, dismissed); });
+        return;
+    }
+    m_alertPresenter->present(window(), alert, dismissed);
 }
 
 QWidget* SettingsView::makeSidebar()

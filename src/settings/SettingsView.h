@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/SettingsAlertPresenter.h"
 #include "settings/SettingsSection.h"
 
 #include <QMap>
@@ -7,12 +8,12 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class AppState;
 class AuthManager;
 class QPushButton;
 class QScrollArea;
-class SettingsAlertPresenter;
 class SettingsViewModel;
 class YandexSignInSheet;
 
@@ -51,20 +52,27 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* makeSidebar();
     void updateSidebar();
     void showSelectedSection();
     void presentTestResult();
+    void presentSaveFailure(const QString& message);
     void updateYandexSheet();
 
     SettingsViewModel* m_model;
-    std::unique_ptr<SettingsAlertPresenter> m_alertPresenter;
+    // Shared with an alert that opens after the view has gone (a failed save at the close).
+    std::shared_ptr<SettingsAlertPresenter> m_alertPresenter;
+    std::shared_ptr<bool> m_saveAlertOpen = std::make_shared<bool>(false);
     QMap<SettingsSection, QPushButton*> m_sidebarRows;
     QScrollArea* m_contentArea = nullptr;
     QPointer<QWidget> m_section;
     QPointer<QWidget> m_loginWindow;
     QPointer<YandexSignInSheet> m_yandexSheet;
     bool m_appeared = false;
+    bool m_showing = false; // within the first showing, before the window is up
+    bool m_closing = false; // the window is being closed
+    std::optional<SettingsAlertPresenter::Alert> m_pendingSaveAlert; // until the window is exposed
 };

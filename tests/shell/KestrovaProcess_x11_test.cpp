@@ -5,8 +5,10 @@
 #include "recording/RecordingControlsWindow.h"
 #include "shell/PrivateXServer.h"
 #include "shell/SettingsWindowLayout.h"
+#include "support/OpenboxSession.h"
 #include "support/ProcessConsole.h"
 #include "support/ProcessSession.h"
+#include "support/ReadOnlyFolder.h"
 #include "support/TrayHost.h"
 
 #include <QDir>
@@ -282,6 +284,57 @@ TEST(KestrovaProcessX11, ASaveOfTheSettingsWindowWritesTheFileOnceAndSaysSoWhenI
 
     test::stop(*process);
     EXPECT_EQ(process->exitCode(), 0);
+}
+
+// A settings file that can be read but not written: opening the window loads a stored provider,
+// which saves, and the alert about it comes above the window, not hidden under it where it would
+// leave the window deaf to clicks. Closing the window saves too, and says so with no window left.
+TEST(KestrovaProcessX11, ASettingsFileThatCannotBeWrittenIsSaidInFrontAlsoAtOpenAndClose)
+{
+    if (!test::haveDisplay())
+        GTEST_SKIP() << "needs the X server";
+    test::Session session;
+    const QString folder = session.home() + "/config/Kestrova";
+    const QString file = folder + "/Kestrova.conf";
+    ASSERT_TRUE(test::writeFile(file, "[General]\nuploadProvider=ssh\nftpHost=example.org\n"));
+    const test::ReadOnlyFolder readOnly(folder);
+    if (!readOnly.mounted())
+        GTEST_SKIP() << readOnly.error();
+    test::XDisplayFacts x;
+    ASSERT_TRUE(x.isValid());
+    const QString alertName = "Settings not saved";
+
+    for (const bool windowManager : {false, true}) {
+        SCOPED_TRACE(windowManager ? "openbox" : "no window manager");
+        std::optional<test::OpenboxSession> wm;
+        if (windowManager && !wm.emplace().isRunning()) {
+            ADD_FAILURE() << "openbox did not start";
+            continue;
+        }
+        auto process = session.start({{"LANGUAGE", "en"}, {"LC_ALL", "C.UTF-8"}});
+        const QString failed = "Could not write the settings file " + file;
+        ASSERT_TRUE(test::waitUntil([&] { return visibleWindows(*process, alertName).size() == 1; }, 10s))
+            << session.logText().toStdString();
+        const quint32 settings = visibleWindows(*process, "Настройки").value(0).toUInt();
+        const quint32 alert = visibleWindows(*process, alertName).value(0).toUInt();
+        ASSERT_NE(settings, 0u);
+        // Long past the window's own raise.
+        test::spin(1s);
+        const QList<xcb_window_t> stack = x.shownRootChildren();
+        EXPECT_GT(stack.indexOf(x.topLevelOf(alert)), stack.indexOf(x.topLevelOf(settings))) << "the alert is above the window";
+
+        ASSERT_TRUE(askToClose(alert));
+        ASSERT_TRUE(test::waitUntil([&] { return visibleWindows(*process, alertName).isEmpty(); }, 5s));
+        const int failures = session.count(failed);
+        ASSERT_TRUE(askToClose(settings));
+        ASSERT_TRUE(session.waitForLog(failed, failures + 1, 5s)) << session.logText().toStdString();
+        EXPECT_TRUE(test::waitUntil([&] { return visibleWindows(*process, alertName).size() == 1; }, 5s))
+            << "the save at the close is announced";
+        EXPECT_TRUE(visibleWindows(*process, "Настройки").isEmpty());
+
+        test::stop(*process);
+        EXPECT_EQ(process->exitCode(), 0);
+    }
 }
 
 namespace {
