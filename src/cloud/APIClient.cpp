@@ -1,5 +1,6 @@
 #include "cloud/APIClient.h"
 
+#include "app/AnswerExcerpt.h"
 #include "app/AppState.h"
 #include "app/DebugLogger.h"
 #include "cloud/JSONObjectDecoder.h"
@@ -33,6 +34,23 @@ QString bodyText(const QByteArray& body)
 QString hidden(const QString& secret)
 {
     return QStringLiteral("<hidden, %1 characters>").arg(secret.size());
+}
+
+// A service error as the user, the console and the log get it: a message or field message the
+// length of a page cut to its start, and any password of the request it repeats masked.
+APIError shownToTheUser(APIError error, const QStringList& secrets)
+{
+    const auto shown = [&secrets](QString text) {
+        for (const QString& secret : secrets)
+            text.replace(secret, QStringLiteral("••••••••"));
+        return AnswerExcerpt::of(text);
+    };
+    error.message = shown(error.message);
+    if (error.errors)
+        for (QStringList& messages : *error.errors)
+            for (QString& message : messages)
+                message = shown(message);
+    return error;
 }
 
 // Percent-escapes decoded; nullopt when an escape is malformed or the bytes are not UTF-8.
@@ -452,6 +470,12 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
         if (auto xsrf = getXsrfToken())
             request.setRawHeader("X-XSRF-TOKEN", xsrf->toUtf8());
 
+        // The passwords the request carries: a service error that repeats one shows it masked.
+        QStringList secrets;
+        if (body && body->is_object())
+            for (const char* key : {"password", "password_confirmation"})
+                if (const auto it = body->find(key); it != body->end() && it->is_string() && !it->get<std::string>().empty())
+                    secrets << QString::fromStdString(it->get<std::string>());
         std::optional<QByteArray> payload;
         if (body) {
             // Texts come from QString, so they are valid UTF-8 and the dump cannot fail.
@@ -460,7 +484,7 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
         }
 
         send(request, method, payload,
-             [this, method, path, requiresAuth, token, decodeBody = std::move(decodeBody), done](Exchange exchange) {
+             [this, method, path, requiresAuth, token, secrets, decodeBody = std::move(decodeBody), done](Exchange exchange) {
                  if (!exchange) {
                      done(exchange.error());
                      return;
@@ -510,7 +534,7 @@ void APIClient::request(const QByteArray& method, const QString& path, std::opti
                  std::optional<APIError> serviceError;
                  if (json) {
                      if (auto decoded = APIError::decode(*json))
-                         serviceError = std::move(decoded).value();
+                         serviceError = shownToTheUser(std::move(decoded).value(), secrets);
                  }
                  // An error page may echo the request, and a sign-in request carries the password:
                  // of its answer only the service's own message is logged.

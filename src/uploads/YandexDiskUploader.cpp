@@ -1,5 +1,6 @@
 #include "uploads/YandexDiskUploader.h"
 
+#include "app/AnswerExcerpt.h"
 #include "app/AppState.h"
 #include "uploads/YandexDiskResponse.h"
 
@@ -8,7 +9,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
@@ -367,37 +367,11 @@ void exchange(const QNetworkRequest& request, const QByteArray& verb, const QByt
     });
 }
 
-// The most of an answer's text that a failure text quotes.
-constexpr qsizetype answerExcerptCharacters = 200;
-
-// An answer's text as a failure text quotes it to the user (and the log keeps it): a short one as
-// it is; a longer one, most likely a server's error page, as the start of its words, with the
-// markup and the runs of white space taken out.
-QString answerExcerpt(const QString& text)
-{
-    if (text.size() <= answerExcerptCharacters)
-        return text;
-    static const QRegularExpression unseen(QStringLiteral("<(script|style)\\b.*?</\\1\\s*>"),
-                                           QRegularExpression::CaseInsensitiveOption
-                                               | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    QString words = text;
-    words.remove(unseen);
-    words.replace(tag, QStringLiteral(" "));
-    words = words.simplified();
-    if (words.size() <= answerExcerptCharacters)
-        return words;
-    qsizetype cut = answerExcerptCharacters;
-    if (words.at(cut - 1).isHighSurrogate())
-        --cut;
-    return words.left(cut) + QStringLiteral("…");
-}
-
 // "<what> (HTTP <status>). Ответ: <body>".
 platform::AppError statusError(const QString& what, const YandexDiskResponse& response)
 {
     return inlineError(what + QStringLiteral(" (HTTP ") + response.statusText() + QStringLiteral("). Ответ: ")
-                       + answerExcerpt(response.bodyText()));
+                       + AnswerExcerpt::of(response.bodyText()));
 }
 
 } // namespace
@@ -457,10 +431,10 @@ void YandexDiskUploader::getUploadURL(const RequestContext& context, const QStri
         }
         QStringList parts{QStringLiteral("Ошибка запроса upload URL (HTTP ") + response.statusText() + QLatin1Char(')')};
         if (const auto error = YandexDiskResponse::text(object, "error"))
-            parts << answerExcerpt(*error);
+            parts << AnswerExcerpt::of(*error);
         for (const char* key : {"message", "description", "error_description"}) {
             if (const auto message = YandexDiskResponse::text(object, key)) {
-                parts << answerExcerpt(*message);
+                parts << AnswerExcerpt::of(*message);
                 break;
             }
         }

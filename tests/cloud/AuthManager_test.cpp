@@ -347,6 +347,18 @@ TEST_F(AuthManagerTest, AnErrorPageThatEchoesTheFormKeepsThePasswordOutOfTheLog)
          "request: ERROR: HTTP 500 POST /auth/register: <%1 bytes not shown: the request carried a password>"},
         {"sign-up, service error", "/api/v1/auth/register", 422, validation, "application/json",
          "The given data was invalid.", "request: ERROR: HTTP 422 POST /auth/register: The given data was invalid."},
+        // A database error passed on as the service's own message.
+        {"sign-in, service error that repeats the password", "/api/v1/auth/login", 500,
+         "{\"message\":\"insert into users values (user@example.com, " + password.toStdString() + ")\"}", "application/json",
+         "insert into users values (user@example.com, ••••••••)",
+         "request: ERROR: HTTP 500 POST /auth/login: insert into users values (user@example.com, ••••••••)"},
+        {"sign-up, field error that repeats the password", "/api/v1/auth/register", 422,
+         "{\"message\":\"Invalid.\",\"errors\":{\"password\":[\"" + password.toStdString() + " is too common\"]}}", "application/json",
+         "Invalid.\n•••••••• is too common", "request: ERROR: HTTP 422 POST /auth/register: Invalid."},
+        // A message the length of a page: the user, the console and the log get its start.
+        {"sign-in, a service message of 200 KB", "/api/v1/auth/login", 500,
+         "{\"message\":\"" + std::string(200000, 'x') + "\"}", "application/json", QString(200, 'x') + "…",
+         "request: ERROR: HTTP 500 POST /auth/login: " + QString(200, 'x') + "…"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
